@@ -1,0 +1,69 @@
+#include "cli_help/localize.hpp"
+
+#include <string>
+
+#include "cli_help/texts.hpp"
+
+namespace kov::cli_help {
+
+namespace {
+
+const Localized* argument_help(const std::string& command_name, const std::string& id) {
+  if (id == "output")
+    return command_name == "sign" || command_name == "keygen" || command_name == "public-key"
+               ? &OUTPUT_KEY_FILE_HELP
+               : &OUTPUT_ARCHIVE_HELP;
+  for (const NamedText& entry : ARGUMENT_HELPS)
+    if (entry.name == id) return &entry.text;
+  return nullptr;
+}
+
+ArgDef program_flag(std::string id, char short_name, ArgAction action, const Localized& help,
+                    std::size_t language) {
+  ArgDef flag;
+  flag.short_name = short_name;
+  flag.long_name = id;
+  flag.id = std::move(id);
+  flag.kind = ValueKind::Flag;
+  flag.action = action;
+  flag.help = help[language];
+  flag.heading = HEADING_OPTIONS[language];
+  return flag;
+}
+
+}  // namespace
+
+CommandDef localized_command(CommandDef command, std::size_t language) {
+  command.about = ROOT_ABOUT[language];
+  command.auto_help_subcommand = false;
+  command.after_help =
+      std::string(EXAMPLES[language]) + "\n\n" + std::string(SINGLE_PATH[language]);
+  for (const NamedText& entry : SUBCOMMAND_ABOUTS) {
+    CommandDef& sub = command.subcommand(entry.name);
+    sub.about = entry.text[language];
+    sub.after_help = EXAMPLES[language];
+  }
+  return translate(std::move(command), language);
+}
+
+CommandDef translate(CommandDef command, std::size_t language) {
+  command.help_template = "{about-with-newline}\n" + std::string(USAGE_WORD[language]) +
+                          " {usage}\n\n{all-args}{after-help}";
+  command.subcommand_heading = HEADING_COMMANDS[language];
+  for (ArgDef& arg : command.args) {
+    const Localized* help = argument_help(command.name, arg.id);
+    if (help == nullptr) continue;
+    arg.help = (*help)[language];
+    arg.heading = arg.positional() ? HEADING_ARGUMENTS[language] : HEADING_OPTIONS[language];
+    arg.hide_possible_values = arg.id == "command" || arg.id == "lang";
+  }
+  command.auto_help_flag = false;
+  command.auto_version_flag = false;
+  command.args.push_back(program_flag("help", 'h', ArgAction::Help, HELP_FLAG, language));
+  if (!command.version.empty())
+    command.args.push_back(program_flag("version", 'V', ArgAction::Version, VERSION_FLAG, language));
+  for (CommandDef& sub : command.subcommands) sub = translate(std::move(sub), language);
+  return command;
+}
+
+}  // namespace kov::cli_help

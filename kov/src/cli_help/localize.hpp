@@ -1,0 +1,18 @@
+#pragma once
+// Rewrites the English command definition into a localized one: descriptions,
+// texts after the help, help template, headings, argument help texts and the
+// program's own help and version flags.
+
+#include <cstddef>
+
+#include "main/command_def.hpp"
+
+namespace kov::cli_help {
+
+// Localizes the whole definition; a language outside 0..4 stops the process.
+[[nodiscard]] CommandDef localized_command(CommandDef command, std::size_t language);
+
+// Localizes one command and, recursively, its subcommands.
+[[nodiscard]] CommandDef translate(CommandDef command, std::size_t language);
+
+}  // namespace kov::cli_help

@@ -1,0 +1,84 @@
+#include "main/driver.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+#include "cli_help/language.hpp"
+#include "cli_help/localize.hpp"
+#include "main/output.hpp"
+
+namespace kov {
+
+namespace {
+
+using kov_core::Error;
+using kov_core::Result;
+
+// The single-path shortcut ("kov PATH") is not available yet: one bare
+// argument always goes to the parser.
+bool single_path_applies(const std::string&) { return false; }
+
+std::string program_name(std::span<const std::string> args) {
+  if (args.empty()) return "kov";
+  const std::string& first = args.front();
+  const std::size_t slash = first.find_last_of('/');
+  return slash == std::string::npos ? first : first.substr(slash + 1);
+}
+
+Result<void> run_unguarded(std::span<const std::string> args) {
+  const std::size_t language = cli_help::detect_language(args);
+  if (args.size() == 2 && single_path_applies(args[1]))
+    return std::unexpected(Error::unsupported("the single-path shortcut"));
+
+  const CommandDef definition = cli_help::localized_command(Cli::command(), language);
+  ParseOutcome outcome = parse(definition, args);
+  if (auto* exit = std::get_if<ParserExit>(&outcome)) {
+    // Like the parser of any tool, a help text that cannot be written is not an error.
+    (void)write_all(exit->to_stderr ? STDERR_FILENO : STDOUT_FILENO, exit->text);
+    std::_Exit(exit->status);
+  }
+  const Cli& cli = std::get<Cli>(outcome);
+
+  RunContext context;
+  context.language = language;
+  context.program = program_name(args);
+  context.progress = (cli.progress || cli.no_progress) ? !cli.no_progress : ::isatty(STDERR_FILENO) == 1;
+  return run_command(cli.subcommand, context);
+}
+
+}  // namespace
+
+Result<void> run(std::span<const std::string> args) {
+  // An allocation failure unwinds like any error: every owner cleans up on the way.
+  try {
+    return run_unguarded(args);
+  } catch (const std::bad_alloc&) {
+    return std::unexpected(Error::os(ENOMEM));
+  } catch (const std::length_error&) {
+    return std::unexpected(Error::os(ENOMEM));
+  }
+}
+
+void main(int argc, char** argv) {
+  int kind = static_cast<int>(kov_core::ErrorKind::Io);
+  try {
+    const std::vector<std::string> args(argv, argv + argc);
+    Result<void> result = run(args);
+    if (result) std::exit(0);
+    kind = static_cast<int>(result.error().kind());
+    write_stderr("kov: " + result.error().display() + "\n");
+  } catch (const std::bad_alloc&) {
+    // Too little memory even for the error line: it is this one.
+    write_stderr("kov: I/O error: Cannot allocate memory (os error 12)\n");
+  } catch (const std::length_error&) {
+    write_stderr("kov: I/O error: Cannot allocate memory (os error 12)\n");
+  }
+  std::_Exit(EXIT_CODES[static_cast<std::size_t>(kind)]);
+}
+
+}  // namespace kov
