@@ -65,20 +65,27 @@ Result<void> run(std::span<const std::string> args) {
 }
 
 void main(int argc, char** argv) {
-  int kind = static_cast<int>(kov_core::ErrorKind::Io);
+  std::size_t kind = 0;
+  std::string line;
   try {
     const std::vector<std::string> args(argv, argv + argc);
     Result<void> result = run(args);
     if (result) std::exit(0);
-    kind = static_cast<int>(result.error().kind());
-    write_stderr("kov: " + result.error().display() + "\n");
+    line = "kov: " + result.error().display() + "\n";
+    kind = static_cast<std::size_t>(result.error().kind());
   } catch (const std::bad_alloc&) {
-    // Too little memory even for the error line: it is this one.
-    write_stderr("kov: I/O error: Cannot allocate memory (os error 12)\n");
+    line.clear();
   } catch (const std::length_error&) {
-    write_stderr("kov: I/O error: Cannot allocate memory (os error 12)\n");
+    line.clear();
   }
-  std::_Exit(EXIT_CODES[static_cast<std::size_t>(kind)]);
+  // Too little memory even for the error line: the error is then that one.
+  if (line.empty()) {
+    kind = static_cast<std::size_t>(kov_core::ErrorKind::Io);
+    write_stderr("kov: I/O error: Cannot allocate memory (os error 12)\n");
+  } else {
+    write_stderr(line);
+  }
+  std::_Exit(EXIT_CODES[kind]);
 }
 
 }  // namespace kov

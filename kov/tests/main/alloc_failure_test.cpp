@@ -1,0 +1,127 @@
+// Runs kov with the n-th allocation failing, for every n, and checks that each
+// run ends like any other error: the ENOMEM line and status 5, never a crash.
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "main/driver.hpp"
+
+namespace {
+
+struct Counters {
+  std::atomic<long> fail_at;  // allocation number that fails; -1 for none
+  std::atomic<long> count;
+};
+Counters* counters = nullptr;  // shared with the forked child
+
+void* allocate(std::size_t size) {
+  if (counters != nullptr && counters->fail_at.load() >= 0 &&
+      counters->count.fetch_add(1) == counters->fail_at.load())
+    throw std::bad_alloc();
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return allocate(size); }
+void* operator new[](std::size_t size) { return allocate(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+struct KovRun {
+  int status = -1;
+  bool signalled = false;
+  std::string out;
+  std::string err;
+  long allocations = 0;
+};
+
+std::string slurp(int fd) {
+  std::string text;
+  char buffer[4096];
+  lseek(fd, 0, SEEK_SET);
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+  close(fd);
+  return text;
+}
+
+KovRun run_kov(std::vector<std::string> args, long fail_at) {
+  char out_name[] = "/tmp/kov-alloc-out-XXXXXX";
+  char err_name[] = "/tmp/kov-alloc-err-XXXXXX";
+  const int out = mkstemp(out_name);
+  const int err = mkstemp(err_name);
+  unlink(out_name);
+  unlink(err_name);
+  counters->count = 0;
+  counters->fail_at = -1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    counters->fail_at = fail_at;
+    kov::main(static_cast<int>(args.size()), argv.data());
+  }
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  const long allocations = counters->count;
+  counters->fail_at = -1;  // the child set it in the shared counters
+  KovRun run;
+  run.signalled = WIFSIGNALED(wstatus);
+  run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  run.out = slurp(out);
+  run.err = slurp(err);
+  run.allocations = allocations;
+  return run;
+}
+
+TEST(AllocationFailure, EveryFailingAllocationEndsAsAnIoError) {
+  void* shared = mmap(nullptr, sizeof(Counters), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(shared, MAP_FAILED);
+  counters = new (shared) Counters{{-1}, {0}};
+
+  const std::vector<std::vector<std::string>> lines{
+      {"kov", "--help"}, {"kov", "help", "create"}, {"kov", "create", "a", "-o", "x"},
+      {"kov", "list", "a", "--json", "--json"}, {"kov", "--lang", "fr", "nope"}};
+  for (const auto& line : lines) {
+    SCOPED_TRACE(line[1]);
+    const KovRun normal = run_kov(line, -1);
+    ASSERT_FALSE(normal.signalled);
+    long failures = 0;
+    for (long n = 0;; ++n) {
+      const KovRun run = run_kov(line, n);
+      ASSERT_FALSE(run.signalled) << "allocation " << n;
+      if (run.allocations <= n) {  // nothing failed: the run is the normal one
+        EXPECT_EQ(run.status, normal.status);
+        EXPECT_EQ(run.out, normal.out);
+        break;
+      }
+      ++failures;
+      ASSERT_EQ(run.status, 5) << "allocation " << n << ": " << run.err;
+      ASSERT_EQ(run.err, "kov: I/O error: Cannot allocate memory (os error 12)\n") << "allocation " << n;
+      ASSERT_EQ(run.out, "") << "allocation " << n;
+    }
+    EXPECT_GT(failures, 10);
+  }
+  counters = nullptr;
+  munmap(shared, sizeof(Counters));
+}
+
+}  // namespace

@@ -1,0 +1,8 @@
+# Standard descriptors closed at start are reopened on /dev/null, so writing
+# to them succeeds silently.
+"$KOV" --version >&-
+echo "stdout closed: status $?"
+"$KOV" nope 2>&-
+echo "stderr closed: status $?"
+"$KOV" --version <&-
+echo "stdin closed: status $?"

@@ -1,0 +1,1 @@
+"$KOV" create --help --lang de

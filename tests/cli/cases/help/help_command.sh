@@ -1,0 +1,2 @@
+# "help create" prints the help of create followed by an empty line.
+"$KOV" help create

@@ -1,0 +1,2 @@
+"$KOV" --version
+"$KOV" -V
