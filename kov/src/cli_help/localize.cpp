@@ -35,7 +35,6 @@ ArgDef program_flag(std::string id, char short_name, ArgAction action, const Loc
 
 CommandDef localized_command(CommandDef command, std::size_t language) {
   command.about = ROOT_ABOUT[language];
-  command.auto_help_subcommand = false;
   command.after_help =
       std::string(EXAMPLES[language]) + "\n\n" + std::string(SINGLE_PATH[language]);
   for (const NamedText& entry : SUBCOMMAND_ABOUTS) {
@@ -57,8 +56,7 @@ CommandDef translate(CommandDef command, std::size_t language) {
     arg.heading = arg.positional() ? HEADING_ARGUMENTS[language] : HEADING_OPTIONS[language];
     arg.hide_possible_values = arg.id == "command" || arg.id == "lang";
   }
-  command.auto_help_flag = false;
-  command.auto_version_flag = false;
+  // The parser has no help or version flag of its own: these are the only ones.
   command.args.push_back(program_flag("help", 'h', ArgAction::Help, HELP_FLAG, language));
   if (!command.version.empty())
     command.args.push_back(program_flag("version", 'V', ArgAction::Version, VERSION_FLAG, language));

@@ -88,6 +88,9 @@ struct ParserExit {
 
 using ParseOutcome = std::variant<Cli, ParserExit>;
 
+// The last component of the first process argument: usage lines start with it.
+[[nodiscard]] std::string program_name(std::span<const std::string> args);
+
 // Parses the process arguments, program name first, with a (localized) definition.
 [[nodiscard]] ParseOutcome parse(const CommandDef& definition, std::span<const std::string> args);
 

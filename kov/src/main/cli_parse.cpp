@@ -118,14 +118,14 @@ Command to_command(const ParsedCommand& parsed) {
   return list;
 }
 
+}  // namespace
+
 std::string program_name(std::span<const std::string> args) {
   if (args.empty()) return "kov";
   const std::string& first = args.front();
   const std::size_t slash = first.find_last_of('/');
   return slash == std::string::npos ? first : first.substr(slash + 1);
 }
-
-}  // namespace
 
 ParseOutcome parse(const CommandDef& root, std::span<const std::string> args) {
   const std::string program = program_name(args);

@@ -50,10 +50,6 @@ struct CommandDef {
   std::vector<CommandDef> subcommands;
   bool subcommand_required = false;
   bool help_when_no_arguments = false;
-  // The parser's own help machinery, on until the localization replaces it.
-  bool auto_help_subcommand = true;
-  bool auto_help_flag = true;
-  bool auto_version_flag = true;
 
   // Changing an argument or subcommand that does not exist is a programming
   // error: these stop the process.

@@ -23,13 +23,6 @@ using kov_core::Result;
 // argument always goes to the parser.
 bool single_path_applies(const std::string&) { return false; }
 
-std::string program_name(std::span<const std::string> args) {
-  if (args.empty()) return "kov";
-  const std::string& first = args.front();
-  const std::size_t slash = first.find_last_of('/');
-  return slash == std::string::npos ? first : first.substr(slash + 1);
-}
-
 Result<void> run_unguarded(std::span<const std::string> args) {
   const std::size_t language = cli_help::detect_language(args);
   if (args.size() == 2 && single_path_applies(args[1]))
