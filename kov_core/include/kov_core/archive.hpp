@@ -1,0 +1,150 @@
+#pragma once
+// Archive entries and settings, the index codec and the portable path rules.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "kov_core/crypto.hpp"
+#include "kov_core/error.hpp"
+#include "kov_core/format.hpp"
+
+namespace kov_core::archive {
+
+enum class EntryKind : std::uint8_t { File = 0, Directory = 1, ResourceFork = 2, Symlink = 3 };
+enum class CompressionProfile : std::uint8_t { Current = 0, Automatic = 1, Fast = 2, Balanced = 3, Compact = 4 };
+
+// "file", "directory", "resourcefork", "symlink".
+[[nodiscard]] std::string_view entry_kind_name(EntryKind kind) noexcept;
+// "current", "automatic", "fast", "balanced", "compact".
+[[nodiscard]] std::string_view profile_name(CompressionProfile profile) noexcept;
+
+inline constexpr std::uint8_t CODEC_STORE = 0;
+inline constexpr std::uint8_t CODEC_ZSTD = 1;
+
+// One archived item. Fields in serialized order; `sha256_bytes` and `codec_id`
+// are held but not serialized.
+struct Entry {
+  std::string path;
+  EntryKind kind = EntryKind::File;
+  std::string codec = "store";
+  std::int8_t compression_level = 0;
+  bool adaptively_stored = false;
+  bool encrypted = false;
+  std::uint32_t mode = 0;
+  std::int64_t modified_unix = 0;
+  std::uint64_t original_size = 0;
+  std::uint64_t stored_size = 0;
+  std::uint64_t data_offset = 0;
+  std::string sha256;
+  format::Digest sha256_bytes{};
+  std::uint8_t codec_id = CODEC_STORE;
+
+  friend bool operator==(const Entry&, const Entry&) = default;
+};
+
+// The per-archive settings record.
+struct ArchiveSettings {
+  CompressionProfile profile = CompressionProfile::Current;
+  std::int8_t compression_level = 0;
+  bool adaptive_selection = false;
+  bool constrained_at_creation = false;
+  std::uint32_t memory_limit_mib = 0;
+  std::uint32_t available_memory_mib = 0;
+  std::uint16_t thread_limit = 0;
+  std::uint16_t store_threshold_permille = 0;
+  std::uint32_t sample_size = 0;
+  std::uint32_t io_buffer_size = 0;
+  crypto::EncryptionMode encryption = crypto::EncryptionMode::None;
+  std::uint32_t kdf_memory_kib = 0;
+  std::uint32_t kdf_iterations = 0;
+  std::uint8_t kdf_lanes = 0;
+  std::uint32_t encryption_chunk_size = 0;
+  std::array<std::uint8_t, 16> salt{};
+  std::array<std::uint8_t, 16> nonce_prefix{};
+  std::array<std::uint8_t, 16> index_tag{};
+
+  friend bool operator==(const ArchiveSettings&, const ArchiveSettings&) = default;
+};
+
+inline constexpr std::size_t SETTINGS_SIZE = 96;
+inline constexpr std::size_t INDEX_PREFIX_SIZE = 16;
+inline constexpr std::size_t ENTRY_FIXED_SIZE = 76;
+inline constexpr std::array<std::uint8_t, 8> INDEX_MAGIC{'K', 'O', 'V', 'I', 'D', 'X', '1', 0};
+inline constexpr std::array<std::uint8_t, 8> SETTINGS_MAGIC{'K', 'O', 'V', 'C', 'F', 'G', '1', 0};
+// Offset of the index tag inside an index of generation 1 or 2.
+inline constexpr std::size_t INDEX_TAG_OFFSET = INDEX_PREFIX_SIZE + 80;
+
+// Reader limits, shared by every reader of an archive.
+inline constexpr std::uint32_t MAX_ENTRIES = 10'000'000;
+inline constexpr std::size_t MAX_PATH_BYTES = 1'048'576;
+inline constexpr std::uint64_t MAX_INDEX_BYTES = 1ull << 30;
+
+// The fixed settings of an archive of format generation 0, which has no record.
+[[nodiscard]] ArchiveSettings generation0_settings();
+
+// The settings record of generations 1 and 2: 96 bytes.
+[[nodiscard]] std::array<std::uint8_t, SETTINGS_SIZE> encode_settings(const ArchiveSettings& settings);
+
+// The index in the layout of generations 1 and 2. InvalidInput "too many
+// entries" or "path too long" when a field width is exceeded.
+[[nodiscard]] Result<std::vector<std::uint8_t>> encode_index(std::span<const Entry> entries,
+                                                             const ArchiveSettings& settings);
+
+// Decodes and range-checks a 96-byte settings record.
+[[nodiscard]] Result<ArchiveSettings> decode_settings(std::span<const std::uint8_t> record,
+                                                      bool zero_index_tag_allowed);
+
+struct DecodedIndex {
+  ArchiveSettings settings;
+  std::vector<Entry> entries;
+};
+
+// Decodes a plaintext index and refuses every damaged, inconsistent or unsafe
+// one: one forward pass, the entry list reserved only after the capacity check.
+// `index_offset` is the end of the data area.
+[[nodiscard]] Result<DecodedIndex> decode_index(std::span<const std::uint8_t> index,
+                                                std::uint64_t index_offset, format::Version version);
+
+// Lowercase hexadecimal text of bytes.
+[[nodiscard]] std::string hex(std::span<const std::uint8_t> bytes);
+
+// ---- Portable archive paths and link targets ----
+
+// The archive path of a relative file-system path: components joined by "/".
+// InvalidInput "path must be relative: {}", "path is not UTF-8: {}",
+// "unsafe path: {}" or "empty archive path".
+[[nodiscard]] Result<std::string> portable_path(const std::filesystem::path& path);
+
+// Each component in NFC, then lower-cased character by character without context.
+[[nodiscard]] std::string collision_key(std::string_view archive_path);
+
+// Collision key -> first archive path registered under it.
+using CollisionRegistry = std::unordered_map<std::string, std::string>;
+
+// InvalidInput "portable path collision: {} and {}" when another path holds the key.
+[[nodiscard]] Result<void> register_portable_path(CollisionRegistry& registry,
+                                                  std::string_view archive_path);
+
+// Checks a path read from an index: length, NUL, backslash, absolute, portable
+// and canonical; returns it as a relative file-system path or a Corrupt error.
+[[nodiscard]] Result<std::filesystem::path> validate_stored_path(std::string_view stored);
+
+// Accepts a link target, or returns the reason it is refused ("empty,
+// oversized, or non-portable target", "absolute targets are forbidden",
+// "target escapes the archive root").
+[[nodiscard]] std::optional<std::string_view> validate_symlink_target(std::string_view link_path,
+                                                                      std::string_view target);
+
+// Reads a symbolic link's target and checks it for the archive path it will have.
+[[nodiscard]] Result<std::string> read_symlink_target(const std::filesystem::path& source,
+                                                      std::string_view archive_path);
+
+}  // namespace kov_core::archive

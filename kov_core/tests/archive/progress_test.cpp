@@ -1,0 +1,77 @@
+// The progress counters and the cancellation flag.
+
+#include "archive/progress.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "kov_core/progress.hpp"
+
+namespace {
+
+using kov_core::ErrorKind;
+using kov_core::archive::CANCELLED;
+using kov_core::archive::check_cancelled;
+using kov_core::archive::progress_add;
+using kov_core::archive::PROGRESS_COMPLETED;
+using kov_core::archive::PROGRESS_TOTAL;
+
+// Restores a value of the process-wide statics when a test ends.
+class ProgressTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_total_ = PROGRESS_TOTAL.load();
+    saved_completed_ = PROGRESS_COMPLETED.load();
+    saved_cancelled_ = CANCELLED.load();
+  }
+  void TearDown() override {
+    PROGRESS_TOTAL.store(saved_total_);
+    PROGRESS_COMPLETED.store(saved_completed_);
+    CANCELLED.store(saved_cancelled_);
+  }
+
+ private:
+  std::uint64_t saved_total_ = 0;
+  std::uint64_t saved_completed_ = 0;
+  bool saved_cancelled_ = false;
+};
+
+TEST_F(ProgressTest, ResetSetsBothToZero) {
+  PROGRESS_TOTAL.store(12);
+  PROGRESS_COMPLETED.store(7);
+  kov_progress_reset();
+  EXPECT_EQ(kov_progress_total(), 0U);
+  EXPECT_EQ(kov_progress_completed(), 0U);
+  EXPECT_EQ(PROGRESS_TOTAL.load(), 0U);
+  EXPECT_EQ(PROGRESS_COMPLETED.load(), 0U);
+}
+
+TEST_F(ProgressTest, ProgressAddAccumulatesAndMayExceedTotal) {
+  kov_progress_reset();
+  PROGRESS_TOTAL.store(12);
+  progress_add(10);
+  progress_add(1);
+  progress_add(1);
+  EXPECT_EQ(kov_progress_completed(), 12U);
+  progress_add(5);
+  EXPECT_EQ(kov_progress_completed(), 17U);
+  EXPECT_EQ(kov_progress_total(), 12U);
+}
+
+TEST_F(ProgressTest, CheckCancelled) {
+  CANCELLED.store(false);
+  EXPECT_TRUE(check_cancelled().has_value());
+
+  CANCELLED.store(true);
+  const auto result = check_cancelled();
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(result.error().kind(), ErrorKind::Cancelled);
+  EXPECT_EQ(result.error().display(), "operation cancelled");
+
+  CANCELLED.store(false);
+  EXPECT_TRUE(check_cancelled().has_value());
+}
+
+}  // namespace

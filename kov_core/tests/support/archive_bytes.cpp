@@ -1,0 +1,158 @@
+#include "support/archive_bytes.hpp"
+
+#include <stdlib.h>
+
+#include <fstream>
+#include <stdexcept>
+
+namespace kov_test {
+
+namespace {
+
+void put_u32(Bytes& out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+void put_u64(Bytes& out, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+}  // namespace
+
+Bytes entry_record(const EntryRecord& r) {
+  Bytes out{r.kind_code, r.codec, r.level, r.flags};
+  put_u32(out, r.path_length.value_or(static_cast<std::uint32_t>(r.path.size())));
+  put_u32(out, r.mode);
+  put_u64(out, static_cast<std::uint64_t>(r.modified_unix));
+  put_u64(out, r.original_size);
+  put_u64(out, r.data_offset);
+  put_u64(out, r.stored_size);
+  out.insert(out.end(), r.sha256.begin(), r.sha256.end());
+  out.insert(out.end(), r.path.begin(), r.path.end());
+  return out;
+}
+
+kov_core::archive::ArchiveSettings plain_settings() {
+  kov_core::archive::ArchiveSettings s;
+  s.compression_level = 3;
+  s.memory_limit_mib = 256;
+  s.available_memory_mib = 20'000;
+  s.thread_limit = 1;
+  s.store_threshold_permille = 1000;
+  s.io_buffer_size = 1'048'576;
+  return s;
+}
+
+kov_core::archive::ArchiveSettings key_file_settings() {
+  kov_core::archive::ArchiveSettings s = plain_settings();
+  s.encryption = kov_core::crypto::EncryptionMode::KeyFile;
+  s.encryption_chunk_size = 65'536;
+  s.salt.fill(0x11);
+  s.nonce_prefix.fill(0x22);
+  s.index_tag.fill(0x33);
+  return s;
+}
+
+kov_core::archive::ArchiveSettings password_settings() {
+  kov_core::archive::ArchiveSettings s = key_file_settings();
+  s.encryption = kov_core::crypto::EncryptionMode::Password;
+  s.kdf_memory_kib = 65'536;
+  s.kdf_iterations = 3;
+  s.kdf_lanes = 1;
+  return s;
+}
+
+Bytes settings_record(const kov_core::archive::ArchiveSettings& settings,
+                      const std::vector<std::pair<std::size_t, std::uint8_t>>& patches) {
+  const auto record = kov_core::archive::encode_settings(settings);
+  Bytes out(record.begin(), record.end());
+  for (const auto& [offset, value] : patches) out.at(offset) = value;
+  return out;
+}
+
+IndexLayout index_layout(int generation) {
+  IndexLayout layout;
+  if (generation >= 1) layout.settings = settings_record(plain_settings());
+  return layout;
+}
+
+Bytes index_bytes(const IndexLayout& layout) {
+  Bytes out(layout.magic.begin(), layout.magic.end());
+  put_u32(out, layout.count.value_or(static_cast<std::uint32_t>(layout.entries.size())));
+  put_u32(out, layout.settings_size.value_or(static_cast<std::uint32_t>(layout.settings.size())));
+  out.insert(out.end(), layout.settings.begin(), layout.settings.end());
+  for (const EntryRecord& record : layout.entries) {
+    const Bytes bytes = entry_record(record);
+    out.insert(out.end(), bytes.begin(), bytes.end());
+  }
+  out.insert(out.end(), layout.trailing.begin(), layout.trailing.end());
+  return out;
+}
+
+Bytes archive_file(kov_core::format::Version version, const Bytes& data, const Bytes& index) {
+  kov_core::format::Header header;
+  header.major = version.major;
+  header.minor = version.minor;
+  header.patch = version.patch;
+  header.io_buffer_size = 1'048'576;
+  header.index_offset = kov_core::format::HEADER_SIZE + data.size();
+  header.index_length = index.size();
+  const auto head = header.encode();
+  Bytes out(head.begin(), head.end());
+  out.insert(out.end(), data.begin(), data.end());
+  out.insert(out.end(), index.begin(), index.end());
+  const auto sum = kov_core::format::digest(index);
+  out.insert(out.end(), sum.begin(), sum.end());
+  out.insert(out.end(), kov_core::format::FOOTER_MAGIC.begin(), kov_core::format::FOOTER_MAGIC.end());
+  put_u64(out, header.index_offset);
+  put_u64(out, header.index_length);
+  out.insert(out.end(), sum.begin(), sum.end());
+  return out;
+}
+
+void flip_byte(Bytes& bytes, std::size_t offset, std::uint8_t mask) { bytes.at(offset) ^= mask; }
+
+void refresh_header_checksum(Bytes& bytes) {
+  std::array<std::uint8_t, 64> head{};
+  std::copy(bytes.begin(), bytes.begin() + 64, head.begin());
+  std::fill(head.begin() + 44, head.begin() + 48, std::uint8_t{0});
+  const auto sum = kov_core::format::digest(head);
+  std::copy(sum.begin(), sum.begin() + 4, bytes.begin() + 44);
+}
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/kov-test-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void write_file(const std::filesystem::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+}  // namespace kov_test
+
+namespace kov_core::archive {
+
+void PrintTo(const Entry& e, std::ostream* out) {
+  *out << "{" << e.path << " kind " << static_cast<int>(e.kind) << " " << e.codec << " level "
+       << static_cast<int>(e.compression_level) << " enc " << e.encrypted << " mode " << e.mode << " mtime "
+       << e.modified_unix << " sizes " << e.original_size << "/" << e.stored_size << " @" << e.data_offset << " "
+       << e.sha256 << "}";
+}
+
+void PrintTo(const ArchiveSettings& s, std::ostream* out) {
+  *out << "{settings mode " << static_cast<int>(s.encryption) << " level " << static_cast<int>(s.compression_level)
+       << " io " << s.io_buffer_size << " chunk " << s.encryption_chunk_size << "}";
+}
+
+}  // namespace kov_core::archive
