@@ -235,6 +235,16 @@ Result<void> BufferedFile::seek(std::uint64_t offset) {
   return {};
 }
 
+Result<void> read_exact(ByteSource& source, std::span<std::uint8_t> out) {
+  while (!out.empty()) {
+    auto n = source.read(out);
+    if (!n) return std::unexpected(std::move(n).error());
+    if (*n == 0) return std::unexpected(Error::io("failed to fill whole buffer"));
+    out = out.subspan(*n);
+  }
+  return {};
+}
+
 Result<std::uint64_t> read_u64(BufferedFile& file) {
   std::array<std::uint8_t, 8> raw{};
   if (!file.read_exact(raw)) return std::unexpected(truncated_integer());

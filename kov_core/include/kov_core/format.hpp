@@ -41,6 +41,27 @@ inline constexpr Version VERSION_0_5_0{0, 5, 0};
 
 class BufferedFile;
 
+// Where a byte stream goes. Errors are Io: an operating-system error or a
+// fixed message of the layer that failed.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  // Takes all of `bytes` or fails.
+  [[nodiscard]] virtual Result<void> write(std::span<const std::uint8_t> bytes) = 0;
+};
+
+// Where a byte stream comes from.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Bytes placed in `out`; 0 only at the end of the stream or for an empty `out`.
+  [[nodiscard]] virtual Result<std::size_t> read(std::span<std::uint8_t> out) = 0;
+};
+
+// Fills `out` whole from `source`; a source that ends first is Io
+// "failed to fill whole buffer".
+[[nodiscard]] Result<void> read_exact(ByteSource& source, std::span<std::uint8_t> out);
+
 struct Header {
   std::array<std::uint8_t, 16> id{};
   std::int64_t created_unix = 0;
@@ -152,11 +173,11 @@ class BufferedFile {
 [[nodiscard]] Result<std::uint64_t> read_u64(BufferedFile& file);
 
 // Buffered writing through a borrowed descriptor.
-class BufferedWriter {
+class BufferedWriter final : public ByteSink {
  public:
   BufferedWriter(int fd, std::size_t capacity);
 
-  [[nodiscard]] Result<void> write(std::span<const std::uint8_t> bytes);
+  [[nodiscard]] Result<void> write(std::span<const std::uint8_t> bytes) override;
   // Writes out what is buffered.
   [[nodiscard]] Result<void> flush();
   // Bytes accepted so far, buffered or written.

@@ -1,0 +1,22 @@
+#pragma once
+// Creating small files that must never replace anything and must survive a
+// power cut: key files, signature files and public key files.
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+
+#include "kov_core/error.hpp"
+
+namespace kov_core::util {
+
+// Exclusive create (an existing file, directory or link, even a dangling one,
+// fails with EEXIST), mode 0600, close-on-exec; writes all bytes, fsyncs the
+// file, closes it, then fsyncs the directory that holds it. Every failure is
+// Io; a file already created is left in place.
+[[nodiscard]] Result<void> create_new_file(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
+
+// fsync of the directory holding `path`, so that a new name in it is durable.
+[[nodiscard]] Result<void> sync_parent_directory(const std::filesystem::path& path);
+
+}  // namespace kov_core::util
