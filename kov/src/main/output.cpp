@@ -37,8 +37,18 @@ void write_stdout(std::string_view text) {
   if (const int e = write_all(STDOUT_FILENO, text)) print_failed("stdout", e);
 }
 
+std::mutex& stderr_mutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
 void write_stderr(std::string_view text) {
-  if (const int e = write_all(STDERR_FILENO, text)) print_failed("stderr", e);
+  int e;
+  {
+    std::lock_guard lock(stderr_mutex());
+    e = write_all(STDERR_FILENO, text);
+  }
+  if (e != 0) print_failed("stderr", e);
 }
 
 std::string display_path(const std::filesystem::path& path) { return lossy_utf8(path.native()); }

@@ -3,12 +3,17 @@
 // the process with status 101, after a diagnostic on standard error.
 
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <string_view>
 
 namespace kov {
 
 inline constexpr int EXIT_PRINT_FAILED = 101;
+
+// Held by every writer of standard error, and by the progress display for its
+// whole life, so that nothing interleaves with its line.
+[[nodiscard]] std::mutex& stderr_mutex();
 
 // One write of the whole text to standard output; exits with 101 on failure.
 void write_stdout(std::string_view text);

@@ -1,0 +1,72 @@
+#pragma once
+// The one-line progress display of long operations (creation, extraction). The
+// work runs on the calling thread; a scoped display thread polls the library's
+// progress counters and redraws the line on standard error.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <future>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+
+namespace kov::cli_progress {
+
+// The eight localized words of the line.
+struct ProgressLabels {
+  std::string_view action;
+  std::string_view preparing;
+  std::string_view finalizing;
+  std::string_view elapsed;
+  std::string_view remaining;
+  std::string_view estimating;
+  std::string_view done;
+  std::string_view failed;
+};
+
+enum class ProgressState : std::uint8_t { Failed = 0, Done = 1, Running = 2 };
+
+// Operation 0 is creation (compression words); any other value extraction.
+[[nodiscard]] ProgressLabels labels(std::size_t language, std::uint8_t operation);
+
+// MM:SS below an hour, HH:MM:SS from then on.
+[[nodiscard]] std::string time_text(std::uint64_t seconds);
+
+// One line of the display, without a line end.
+[[nodiscard]] std::string line(const ProgressLabels& labels, std::uint64_t completed, std::uint64_t total,
+                               std::chrono::nanoseconds elapsed, std::chrono::nanoseconds work,
+                               std::uint64_t refresh_count, ProgressState state);
+
+namespace detail {
+
+// Starts the display thread; it ends after drawing the final line once `outcome`
+// is set, or at once when the promise behind it is released unset.
+class Display {
+ public:
+  Display(std::size_t language, std::uint8_t operation, std::future<bool> outcome);
+  Display(const Display&) = delete;
+  Display& operator=(const Display&) = delete;
+  ~Display();  // joins
+
+ private:
+  struct Impl;
+  Impl* impl_;
+};
+
+}  // namespace detail
+
+// Calls `work` on this thread and returns its result unchanged; when `enabled`,
+// the display runs beside it and has drawn its final line before this returns.
+template <class Work>
+auto run(bool enabled, std::size_t language, std::uint8_t operation, Work&& work) -> std::invoke_result_t<Work&> {
+  if (!enabled) return work();
+  std::promise<bool> outcome;
+  detail::Display display(language, operation, outcome.get_future());
+  auto result = work();
+  outcome.set_value(result.has_value());
+  return result;
+}
+
+}  // namespace kov::cli_progress
