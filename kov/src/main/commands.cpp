@@ -4,6 +4,8 @@
 #include <variant>
 
 #include "cli_help/localize.hpp"
+#include "main/commands_create.hpp"
+#include "main/commands_keys.hpp"
 #include "main/driver.hpp"
 #include "main/help_render.hpp"
 #include "main/output.hpp"
@@ -36,11 +38,11 @@ Result<void> run_command(const Command& command, const RunContext& context) {
       [&](const auto& c) -> Result<void> {
         using T = std::decay_t<decltype(c)>;
         if constexpr (std::is_same_v<T, Help>) return run_help(c, context);
-        else if constexpr (std::is_same_v<T, PublicKey>) return not_available("public-key");
-        else if constexpr (std::is_same_v<T, Sign>) return not_available("sign");
-        else if constexpr (std::is_same_v<T, VerifySignature>) return not_available("verify-signature");
-        else if constexpr (std::is_same_v<T, Create>) return not_available("create");
-        else if constexpr (std::is_same_v<T, Keygen>) return not_available("keygen");
+        else if constexpr (std::is_same_v<T, PublicKey>) return run_public_key(c);
+        else if constexpr (std::is_same_v<T, Sign>) return run_sign(c);
+        else if constexpr (std::is_same_v<T, VerifySignature>) return run_verify_signature(c);
+        else if constexpr (std::is_same_v<T, Create>) return run_create(c, context);
+        else if constexpr (std::is_same_v<T, Keygen>) return run_keygen(c);
         else if constexpr (std::is_same_v<T, List>) return not_available("list");
         else if constexpr (std::is_same_v<T, Extract>) return not_available("extract");
         else if constexpr (std::is_same_v<T, Test>) return not_available("test");

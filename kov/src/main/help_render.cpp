@@ -37,12 +37,12 @@ std::string positional_name(const ArgDef& arg) {
 // "--output <OUTPUT>", "--json", "<INPUTS>..."
 std::string arg_spec(const ArgDef& arg) {
   if (arg.positional()) return positional_name(arg);
-  std::string spec = "--" + arg.long_name;
-  if (arg.takes_value()) spec += " <" + arg.value_name + ">";
-  return spec;
+  std::string text = "--" + arg.long_name;
+  if (arg.takes_value()) text += " <" + arg.value_name + ">";
+  return text;
 }
 
-std::string spec_values(const ArgDef& arg) {
+std::string value_notes(const ArgDef& arg) {
   std::string out;
   if (arg.takes_value() && arg.default_value) out = "[default: " + *arg.default_value + "]";
   if (!arg.choices.empty() && !arg.hide_possible_values) {
@@ -107,7 +107,7 @@ std::string render_all_args(const CommandDef& root, const CommandDef& command) {
                                                         : std::string("    ")) +
                                            arg_spec(*arg);
       std::string right = arg->help;
-      const std::string values = spec_values(*arg);
+      const std::string values = value_notes(*arg);
       if (!values.empty()) right += (right.empty() ? "" : " ") + values;
       add_row(sections, heading, {std::move(left), std::move(right)});
     }

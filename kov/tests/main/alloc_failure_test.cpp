@@ -113,6 +113,9 @@ TEST(AllocationFailure, EveryFailingAllocationEndsAsAnIoError) {
         EXPECT_EQ(run.out, normal.out);
         break;
       }
+      // Code that can do without the memory (the resources probe falls back
+      // to what it knows) may absorb the failure; then the run is the normal one.
+      if (run.status == normal.status && run.out == normal.out && run.err == normal.err) continue;
       ++failures;
       ASSERT_EQ(run.status, 5) << "allocation " << n << ": " << run.err;
       ASSERT_EQ(run.err, "kov: I/O error: Cannot allocate memory (os error 12)\n") << "allocation " << n;

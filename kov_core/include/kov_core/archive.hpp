@@ -116,6 +116,42 @@ struct DecodedIndex {
 // Lowercase hexadecimal text of bytes.
 [[nodiscard]] std::string hex(std::span<const std::uint8_t> bytes);
 
+// ---- Creation ----
+
+// One item of a new archive, in index order.
+struct SourceEntry {
+  std::filesystem::path source_path;
+  std::string archive_path;
+  std::optional<std::string> inline_data;  // a symbolic link's target
+  std::uint64_t size = 0;                  // for the progress total only
+  EntryKind kind = EntryKind::File;
+};
+
+// The options of a new archive; creation takes them over and wipes the credential.
+struct CreateOptions {
+  crypto::EncryptionCredential credential;
+};
+
+// Creates an archive of format 0.5.0 (create_archive) or 0.4.0, under a
+// temporary name beside `output` that is moved into place when complete.
+[[nodiscard]] Result<void> create_archive(const std::filesystem::path& output,
+                                          std::span<const std::filesystem::path> inputs, CreateOptions options);
+[[nodiscard]] Result<void> create_archive_0_4(const std::filesystem::path& output,
+                                              std::span<const std::filesystem::path> inputs, CreateOptions options);
+[[nodiscard]] Result<void> create_archive_version(const std::filesystem::path& output,
+                                                  std::span<const std::filesystem::path> inputs,
+                                                  CreateOptions options, format::Version version);
+
+// Writes a complete archive of `sources` (already in index order) to a new
+// file at `path`. On failure the file may remain with partial content.
+[[nodiscard]] Result<void> create_into(const std::filesystem::path& path, std::span<const SourceEntry> sources,
+                                       const crypto::EncryptionCredential& credential, ArchiveSettings& settings,
+                                       format::Version version);
+
+// The content-derived archive ID: the first 16 bytes of SHA-256 over the
+// creation time and each entry's path, digest and original size.
+[[nodiscard]] std::array<std::uint8_t, 16> archive_id(std::int64_t created_unix, std::span<const Entry> entries);
+
 // ---- Portable archive paths and link targets ----
 
 // The archive path of a relative file-system path: components joined by "/".

@@ -143,6 +143,11 @@ class DecryptReader final : public format::ByteSource {
 // ---- Sealed metadata and index tag ----
 
 inline constexpr std::array<std::uint8_t, 8> SEAL_MAGIC{'K', 'O', 'V', 'S', 'E', 'A', 'L', '1'};
+// Starts the associated data of the sealing: then the final header and the envelope's first 104 bytes.
+inline constexpr std::array<std::uint8_t, 17> SEALED_METADATA_LABEL{'K', 'O', 'V', ' ', '0', '.', '5', ' ', 'm',
+                                                                   'e', 't', 'a', 'd', 'a', 't', 'a', 0};
+// Envelope bytes before the encrypted index: the magic and the bootstrap settings.
+inline constexpr std::size_t SEAL_PREFIX_SIZE = 104;
 
 // Encrypts `buffer` in place and appends the tag. Corrupt "metadata encryption failed".
 [[nodiscard]] Result<void> seal_metadata(const ArchiveKey& key, const std::array<std::uint8_t, 16>& nonce_prefix,

@@ -1,8 +1,11 @@
 #pragma once
 // Shared by the archive sources only.
 
+#include <filesystem>
+#include <span>
 #include <string_view>
 
+#include "kov_core/archive.hpp"
 #include "kov_core/error.hpp"
 
 namespace kov_core::archive {
@@ -10,5 +13,27 @@ namespace kov_core::archive {
 // The checks of validate_stored_path without building the file-system path:
 // index decoding runs them for every entry.
 [[nodiscard]] Result<void> check_stored_path(std::string_view stored);
+
+// create_into, telling whether it created the file (so that a failure removes
+// only a file of its own).
+[[nodiscard]] Result<void> create_into_file(const std::filesystem::path& path, std::span<const SourceEntry> sources,
+                                            const crypto::EncryptionCredential& credential,
+                                            ArchiveSettings& settings, format::Version version, bool& created);
+
+// The settings of a new archive from the available memory (MiB, 0 when
+// unknown) and the credential's mode; salt and nonce prefix are left zero.
+[[nodiscard]] ArchiveSettings new_archive_settings(std::uint32_t available_mib, crypto::EncryptionMode mode);
+
+// The output with ".partial" added after its extension ("kov" when it has none
+// or one that is not UTF-8), in the output's directory.
+[[nodiscard]] std::filesystem::path temporary_name(const std::filesystem::path& output);
+
+// Renames without ever replacing `to`, also when it appeared while the archive
+// was written; a failure is Io and leaves `from` in place.
+[[nodiscard]] Result<void> move_into_place(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// kov never writes an archive its own reader would refuse.
+[[nodiscard]] Result<void> check_reader_limits(std::uint64_t entries, std::uint64_t longest_path,
+                                               std::uint64_t index_bytes);
 
 }  // namespace kov_core::archive

@@ -1,1 +1,71 @@
-// placeholder
+// The sealed metadata envelope of 0.5.0 and the index tag of 0.4.0. Their
+// nonces end in FF FF FF FF where a chunk nonce has its entry index, so they
+// stay apart from the chunk nonces of any real entry.
+
+#include <sodium.h>
+
+#include <algorithm>
+
+#include "kov_core/crypto.hpp"
+#include "util/sodium.hpp"
+
+namespace kov_core::crypto {
+
+namespace {
+
+using Nonce = std::array<std::uint8_t, crypto_aead_xchacha20poly1305_ietf_NPUBBYTES>;
+
+Nonce whole_index_nonce(const std::array<std::uint8_t, 16>& prefix, std::uint8_t last_byte) {
+  Nonce nonce{};
+  std::ranges::copy(prefix, nonce.begin());
+  std::fill(nonce.begin() + 16, nonce.end(), std::uint8_t{0xFF});
+  nonce[20] = last_byte;
+  return nonce;
+}
+
+}  // namespace
+
+Result<void> seal_metadata(const ArchiveKey& key, const std::array<std::uint8_t, 16>& nonce_prefix,
+                           std::span<const std::uint8_t> associated_data, std::vector<std::uint8_t>& buffer) {
+  util::ensure_sodium();
+  const Nonce nonce = whole_index_nonce(nonce_prefix, 0xFE);
+  std::array<std::uint8_t, TAG_SIZE> tag{};
+  // libsodium's message pointers must not be null, even for an empty message.
+  std::uint8_t empty = 0;
+  std::uint8_t* message = buffer.empty() ? &empty : buffer.data();
+  if (crypto_aead_xchacha20poly1305_ietf_encrypt_detached(message, tag.data(), nullptr, message, buffer.size(),
+                                                          associated_data.data(), associated_data.size(), nullptr,
+                                                          nonce.data(), key.data()) != 0)
+    return std::unexpected(Error::corrupt("metadata encryption failed"));
+  buffer.insert(buffer.end(), tag.begin(), tag.end());
+  return {};
+}
+
+Result<std::size_t> open_metadata(const ArchiveKey& key, const std::array<std::uint8_t, 16>& nonce_prefix,
+                                  std::span<const std::uint8_t> associated_data, std::span<std::uint8_t> buffer) {
+  if (buffer.size() < TAG_SIZE) return std::unexpected(Error::corrupt("truncated metadata tag"));
+  util::ensure_sodium();
+  const Nonce nonce = whole_index_nonce(nonce_prefix, 0xFE);
+  const std::size_t n = buffer.size() - TAG_SIZE;
+  if (crypto_aead_xchacha20poly1305_ietf_decrypt_detached(buffer.data(), nullptr, buffer.data(), n, buffer.data() + n,
+                                                          associated_data.data(), associated_data.size(),
+                                                          nonce.data(), key.data()) != 0)
+    return std::unexpected(Error::corrupt("incorrect credentials or modified header/metadata"));
+  return n;
+}
+
+Result<std::array<std::uint8_t, TAG_SIZE>> index_tag(const ArchiveKey& key,
+                                                     const std::array<std::uint8_t, 16>& nonce_prefix,
+                                                     std::span<const std::uint8_t> index) {
+  util::ensure_sodium();
+  const Nonce nonce = whole_index_nonce(nonce_prefix, 0xFF);
+  std::array<std::uint8_t, TAG_SIZE> tag{};
+  std::uint8_t empty = 0;
+  if (crypto_aead_xchacha20poly1305_ietf_encrypt_detached(&empty, tag.data(), nullptr, &empty, 0,
+                                                          index.data(), index.size(), nullptr, nonce.data(),
+                                                          key.data()) != 0)
+    return std::unexpected(Error::corrupt("index authentication failed"));
+  return tag;
+}
+
+}  // namespace kov_core::crypto

@@ -22,6 +22,8 @@ class Fd {
 
   [[nodiscard]] int get() const noexcept { return fd_; }
   [[nodiscard]] bool valid() const noexcept { return fd_ >= 0; }
+  // Gives up ownership without closing.
+  [[nodiscard]] int release() noexcept { return std::exchange(fd_, -1); }
   void reset(int fd = -1) noexcept {
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd;

@@ -1,1 +1,50 @@
-// placeholder
+#include "util/random.hpp"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "util/fd.hpp"
+
+namespace kov_core::util {
+
+namespace {
+
+// For kernels older than getrandom(2).
+[[nodiscard]] Result<void> read_random_device(std::span<std::uint8_t> out) {
+  const int raw = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  if (raw < 0) return std::unexpected(Error::os(errno));
+  const Fd fd(raw);
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const ssize_t n = ::read(fd.get(), out.data() + done, out.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(Error::os(errno));
+    }
+    if (n == 0) return std::unexpected(Error::io("random device returned no data"));
+    done += static_cast<std::size_t>(n);
+  }
+  return {};
+}
+
+}  // namespace
+
+Result<void> random_bytes(std::span<std::uint8_t> out) {
+  std::size_t done = 0;
+  while (done < out.size()) {
+    // Large requests may be served in parts; each part is kept.
+    const ssize_t n = ::getrandom(out.data() + done, out.size() - done, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno == ENOSYS) return read_random_device(out.subspan(done));
+      return std::unexpected(Error::os(errno));
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return {};
+}
+
+}  // namespace kov_core::util

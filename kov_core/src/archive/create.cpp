@@ -1,0 +1,341 @@
+// Archive creation: checks, the settings of a new archive, collection of the
+// inputs, the sort into index order, and the move of the finished temporary
+// file into place.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <new>
+#include <stdexcept>
+#include <unordered_set>
+
+#include "archive/archive_internal.hpp"
+#include "archive/progress.hpp"
+#include "kov_core/archive.hpp"
+#include "kov_core/path_rules.hpp"
+#include "kov_core/resources.hpp"
+#include "util/checked.hpp"
+#include "util/fd.hpp"
+#include "util/files.hpp"
+#include "util/random.hpp"
+#include "util/utf8.hpp"
+
+namespace kov_core::archive {
+
+namespace {
+
+namespace fs = std::filesystem;
+using crypto::EncryptionMode;
+
+std::string shown(const fs::path& path) { return util::lossy_utf8(path.native()); }
+
+Error walk_error(const fs::path& path, int error_number) {
+  return Error::invalid_input("IO error for operation on " + shown(path) + ": " +
+                              error::os_error_text(error_number));
+}
+
+// The last normal component, ignoring trailing slashes and "." parts; none for
+// "", ".", "/", or a path ending in "..".
+std::optional<std::string> input_name(const fs::path& input) {
+  const std::string& text = input.native();
+  std::optional<std::string> last;
+  bool first = true;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t slash = std::min(text.find('/', start), text.size());
+    const std::string part = text.substr(start, slash - start);
+    if (slash == 0 && !text.empty()) {
+      last.reset();  // the root
+    } else if (part == "." ) {
+      if (first) last.reset();
+    } else if (part == "..") {
+      last.reset();
+    } else if (!part.empty()) {
+      last = part;
+    }
+    if (!part.empty() || slash == 0) first = false;
+    start = slash + 1;
+  }
+  return last;
+}
+
+class Collector {
+ public:
+  Result<void> add_input(const fs::path& input) {
+    const auto name = input_name(input);
+    if (!name) return std::unexpected(Error::invalid_input("input has no name: " + shown(input)));
+    auto top = portable_path(*name);
+    if (!top) return std::unexpected(std::move(top).error());
+    KOV_TRY(register_portable_path(registry_, *top));
+    struct stat st {};
+    if (::lstat(input.c_str(), &st) != 0) return std::unexpected(Error::os(errno));
+    if (S_ISREG(st.st_mode)) {
+      KOV_TRY(take(*top));
+      sources_.push_back({input, *top, std::nullopt, static_cast<std::uint64_t>(st.st_size), EntryKind::File});
+    } else if (S_ISLNK(st.st_mode)) {
+      KOV_TRY(add_link(input, *top));
+    } else if (S_ISDIR(st.st_mode)) {
+      KOV_TRY(take(*top));
+      sources_.push_back({input, *top, std::nullopt, 0, EntryKind::Directory});
+      KOV_TRY(walk(input, fs::path(), *top));
+    } else {
+      return std::unexpected(Error::invalid_input("unsupported file type: " + shown(input)));
+    }
+    return {};
+  }
+
+  std::vector<SourceEntry>& sources() { return sources_; }
+
+ private:
+  Result<void> take(const std::string& archive_path) {
+    if (!taken_.insert(archive_path).second)
+      return std::unexpected(Error::invalid_input("duplicate archive path: " + archive_path));
+    return {};
+  }
+
+  Result<void> add_link(const fs::path& path, const std::string& archive_path) {
+    KOV_TRY(take(archive_path));
+    auto target = read_symlink_target(path, archive_path);
+    if (!target) return std::unexpected(std::move(target).error());
+    const std::uint64_t size = target->size();
+    sources_.push_back({path, archive_path, std::move(*target), size, EntryKind::Symlink});
+    return {};
+  }
+
+  // The contents of `dir`, depth first in byte order of the names, each
+  // directory before what it holds; links are never followed.
+  Result<void> walk(const fs::path& dir, const fs::path& relative, const std::string& archive_dir) {
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return std::unexpected(walk_error(dir, errno));
+    DIR* stream = ::fdopendir(fd);
+    if (stream == nullptr) {
+      const int e = errno;
+      ::close(fd);
+      return std::unexpected(walk_error(dir, e));
+    }
+    struct Child {
+      std::string name;
+      unsigned char type;
+    };
+    std::vector<Child> children;
+    errno = 0;
+    while (const dirent* d = ::readdir(stream)) {
+      const std::string_view name(d->d_name);
+      if (name != "." && name != "..") children.push_back({std::string(name), d->d_type});
+      errno = 0;
+    }
+    const int read_error = errno;
+    if (read_error != 0) {
+      ::closedir(stream);
+      return std::unexpected(walk_error(dir, read_error));
+    }
+    std::sort(children.begin(), children.end(), [](const Child& a, const Child& b) { return a.name < b.name; });
+
+    Result<void> result;
+    for (const Child& child : children) {
+      result = visit(dirfd(stream), dir / child.name, relative / child.name, archive_dir, child);
+      if (!result) break;
+    }
+    ::closedir(stream);
+    return result;
+  }
+
+  template <class Child>
+  Result<void> visit(int dir_fd, const fs::path& path, const fs::path& relative, const std::string& archive_dir,
+                     const Child& child) {
+    std::string archive_path;
+    if (util::is_valid_utf8(child.name) && path_rules::archive_component(child.name)) {
+      archive_path = archive_dir + "/" + child.name;
+    } else {
+      auto portable = portable_path(relative);  // for its exact message
+      if (!portable) return std::unexpected(std::move(portable).error());
+      archive_path = archive_dir + "/" + *portable;
+    }
+    KOV_TRY(register_portable_path(registry_, archive_path));
+    KOV_TRY(take(archive_path));
+    unsigned char type = child.type;
+    struct stat st {};
+    const bool need_stat = type == DT_UNKNOWN || type == DT_REG;
+    if (need_stat) {
+      if (::fstatat(dir_fd, child.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return std::unexpected(walk_error(path, errno));
+      type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_FIFO;
+    }
+    switch (type) {
+      case DT_DIR:
+        sources_.push_back({path, archive_path, std::nullopt, 0, EntryKind::Directory});
+        return walk(path, relative, archive_path);
+      case DT_REG:
+        sources_.push_back({path, archive_path, std::nullopt, static_cast<std::uint64_t>(st.st_size), EntryKind::File});
+        return {};
+      case DT_LNK: {
+        auto target = read_symlink_target(path, archive_path);
+        if (!target) return std::unexpected(std::move(target).error());
+        const std::uint64_t size = target->size();
+        sources_.push_back({path, archive_path, std::move(*target), size, EntryKind::Symlink});
+        return {};
+      }
+      default:
+        return std::unexpected(Error::invalid_input("unsupported file type: " + shown(path)));
+    }
+  }
+
+  CollisionRegistry registry_;
+  std::unordered_set<std::string> taken_;
+  std::vector<SourceEntry> sources_;
+};
+
+int kind_rank(EntryKind kind) {
+  switch (kind) {
+    case EntryKind::File:
+      return 0;
+    case EntryKind::Directory:
+      return 1;
+    default:
+      return 2;
+  }
+}
+
+}  // namespace
+
+fs::path temporary_name(const fs::path& output) {
+  std::string text = output.native();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  const std::size_t slash = text.rfind('/');
+  const std::size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+  const std::size_t dot = text.rfind('.');
+  if (dot != std::string::npos && dot > name_start) {
+    const std::string extension = text.substr(dot + 1);
+    return text.substr(0, dot) + "." + (util::is_valid_utf8(extension) ? extension : std::string("kov")) + ".partial";
+  }
+  return text + ".kov.partial";
+}
+
+Result<void> move_into_place(const fs::path& from, const fs::path& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
+  if (errno != EINVAL && errno != ENOSYS) return std::unexpected(Error::os(errno));
+  // A file system without the no-replace flag: a hard link refuses an existing name too.
+  if (::link(from.c_str(), to.c_str()) != 0) return std::unexpected(Error::os(errno));
+  ::unlink(from.c_str());
+  return {};
+}
+
+Result<void> check_reader_limits(std::uint64_t entries, std::uint64_t longest_path, std::uint64_t index_bytes) {
+  if (entries > MAX_ENTRIES) return std::unexpected(Error::invalid_input("too many entries"));
+  if (longest_path > MAX_PATH_BYTES) return std::unexpected(Error::invalid_input("path too long"));
+  if (index_bytes > MAX_INDEX_BYTES) return std::unexpected(Error::invalid_input("archive index would exceed 1 GiB"));
+  return {};
+}
+
+namespace {
+
+Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> inputs, CreateOptions& options,
+                              format::Version version) {
+  CANCELLED.store(false, std::memory_order_relaxed);
+  PROGRESS_COMPLETED.store(0, std::memory_order_relaxed);
+  PROGRESS_TOTAL.store(0, std::memory_order_relaxed);
+  if (inputs.empty()) return std::unexpected(Error::invalid_input("at least one input is required"));
+  struct stat st {};
+  if (::stat(output.c_str(), &st) == 0)
+    return std::unexpected(Error::invalid_input("output already exists: " + shown(output)));
+  const std::uint32_t available = resources::inspect().available_mib;
+  const crypto::EncryptionCredential& credential = options.credential;
+  if (credential.mode() == EncryptionMode::Password && credential.bytes().size() < 14)
+    return std::unexpected(
+        Error::invalid_input("new encrypted archives require a password containing at least 14 bytes"));
+
+  ArchiveSettings settings = new_archive_settings(available, credential.mode());
+  if (credential.mode() == EncryptionMode::Password && available >= 1 && available <= 31)
+    return std::unexpected(
+        Error::invalid_input("not enough available memory for password encryption (32 MiB required)"));
+  if (credential.mode() != EncryptionMode::None) {
+    KOV_TRY(util::random_bytes(settings.salt));
+    KOV_TRY(util::random_bytes(settings.nonce_prefix));
+  }
+
+  Collector collector;
+  for (const fs::path& input : inputs) KOV_TRY(collector.add_input(input));
+  std::vector<SourceEntry>& sources = collector.sources();
+  std::stable_sort(sources.begin(), sources.end(), [](const SourceEntry& a, const SourceEntry& b) {
+    if (a.archive_path != b.archive_path) return a.archive_path < b.archive_path;
+    return kind_rank(a.kind) < kind_rank(b.kind);
+  });
+  const bool sealed = credential.mode() != EncryptionMode::None && version == format::VERSION_0_5_0;
+  std::uint64_t longest = 0;
+  std::uint64_t index_bytes = INDEX_PREFIX_SIZE + SETTINGS_SIZE + (sealed ? crypto::SEAL_PREFIX_SIZE + crypto::TAG_SIZE : 0);
+  for (const SourceEntry& source : sources) {
+    longest = std::max<std::uint64_t>(longest, source.archive_path.size());
+    index_bytes += ENTRY_FIXED_SIZE + source.archive_path.size();
+  }
+  KOV_TRY(check_reader_limits(sources.size(), longest, index_bytes));
+
+  std::uint64_t total = 0;
+  for (const SourceEntry& source : sources) total = util::saturating_add(total, util::saturating_add(source.size, 1));
+  PROGRESS_COMPLETED.store(0, std::memory_order_relaxed);
+  PROGRESS_TOTAL.store(total, std::memory_order_relaxed);
+
+  const fs::path temporary = temporary_name(output);
+  bool created = false;
+  Result<void> written;
+  try {
+    written = create_into_file(temporary, sources, credential, settings, version, created);
+  } catch (const std::bad_alloc&) {
+    written = std::unexpected(Error::os(ENOMEM));
+  }
+  if (!written) {
+    // Only a file this call created is removed; one that was already there stays.
+    if (created) ::unlink(temporary.c_str());
+    return written;
+  }
+  KOV_TRY(move_into_place(temporary, output));
+  // "created" must mean the archive survives a power cut: its new name too.
+  return util::sync_parent_directory(output);
+}
+
+}  // namespace
+
+ArchiveSettings new_archive_settings(std::uint32_t available, EncryptionMode mode) {
+  ArchiveSettings s;
+  s.profile = CompressionProfile::Current;
+  s.compression_level = 3;
+  s.constrained_at_creation = available >= 1 && available <= 255;
+  s.memory_limit_mib = available == 0 ? 64 : std::clamp<std::uint32_t>(available / 4, 16, 64);
+  s.available_memory_mib = available;
+  s.thread_limit = 1;
+  s.store_threshold_permille = 1000;
+  s.io_buffer_size = available == 0 || available >= 256 ? 1'048'576 : available >= 128 ? 524'288 : 262'144;
+  s.encryption = mode;
+  if (mode == EncryptionMode::Password) {
+    s.kdf_memory_kib = s.memory_limit_mib * 1024;
+    s.kdf_iterations = 3;
+    s.kdf_lanes = 1;
+  }
+  if (mode != EncryptionMode::None) s.encryption_chunk_size = 65'536;
+  return s;
+}
+
+Result<void> create_archive_version(const fs::path& output, std::span<const fs::path> inputs, CreateOptions options,
+                                    format::Version version) {
+  try {
+    return create_unguarded(output, inputs, options, version);
+  } catch (const std::bad_alloc&) {
+    return std::unexpected(Error::os(ENOMEM));
+  } catch (const std::length_error&) {
+    return std::unexpected(Error::os(ENOMEM));
+  }
+}
+
+Result<void> create_archive(const fs::path& output, std::span<const fs::path> inputs, CreateOptions options) {
+  return create_archive_version(output, inputs, std::move(options), format::VERSION_0_5_0);
+}
+
+Result<void> create_archive_0_4(const fs::path& output, std::span<const fs::path> inputs, CreateOptions options) {
+  return create_archive_version(output, inputs, std::move(options), format::VERSION_0_4_0);
+}
+
+}  // namespace kov_core::archive

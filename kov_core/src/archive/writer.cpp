@@ -1,0 +1,311 @@
+// The archive writer: one forward pass writing a placeholder header, every
+// entry's data, the index (clear, tagged or sealed) and the footer, then the
+// real header at offset 0 and a flush to disk.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <optional>
+
+#include "archive/archive_internal.hpp"
+#include "archive/progress.hpp"
+#include "kov_core/archive.hpp"
+#include "util/fd.hpp"
+#include "util/random.hpp"
+#include "util/utf8.hpp"
+#include "util/zstd_handles.hpp"
+
+namespace kov_core::archive {
+
+namespace {
+
+using format::ByteSink;
+
+// The writer's own buffer size is not visible in the file; a large one keeps
+// the write calls few.
+constexpr std::size_t WRITE_BUFFER = 1 << 20;
+
+Error zstd_error(std::size_t code) { return Error::io(ZSTD_getErrorName(code)); }
+
+// Compresses everything written to it into one zstd frame on `inner`.
+class ZstdSink final : public ByteSink {
+ public:
+  ZstdSink(ZSTD_CCtx* ctx, ByteSink& inner, std::vector<std::uint8_t>& out) : ctx_(ctx), inner_(inner), out_(out) {}
+
+  Result<void> write(std::span<const std::uint8_t> bytes) override {
+    ZSTD_inBuffer in{bytes.data(), bytes.size(), 0};
+    while (in.pos < in.size) KOV_TRY(step(in, ZSTD_e_continue));
+    return {};
+  }
+
+  // Ends the frame. Data is always fed with ZSTD_e_continue first, so the
+  // frame never records a content size.
+  Result<void> finish() {
+    ZSTD_inBuffer in{nullptr, 0, 0};
+    for (;;) {
+      auto remaining = step(in, ZSTD_e_end);
+      if (!remaining) return std::unexpected(std::move(remaining).error());
+      if (*remaining == 0) return {};
+    }
+  }
+
+ private:
+  Result<std::size_t> step(ZSTD_inBuffer& in, ZSTD_EndDirective mode) {
+    ZSTD_outBuffer out{out_.data(), out_.size(), 0};
+    const std::size_t remaining = ZSTD_compressStream2(ctx_, &out, &in, mode);
+    if (ZSTD_isError(remaining)) return std::unexpected(zstd_error(remaining));
+    if (out.pos > 0) KOV_TRY(inner_.write({out_.data(), out.pos}));
+    return remaining;
+  }
+
+  ZSTD_CCtx* ctx_;
+  ByteSink& inner_;
+  std::vector<std::uint8_t>& out_;
+};
+
+std::int64_t seconds_since_epoch(const struct timespec& t) { return t.tv_sec < 0 ? 0 : t.tv_sec; }
+
+format::Digest empty_digest() { return format::digest({}); }
+
+class Writer {
+ public:
+  Writer(const std::filesystem::path& path, const crypto::EncryptionCredential& credential, ArchiveSettings& settings,
+         format::Version version)
+      : path_(path), credential_(credential), settings_(settings), version_(version) {}
+
+  Result<void> run(std::span<const SourceEntry> sources, bool& created);
+
+ private:
+  const std::filesystem::path& path_;
+  const crypto::EncryptionCredential& credential_;
+  ArchiveSettings& settings_;
+  format::Version version_;
+
+  util::Fd file_;
+  std::optional<format::BufferedWriter> out_;
+  std::optional<crypto::ArchiveKey> key_;
+  util::ZstdCctx zstd_{ZSTD_createCCtx()};
+  std::vector<std::uint8_t> zstd_out_ = std::vector<std::uint8_t>(ZSTD_CStreamOutSize());
+  std::vector<std::uint8_t> read_buffer_;
+  format::Sha256 sha_;
+  std::vector<Entry> entries_;
+
+  Result<void> open(bool& created) {
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return std::unexpected(Error::os(errno));
+    created = true;
+    file_.reset(fd);
+    out_.emplace(fd, WRITE_BUFFER);
+    if (!zstd_) throw std::bad_alloc();
+    for (const auto& [param, value] : {std::pair{ZSTD_c_compressionLevel, static_cast<int>(settings_.compression_level)},
+                                      std::pair{ZSTD_c_windowLog, 23}, std::pair{ZSTD_c_checksumFlag, 0}}) {
+      const std::size_t rc = ZSTD_CCtx_setParameter(zstd_.get(), param, value);
+      if (ZSTD_isError(rc)) return std::unexpected(zstd_error(rc));
+    }
+    return {};
+  }
+
+  Result<void> write_entry(const SourceEntry& source, std::uint32_t index) {
+    KOV_TRY(check_cancelled());
+    struct stat st {};
+    if (::lstat(source.source_path.c_str(), &st) != 0) return std::unexpected(Error::os(errno));
+    Entry entry;
+    entry.path = source.archive_path;
+    entry.kind = source.kind;
+    entry.mode = st.st_mode & 0777;
+    entry.modified_unix = seconds_since_epoch(st.st_mtim);
+    if (source.kind == EntryKind::Directory) {
+      entry.sha256_bytes = empty_digest();
+      entry.sha256 = hex(entry.sha256_bytes);
+      entries_.push_back(std::move(entry));
+      progress_add(1);
+      return {};
+    }
+
+    const bool compress = source.kind == EntryKind::File;
+    entry.codec = compress ? "zstd_" : "store";
+    entry.codec_id = compress ? CODEC_ZSTD : CODEC_STORE;
+    entry.compression_level = compress ? settings_.compression_level : std::int8_t{0};
+    entry.encrypted = key_.has_value();
+    entry.data_offset = out_->position();
+
+    util::Fd input;
+    if (compress) {
+      // Non-blocking, so that a pipe or device put in the file's place cannot hang creation.
+      const int fd = ::open(source.source_path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+      if (fd < 0) return std::unexpected(Error::os(errno));
+      input.reset(fd);
+      struct stat opened {};
+      if (::fstat(fd, &opened) != 0) return std::unexpected(Error::os(errno));
+      if (!S_ISREG(opened.st_mode))
+        return std::unexpected(Error::invalid_input("source changed or is not a regular file: " +
+                                                    util::lossy_utf8(source.source_path.native())));
+      if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) return std::unexpected(Error::os(errno));
+    }
+
+    std::optional<crypto::EncryptWriter> encrypt;
+    ByteSink* sink = &*out_;
+    if (key_) {
+      crypto::EntryCipherContext context;
+      context.path = source.archive_path;
+      context.nonce_prefix = settings_.nonce_prefix;
+      context.entry_index = index;
+      context.chunk_size = settings_.encryption_chunk_size;
+      context.kind_code = static_cast<std::uint8_t>(static_cast<std::uint8_t>(source.kind) + 1);
+      context.compressed = compress ? 1 : 0;
+      sink = &encrypt.emplace(*out_, *key_, std::move(context));
+    }
+
+    if (compress) {
+      const std::size_t rc = ZSTD_CCtx_reset(zstd_.get(), ZSTD_reset_session_only);
+      if (ZSTD_isError(rc)) return std::unexpected(zstd_error(rc));
+      ZstdSink compressor(zstd_.get(), *sink, zstd_out_);
+      if (read_buffer_.size() != settings_.io_buffer_size) read_buffer_.resize(settings_.io_buffer_size);
+      for (;;) {
+        KOV_TRY(check_cancelled());
+        const ssize_t n = ::read(input.get(), read_buffer_.data(), read_buffer_.size());
+        if (n < 0) return std::unexpected(Error::os(errno));
+        if (n == 0) break;
+        const std::span<const std::uint8_t> bytes(read_buffer_.data(), static_cast<std::size_t>(n));
+        sha_.update(bytes);
+        KOV_TRY(compressor.write(bytes));
+        entry.original_size += bytes.size();
+        progress_add(bytes.size());
+      }
+      KOV_TRY(compressor.finish());
+    } else {
+      KOV_TRY(check_cancelled());
+      const std::string& target = source.inline_data.value();
+      const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(target.data()), target.size());
+      sha_.update(bytes);
+      KOV_TRY(sink->write(bytes));
+      entry.original_size = bytes.size();
+      progress_add(bytes.size());
+    }
+    if (encrypt) KOV_TRY(encrypt->finish());
+    entry.stored_size = out_->position() - entry.data_offset;
+    entry.sha256_bytes = sha_.finish();
+    entry.sha256 = hex(entry.sha256_bytes);
+    entries_.push_back(std::move(entry));
+    progress_add(1);
+    return {};
+  }
+
+};
+
+Result<void> Writer::run(std::span<const SourceEntry> sources, bool& created) {
+    KOV_TRY(open(created));
+    auto derived = crypto::derive_key(credential_, settings_.encryption, settings_.salt, settings_.kdf_memory_kib,
+                                      settings_.kdf_iterations, settings_.kdf_lanes);
+    if (!derived) return std::unexpected(std::move(derived).error());
+    if (*derived) key_.emplace(std::move(**derived));
+    const std::time_t now = std::time(nullptr);
+
+    format::Header header;
+    header.major = version_.major;
+    header.minor = version_.minor;
+    header.patch = version_.patch;
+    header.profile = static_cast<std::uint8_t>(settings_.profile);
+    header.created_unix = now < 0 ? 0 : static_cast<std::int64_t>(now);
+    header.io_buffer_size = settings_.io_buffer_size;
+    KOV_TRY(out_->write(header.encode()));
+
+    entries_.reserve(sources.size());
+    for (std::size_t i = 0; i < sources.size(); ++i)
+      KOV_TRY(write_entry(sources[i], static_cast<std::uint32_t>(i)));
+
+    header.id = archive_id(header.created_unix, entries_);
+    header.index_offset = out_->position();
+    auto index = encode_index(entries_, settings_);
+    if (!index) return std::unexpected(std::move(index).error());
+    std::vector<std::uint8_t> stored;
+    if (key_ && version_ == format::VERSION_0_5_0) {
+      header.flags = format::FLAG_SEALED_METADATA;
+      header.created_unix = 0;
+      KOV_TRY(util::random_bytes(header.id));
+      ArchiveSettings bootstrap = settings_;
+      bootstrap.index_tag.fill(0);
+      stored.assign(crypto::SEAL_MAGIC.begin(), crypto::SEAL_MAGIC.end());
+      const auto record = encode_settings(bootstrap);
+      stored.insert(stored.end(), record.begin(), record.end());
+      header.index_length = index->size() + 120;
+      std::vector<std::uint8_t> associated(crypto::SEALED_METADATA_LABEL.begin(), crypto::SEALED_METADATA_LABEL.end());
+      const auto encoded = header.encode();
+      associated.insert(associated.end(), encoded.begin(), encoded.end());
+      associated.insert(associated.end(), stored.begin(), stored.end());
+      KOV_TRY(crypto::seal_metadata(*key_, settings_.nonce_prefix, associated, *index));
+      stored.insert(stored.end(), index->begin(), index->end());
+    } else if (key_) {
+      auto tag = crypto::index_tag(*key_, settings_.nonce_prefix, *index);
+      if (!tag) return std::unexpected(std::move(tag).error());
+      settings_.index_tag = *tag;
+      auto tagged = encode_index(entries_, settings_);
+      if (!tagged) return std::unexpected(std::move(tagged).error());
+      stored = std::move(*tagged);
+    } else {
+      stored = std::move(*index);
+    }
+    if (header.index_length == 0) header.index_length = stored.size();
+
+    const format::Digest sum = format::digest(stored);
+    KOV_TRY(out_->write(stored));
+    KOV_TRY(out_->write(sum));
+    KOV_TRY(out_->write(format::FOOTER_MAGIC));
+    KOV_TRY(format::write_u64(*out_, header.index_offset));
+    KOV_TRY(format::write_u64(*out_, header.index_length));
+    KOV_TRY(out_->write(sum));
+    KOV_TRY(out_->flush());
+
+    const auto final_header = header.encode();
+    std::size_t done = 0;
+    while (done < final_header.size()) {
+      const ssize_t n = ::pwrite(file_.get(), final_header.data() + done, final_header.size() - done,
+                                 static_cast<off_t>(done));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return std::unexpected(Error::os(errno));
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(file_.get()) != 0) return std::unexpected(Error::os(errno));
+    if (::close(std::exchange(file_, util::Fd()).release()) != 0) return std::unexpected(Error::os(errno));
+    return {};
+}
+
+}  // namespace
+
+std::array<std::uint8_t, 16> archive_id(std::int64_t created_unix, std::span<const Entry> entries) {
+  format::Sha256 sha;
+  std::array<std::uint8_t, 8> number{};
+  format::store_u64(number, static_cast<std::uint64_t>(created_unix));
+  sha.update(number);
+  for (const Entry& entry : entries) {
+    sha.update({reinterpret_cast<const std::uint8_t*>(entry.path.data()), entry.path.size()});
+    sha.update(entry.sha256_bytes);
+    format::store_u64(number, entry.original_size);
+    sha.update(number);
+  }
+  const format::Digest sum = sha.finish();
+  std::array<std::uint8_t, 16> id{};
+  std::copy(sum.begin(), sum.begin() + 16, id.begin());
+  return id;
+}
+
+Result<void> create_into_file(const std::filesystem::path& path, std::span<const SourceEntry> sources,
+                              const crypto::EncryptionCredential& credential, ArchiveSettings& settings,
+                              format::Version version, bool& created) {
+  Writer writer{path, credential, settings, version};
+  return writer.run(sources, created);
+}
+
+Result<void> create_into(const std::filesystem::path& path, std::span<const SourceEntry> sources,
+                         const crypto::EncryptionCredential& credential, ArchiveSettings& settings,
+                         format::Version version) {
+  bool created = false;
+  return create_into_file(path, sources, credential, settings, version, created);
+}
+
+}  // namespace kov_core::archive

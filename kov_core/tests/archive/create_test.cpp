@@ -1,0 +1,389 @@
+// Archives made by creation, read back with the format core's own decoders:
+// header, footer, index (clear, tagged or sealed) and every entry's data.
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zstd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "archive/archive_internal.hpp"
+#include "archive/progress.hpp"
+#include "kov_core/archive.hpp"
+#include "kov_core/progress.hpp"
+#include "support/archive_bytes.hpp"
+#include "support/expect_error.hpp"
+
+namespace {
+
+using namespace kov_core;
+using archive::Entry;
+using archive::EntryKind;
+using crypto::EncryptionCredential;
+using crypto::EncryptionMode;
+using kov_test::Bytes;
+namespace fs = std::filesystem;
+
+Bytes read_all(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void write_text(const fs::path& path, const std::string& text) {
+  kov_test::write_file(path, Bytes(text.begin(), text.end()));
+}
+
+class SpanSource final : public format::ByteSource {
+ public:
+  explicit SpanSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  Result<std::size_t> read(std::span<std::uint8_t> out) override {
+    const std::size_t n = std::min(out.size(), bytes_.size());
+    std::copy_n(bytes_.begin(), n, out.begin());
+    bytes_ = bytes_.subspan(n);
+    return n;
+  }
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+};
+
+EncryptionCredential credential_for(EncryptionMode mode) {
+  if (mode == EncryptionMode::Password) {
+    const std::string pw = "correct horse battery";
+    return EncryptionCredential::password(util::SecretBytes({reinterpret_cast<const std::uint8_t*>(pw.data()), pw.size()}))
+        .value();
+  }
+  if (mode == EncryptionMode::KeyFile) return EncryptionCredential::key_file_secret(util::SecretBytes(Bytes(32, 7))).value();
+  return EncryptionCredential();
+}
+
+class Creation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const fs::path photos = dir_ / "Photos";
+    fs::create_directories(photos / "b");
+    write_text(photos / "a-b", std::string(5000, 'x') + "tail");
+    write_text(photos / "b" / "c.bin", "second file");
+    write_text(photos / "empty", "");
+    fs::create_symlink("a-b", photos / "link");
+    ::chmod((photos / "a-b").c_str(), 04755);
+  }
+
+  kov_test::TempDir dir_;
+};
+
+struct Opened {
+  format::Header header;
+  archive::DecodedIndex index;
+  Bytes file;
+  std::optional<crypto::ArchiveKey> key;
+};
+
+// Reads an archive the way a reader must, checking every framing rule on the way.
+Opened read_back(const fs::path& path, const EncryptionCredential& credential, format::Version version) {
+  Opened o;
+  o.file = read_all(path);
+  auto header = format::Header::decode(std::span<const std::uint8_t>(o.file));
+  EXPECT_TRUE(header) << header.error().display();
+  o.header = *header;
+  EXPECT_EQ(o.header.version(), version);
+  EXPECT_EQ(o.header.index_offset + o.header.index_length + format::FOOTER_SIZE, o.file.size());
+  const std::span<const std::uint8_t> stored(o.file.data() + o.header.index_offset, o.header.index_length);
+  const std::uint8_t* footer = o.file.data() + o.file.size() - format::FOOTER_SIZE;
+  const format::Digest sum = format::digest(stored);
+  EXPECT_TRUE(std::equal(sum.begin(), sum.end(), footer));
+  EXPECT_TRUE(std::equal(format::FOOTER_MAGIC.begin(), format::FOOTER_MAGIC.end(), footer + 32));
+  EXPECT_EQ(format::load_u64(footer + 40), o.header.index_offset);
+  EXPECT_EQ(format::load_u64(footer + 48), o.header.index_length);
+  EXPECT_TRUE(std::equal(sum.begin(), sum.end(), footer + 56));
+
+  Bytes plain(stored.begin(), stored.end());
+  const bool sealed = o.header.flags == format::FLAG_SEALED_METADATA;
+  if (sealed) {
+    EXPECT_TRUE(std::equal(crypto::SEAL_MAGIC.begin(), crypto::SEAL_MAGIC.end(), stored.begin()));
+    auto bootstrap = archive::decode_settings(stored.subspan(8, 96), true);
+    EXPECT_TRUE(bootstrap) << bootstrap.error().display();
+    auto key = crypto::derive_key(credential, bootstrap->encryption, bootstrap->salt, bootstrap->kdf_memory_kib,
+                                  bootstrap->kdf_iterations, bootstrap->kdf_lanes);
+    EXPECT_TRUE(key && *key);
+    Bytes aad(crypto::SEALED_METADATA_LABEL.begin(), crypto::SEALED_METADATA_LABEL.end());
+    aad.insert(aad.end(), o.file.begin(), o.file.begin() + 64);
+    aad.insert(aad.end(), stored.begin(), stored.begin() + 104);
+    plain.assign(stored.begin() + 104, stored.end());
+    auto length = crypto::open_metadata(**key, bootstrap->nonce_prefix, aad, plain);
+    EXPECT_TRUE(length) << length.error().display();
+    plain.resize(*length);
+    EXPECT_TRUE(std::equal(plain.begin() + 16, plain.begin() + 112, stored.begin() + 8));
+    o.key.emplace(std::move(**key));
+  }
+  auto decoded = archive::decode_index(plain, o.header.index_offset, version);
+  EXPECT_TRUE(decoded) << decoded.error().display();
+  o.index = std::move(*decoded);
+  const archive::ArchiveSettings& s = o.index.settings;
+  if (!sealed) {
+    auto key = crypto::derive_key(credential, s.encryption, s.salt, s.kdf_memory_kib, s.kdf_iterations, s.kdf_lanes);
+    EXPECT_TRUE(key);
+    if (key && *key) o.key.emplace(std::move(**key));
+  }
+  if (!sealed && o.key) {  // a tagged 0.4.0 index
+    Bytes zeroed = plain;
+    std::fill(zeroed.begin() + archive::INDEX_TAG_OFFSET, zeroed.begin() + archive::INDEX_TAG_OFFSET + 16, 0);
+    auto tag = crypto::index_tag(*o.key, s.nonce_prefix, zeroed);
+    EXPECT_TRUE(tag && *tag == s.index_tag);
+  }
+  return o;
+}
+
+// The stored bytes of an entry back to its content.
+Bytes content_of(const Opened& o, const Entry& e, std::uint32_t index) {
+  Bytes stored(o.file.begin() + static_cast<std::ptrdiff_t>(e.data_offset),
+               o.file.begin() + static_cast<std::ptrdiff_t>(e.data_offset + e.stored_size));
+  if (e.encrypted) {
+    crypto::EntryCipherContext context{e.path, o.index.settings.nonce_prefix, index,
+                                       o.index.settings.encryption_chunk_size,
+                                       static_cast<std::uint8_t>(static_cast<int>(e.kind) + 1), e.codec_id};
+    crypto::DecryptReader reader(std::make_unique<SpanSource>(stored), *o.key, std::move(context));
+    Bytes plain;
+    std::array<std::uint8_t, 4096> buffer{};
+    for (;;) {
+      auto n = reader.read(buffer);
+      EXPECT_TRUE(n) << n.error().display();
+      if (!n || *n == 0) break;
+      plain.insert(plain.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(*n));
+    }
+    stored = std::move(plain);
+  }
+  if (e.codec_id == archive::CODEC_STORE) return stored;
+  Bytes out(e.original_size + 1);
+  const std::size_t n = ZSTD_decompress(out.data(), out.size(), stored.data(), stored.size());
+  EXPECT_FALSE(ZSTD_isError(n)) << ZSTD_getErrorName(n);
+  out.resize(ZSTD_isError(n) ? 0 : n);
+  return out;
+}
+
+TEST_F(Creation, EveryModeReadsBackExactly) {
+  const std::vector<std::string> order{"Photos", "Photos/a-b", "Photos/b", "Photos/b/c.bin", "Photos/empty",
+                                       "Photos/link"};
+  for (const auto version : {format::VERSION_0_4_0, format::VERSION_0_5_0}) {
+    for (const auto mode : {EncryptionMode::None, EncryptionMode::Password, EncryptionMode::KeyFile}) {
+      const std::string name = version.text() + "-" + std::string(crypto::encryption_mode_name(mode)) + ".kov";
+      SCOPED_TRACE(name);
+      const std::vector<fs::path> inputs{dir_ / "Photos"};
+      ASSERT_TRUE(archive::create_archive_version(dir_ / name, inputs, {credential_for(mode)}, version));
+      EXPECT_FALSE(fs::exists(dir_ / (name + ".partial")));
+      const EncryptionCredential credential = credential_for(mode);
+      const Opened o = read_back(dir_ / name, credential, version);
+      if (::testing::Test::HasFailure()) return;
+
+      // Settings follow the table for the memory recorded at creation.
+      archive::ArchiveSettings expected = archive::new_archive_settings(o.index.settings.available_memory_mib, mode);
+      expected.salt = o.index.settings.salt;
+      expected.nonce_prefix = o.index.settings.nonce_prefix;
+      expected.index_tag = o.index.settings.index_tag;
+      EXPECT_EQ(o.index.settings, expected);
+      const bool encrypted = mode != EncryptionMode::None;
+      const bool sealed = encrypted && version == format::VERSION_0_5_0;
+      EXPECT_EQ(o.header.flags, sealed ? 1u : 0u);
+      EXPECT_EQ(o.header.profile, 0);
+      EXPECT_EQ(o.header.io_buffer_size, o.index.settings.io_buffer_size);
+      EXPECT_EQ(o.header.created_unix == 0, sealed);
+      if (!sealed) {
+        EXPECT_EQ(o.header.id, archive::archive_id(o.header.created_unix, o.index.entries));
+      }
+
+      ASSERT_EQ(o.index.entries.size(), order.size());
+      std::uint64_t next = format::HEADER_SIZE;
+      for (std::uint32_t i = 0; i < order.size(); ++i) {
+        const Entry& e = o.index.entries[i];
+        SCOPED_TRACE(e.path);
+        EXPECT_EQ(e.path, order[i]);
+        if (e.kind == EntryKind::Directory) {
+          EXPECT_EQ(e.sha256, archive::hex(format::digest({})));
+          EXPECT_FALSE(e.encrypted);
+          continue;
+        }
+        EXPECT_EQ(e.encrypted, encrypted);
+        EXPECT_EQ(e.data_offset, next);  // regions are contiguous from 64
+        next = e.data_offset + e.stored_size;
+        const Bytes content = content_of(o, e, i);
+        EXPECT_EQ(content.size(), e.original_size);
+        EXPECT_EQ(format::digest(content), e.sha256_bytes);
+        const Bytes expected_content =
+            e.kind == EntryKind::Symlink ? Bytes{'a', '-', 'b'} : read_all(dir_ / e.path);
+        EXPECT_EQ(content, expected_content);
+      }
+      EXPECT_EQ(o.header.index_offset, next);
+      const Entry& setuid = o.index.entries[1];
+      EXPECT_EQ(setuid.mode, 0755u);
+      EXPECT_EQ(setuid.codec, "zstd");
+      EXPECT_EQ(setuid.compression_level, 3);
+      EXPECT_EQ(o.index.entries[5].kind, EntryKind::Symlink);
+      EXPECT_EQ(o.index.entries[5].codec, "store");
+      EXPECT_GT(o.index.entries[4].stored_size, 0u);  // the frame of empty content
+    }
+  }
+}
+
+TEST_F(Creation, SealedArchivesGetRandomIds) {
+  const std::vector<fs::path> inputs{dir_ / "Photos"};
+  ASSERT_TRUE(archive::create_archive(dir_ / "one.kov", inputs, {credential_for(EncryptionMode::KeyFile)}));
+  ASSERT_TRUE(archive::create_archive(dir_ / "two.kov", inputs, {credential_for(EncryptionMode::KeyFile)}));
+  const Bytes one = read_all(dir_ / "one.kov");
+  const Bytes two = read_all(dir_ / "two.kov");
+  EXPECT_FALSE(std::equal(one.begin() + 16, one.begin() + 32, two.begin() + 16));
+}
+
+TEST_F(Creation, Errors) {
+  fs::create_directories(dir_ / "x1");
+  fs::create_directories(dir_ / "x2");
+  write_text(dir_ / "x1" / "x", "1");
+  write_text(dir_ / "x2" / "x", "2");
+  write_text(dir_ / "Notes", "n");
+  fs::create_directories(dir_ / "pipes");
+  ASSERT_EQ(::mkfifo((dir_ / "pipes" / "fifo").c_str(), 0600), 0);
+  fs::create_symlink("missing", dir_ / "dangling.kov");
+  const std::string ii = "invalid input: ";
+  struct Case {
+    const char* name;
+    std::vector<fs::path> inputs;
+    fs::path output;
+    std::string text;
+  };
+  const std::vector<Case> cases{
+      {"no inputs", {}, dir_ / "o.kov", ii + "at least one input is required"},
+      {"existing directory output", {dir_ / "Notes"}, dir_ / "Photos", ii + "output already exists: " + (dir_ / "Photos").string()},
+      {"same name twice", {dir_ / "x1" / "x", dir_ / "x2" / "x"}, dir_ / "o.kov", ii + "duplicate archive path: x"},
+      {"same directory twice", {dir_ / "Photos", dir_ / "Photos/"}, dir_ / "o.kov", ii + "duplicate archive path: Photos"},
+      {"case collision before the second is looked at", {dir_ / "Notes", dir_ / "missing" / "NOTES"}, dir_ / "o.kov",
+       ii + "portable path collision: Notes and NOTES"},
+      {"named pipe inside a directory", {dir_ / "pipes"}, dir_ / "o.kov",
+       ii + "unsupported file type: " + (dir_ / "pipes" / "fifo").string()},
+      {"input without a name", {dir_ / "Photos" / ".."}, dir_ / "o.kov",
+       ii + "input has no name: " + (dir_ / "Photos" / "..").string()},
+      {"missing input", {dir_ / "nothing"}, dir_ / "o.kov", "I/O error: No such file or directory (os error 2)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto result = archive::create_archive(c.output, c.inputs, {});
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().display(), c.text);
+    EXPECT_FALSE(fs::exists(dir_ / "o.kov"));
+    EXPECT_FALSE(fs::exists(dir_ / "o.kov.partial"));
+  }
+  // A dangling link at the output passes the check; the rename will not replace it.
+  auto onto_link = archive::create_archive(dir_ / "dangling.kov", std::vector<fs::path>{dir_ / "Notes"}, {});
+  EXPECT_KOV_ERROR(onto_link, ErrorKind::Io, "I/O error: File exists (os error 17)");
+  EXPECT_TRUE(fs::exists(dir_ / "dangling.kov.partial"));
+  auto short_password = EncryptionCredential::password(util::SecretBytes(Bytes(13, 'p'))).value();
+  EXPECT_KOV_ERROR(archive::create_archive(dir_ / "p.kov", std::vector<fs::path>{dir_ / "Notes"}, {std::move(short_password)}),
+                   ErrorKind::InvalidInput,
+                   "invalid input: new encrypted archives require a password containing at least 14 bytes");
+}
+
+TEST_F(Creation, ExistingTemporaryFileIsLeftAlone) {
+  write_text(dir_ / "out.kov.partial", "not ours");
+  EXPECT_KOV_ERROR(archive::create_archive(dir_ / "out.kov", std::vector<fs::path>{dir_ / "Photos"}, {}), ErrorKind::Io,
+                   "I/O error: File exists (os error 17)");
+  EXPECT_EQ(read_all(dir_ / "out.kov.partial"), (Bytes{'n', 'o', 't', ' ', 'o', 'u', 'r', 's'}));
+  EXPECT_FALSE(fs::exists(dir_ / "out.kov"));
+}
+
+TEST_F(Creation, FinalMoveNeverReplacesAnOutput) {
+  write_text(dir_ / "done.partial", "archive");
+  write_text(dir_ / "appeared.kov", "someone else's");
+  EXPECT_KOV_ERROR(archive::move_into_place(dir_ / "done.partial", dir_ / "appeared.kov"), ErrorKind::Io,
+                   "I/O error: File exists (os error 17)");
+  EXPECT_TRUE(fs::exists(dir_ / "done.partial"));
+  EXPECT_EQ(read_all(dir_ / "appeared.kov").size(), 14u);
+}
+
+TEST_F(Creation, SourceSwappedForAPipeDoesNotHang) {
+  ASSERT_EQ(::mkfifo((dir_ / "swapped").c_str(), 0600), 0);
+  const std::vector<archive::SourceEntry> sources{{dir_ / "swapped", "swapped", std::nullopt, 3, EntryKind::File}};
+  archive::ArchiveSettings settings = archive::new_archive_settings(0, EncryptionMode::None);
+  EXPECT_KOV_ERROR(archive::create_into(dir_ / "s.kov", sources, EncryptionCredential(), settings,
+                                        format::VERSION_0_5_0),
+                   ErrorKind::InvalidInput,
+                   "invalid input: source changed or is not a regular file: " + (dir_ / "swapped").string());
+}
+
+TEST_F(Creation, ProgressCountsBytesAndItems) {
+  fs::create_directories(dir_ / "one");
+  write_text(dir_ / "one" / "ten", "0123456789");
+  ASSERT_TRUE(archive::create_archive(dir_ / "one.kov", std::vector<fs::path>{dir_ / "one"}, {}));
+  EXPECT_EQ(kov_progress_total(), 12u);
+  EXPECT_EQ(kov_progress_completed(), 12u);
+  fs::create_directories(dir_ / "void");
+  ASSERT_TRUE(archive::create_archive(dir_ / "void.kov", std::vector<fs::path>{dir_ / "void"}, {}));
+  EXPECT_EQ(kov_progress_total(), 1u);
+}
+
+TEST_F(Creation, CancelledBeforeAnEntry) {
+  const std::vector<archive::SourceEntry> sources{{dir_ / "Photos", "Photos", std::nullopt, 0, EntryKind::Directory}};
+  archive::ArchiveSettings settings = archive::new_archive_settings(0, EncryptionMode::None);
+  archive::CANCELLED.store(true);
+  EXPECT_KOV_ERROR(archive::create_into(dir_ / "c.kov", sources, EncryptionCredential(), settings, format::VERSION_0_5_0),
+                   ErrorKind::Cancelled, "operation cancelled");
+  archive::CANCELLED.store(false);
+}
+
+TEST(CreationSettings, FollowTheAvailableMemory) {
+  struct Case {
+    std::uint32_t available, limit, buffer;
+    bool constrained;
+  };
+  const Case cases[] = {{0, 64, 1'048'576, false},   {40, 16, 262'144, true},  {100, 25, 262'144, true},
+                        {128, 32, 524'288, true},    {200, 50, 524'288, true}, {255, 63, 524'288, true},
+                        {256, 64, 1'048'576, false}, {300, 64, 1'048'576, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.available);
+    const auto s = archive::new_archive_settings(c.available, EncryptionMode::Password);
+    EXPECT_EQ(s.memory_limit_mib, c.limit);
+    EXPECT_EQ(s.io_buffer_size, c.buffer);
+    EXPECT_EQ(s.constrained_at_creation, c.constrained);
+    EXPECT_EQ(s.kdf_memory_kib, c.limit * 1024);
+  }
+}
+
+TEST(CreationNames, TemporaryNames) {
+  EXPECT_EQ(archive::temporary_name("photos.kov"), "photos.kov.partial");
+  EXPECT_EQ(archive::temporary_name("dir/backup"), "dir/backup.kov.partial");
+  EXPECT_EQ(archive::temporary_name("x.tar.gz"), "x.tar.gz.partial");
+  EXPECT_EQ(archive::temporary_name(".hidden"), ".hidden.kov.partial");
+  EXPECT_EQ(archive::temporary_name("a.d/file"), "a.d/file.kov.partial");
+  EXPECT_EQ(archive::temporary_name("x.\xff"), "x.kov.partial");
+}
+
+TEST(CreationLimits, RefusesWhatTheReaderWouldRefuse) {
+  EXPECT_TRUE(archive::check_reader_limits(10'000'000, 1'048'576, 1ull << 30));
+  EXPECT_KOV_ERROR(archive::check_reader_limits(10'000'001, 1, 1), ErrorKind::InvalidInput,
+                   "invalid input: too many entries");
+  EXPECT_KOV_ERROR(archive::check_reader_limits(1, 1'048'577, 1), ErrorKind::InvalidInput,
+                   "invalid input: path too long");
+  EXPECT_KOV_ERROR(archive::check_reader_limits(1, 1, (1ull << 30) + 1), ErrorKind::InvalidInput,
+                   "invalid input: archive index would exceed 1 GiB");
+}
+
+TEST(ArchiveId, DependsOnTimePathsContentsAndSizesOnly) {
+  Entry a;
+  a.path = "a";
+  a.original_size = 3;
+  a.sha256_bytes.fill(1);
+  const auto base = archive::archive_id(100, std::vector<Entry>{a});
+  Entry moved = a;
+  moved.mode = 0700;
+  moved.modified_unix = 5;
+  moved.data_offset = 999;
+  EXPECT_EQ(archive::archive_id(100, std::vector<Entry>{moved}), base);
+  EXPECT_NE(archive::archive_id(101, std::vector<Entry>{a}), base);
+  Entry renamed = a;
+  renamed.path = "b";
+  EXPECT_NE(archive::archive_id(100, std::vector<Entry>{renamed}), base);
+  Entry bigger = a;
+  bigger.original_size = 4;
+  EXPECT_NE(archive::archive_id(100, std::vector<Entry>{bigger}), base);
+}
+
+}  // namespace
