@@ -111,8 +111,8 @@ double best_seconds(F&& run) {
 }
 
 void report(const char* name, std::uint64_t bytes, double seconds, std::uint64_t check) {
-  std::printf("%-28s %8.0f MB/s  (%.3f s, check %016llx)\n", name, static_cast<double>(bytes) / seconds / 1e6,
-              seconds, static_cast<unsigned long long>(check));
+  std::printf("%-28s %8.0f MB/s  (%.3f s, check %016llx)\n", name, static_cast<double>(bytes) / seconds / 1e6, seconds,
+              static_cast<unsigned long long>(check));
 }
 
 }  // namespace
@@ -130,8 +130,8 @@ int main(int argc, char** argv) {
     state = state * 1'103'515'245u + 12'345u;
     byte = static_cast<std::uint8_t>(state >> 24);
   }
-  std::printf("plaintext: %zu MiB in %zu KiB pieces, chunk size %u, best of %d runs\n", mib, PIECE / 1024,
-              CHUNK_SIZE, RUNS);
+  std::printf("plaintext: %zu MiB in %zu KiB pieces, chunk size %u, best of %d runs\n", mib, PIECE / 1024, CHUNK_SIZE,
+              RUNS);
 
   std::uint64_t check = 0;
   const double encrypt_seconds = best_seconds([&] {

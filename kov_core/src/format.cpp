@@ -47,8 +47,19 @@ std::uint64_t load_u64(const std::uint8_t* in) noexcept {
 
 // ---- SHA-256 ----
 
+namespace {
+
+// Fetched once: an implicit fetch on every initialisation costs more than
+// hashing a small file.
+const EVP_MD* sha256_method() {
+  static EVP_MD* const method = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+  return method != nullptr ? method : EVP_sha256();
+}
+
+}  // namespace
+
 Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) {
-  if (ctx_ == nullptr || EVP_DigestInit_ex(static_cast<EVP_MD_CTX*>(ctx_), EVP_sha256(), nullptr) != 1)
+  if (ctx_ == nullptr || EVP_DigestInit_ex2(static_cast<EVP_MD_CTX*>(ctx_), sha256_method(), nullptr) != 1)
     throw std::bad_alloc();
 }
 
@@ -74,14 +85,14 @@ Digest Sha256::finish() {
   unsigned int length = 0;
   auto* ctx = static_cast<EVP_MD_CTX*>(ctx_);
   (void)EVP_DigestFinal_ex(ctx, out.data(), &length);
-  (void)EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr);
+  (void)EVP_DigestInit_ex2(ctx, sha256_method(), nullptr);
   return out;
 }
 
 Digest digest(std::span<const std::uint8_t> bytes) {
   Digest out{};
   unsigned int length = 0;
-  if (EVP_Digest(bytes.data(), bytes.size(), out.data(), &length, EVP_sha256(), nullptr) != 1)
+  if (EVP_Digest(bytes.data(), bytes.size(), out.data(), &length, sha256_method(), nullptr) != 1)
     throw std::bad_alloc();  // only a failed context allocation makes EVP_Digest fail
   return out;
 }
@@ -284,6 +295,12 @@ Result<void> BufferedWriter::write(std::span<const std::uint8_t> bytes) {
   used_ += bytes.size();
   position_ += bytes.size();
   return {};
+}
+
+Result<std::span<std::uint8_t>> BufferedWriter::room(std::size_t at_least) {
+  if (buffer_.size() - used_ < at_least) KOV_TRY(flush());
+  if (buffer_.size() < at_least) buffer_.resize(at_least);
+  return std::span<std::uint8_t>(buffer_.data() + used_, buffer_.size() - used_);
 }
 
 Result<void> BufferedWriter::flush() {

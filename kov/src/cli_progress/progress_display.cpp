@@ -112,6 +112,13 @@ std::string line(const ProgressLabels& labels, std::uint64_t completed, std::uin
          clock;
 }
 
+std::string frame(const std::string& text, bool final, bool terminal, std::size_t& widest) {
+  if (!terminal) return text + "\n";
+  const std::size_t count = char_count(text);
+  widest = std::max(widest, count);
+  return "\r" + text + std::string(widest - count, ' ') + (final ? "\n" : "");
+}
+
 namespace detail {
 
 struct Display::Impl {
@@ -136,7 +143,9 @@ struct Display::Impl {
       const auto now = Clock::now();
       if (total != 0 && !work_start) work_start = now;
       const auto work = work_start ? now - *work_start : Clock::duration::zero();
-      draw(line(labels, completed, total, now - start, work, refreshes, state), state, widest);
+      const std::string text = line(labels, completed, total, now - start, work, refreshes, state);
+      // Write failures are ignored: the display never disturbs the work.
+      (void)write_all(STDERR_FILENO, frame(text, state != ProgressState::Running, terminal, widest));
       if (state != ProgressState::Running) return;
       try {
         if (outcome.wait_for(interval) == std::future_status::ready)
@@ -148,19 +157,6 @@ struct Display::Impl {
     }
   }
 
-  // Write failures are ignored: the display never disturbs the work.
-  void draw(const std::string& text, ProgressState state, std::size_t& widest) const {
-    std::string out;
-    if (terminal) {
-      const std::size_t count = char_count(text);
-      widest = std::max(widest, count);
-      out = "\r" + text + std::string(widest - count, ' ');
-      if (state != ProgressState::Running) out += '\n';
-    } else {
-      out = text + "\n";
-    }
-    (void)write_all(STDERR_FILENO, out);
-  }
 };
 
 Display::Display(std::size_t language, std::uint8_t operation, std::future<bool> outcome) {

@@ -39,6 +39,11 @@ enum class ProgressState : std::uint8_t { Failed = 0, Done = 1, Running = 2 };
                                std::chrono::nanoseconds elapsed, std::chrono::nanoseconds work,
                                std::uint64_t refresh_count, ProgressState state);
 
+// What one refresh writes: on a terminal "\r", the line, spaces up to the
+// widest line drawn so far (counted in characters) and "\n" after the final
+// line; elsewhere the line and "\n". `widest` carries across refreshes.
+[[nodiscard]] std::string frame(const std::string& line, bool final, bool terminal, std::size_t& widest);
+
 namespace detail {
 
 // Starts the display thread; it ends after drawing the final line once `outcome`

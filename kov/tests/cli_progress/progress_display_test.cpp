@@ -73,6 +73,17 @@ TEST(ProgressLabelsTable, LocalizedWords) {
   EXPECT_EQ(labels(4, 0).done, "Concluído");
 }
 
+TEST(ProgressFrame, TerminalRedrawsInPlaceAndPadsByCharacters) {
+  std::size_t widest = 0;
+  EXPECT_EQ(frame("Décompression abc", false, true, widest), "\rDécompression abc");
+  EXPECT_EQ(widest, 17u);  // characters, not bytes
+  EXPECT_EQ(frame("short", false, true, widest), "\rshort            ");
+  EXPECT_EQ(frame("done", true, true, widest), "\rdone             \n");
+  std::size_t unused = 0;
+  EXPECT_EQ(frame("a line", true, false, unused), "a line\n");
+  EXPECT_EQ(frame("a line", false, false, unused), "a line\n");
+}
+
 // Runs `run` with standard error sent to a file and returns what was written.
 template <class Work>
 std::string stderr_of(bool enabled, Work work) {

@@ -182,6 +182,14 @@ class BufferedWriter final : public ByteSink {
   [[nodiscard]] Result<void> flush();
   // Bytes accepted so far, buffered or written.
   [[nodiscard]] std::uint64_t position() const noexcept { return position_; }
+  // Free room at the end of the buffer, at least `at_least` bytes (flushing
+  // first when needed), for a producer that writes in place and then commits.
+  [[nodiscard]] Result<std::span<std::uint8_t>> room(std::size_t at_least);
+  // Accepts `n` bytes written into the room.
+  void commit(std::size_t n) noexcept {
+    used_ += n;
+    position_ += n;
+  }
 
  private:
   int fd_;

@@ -34,8 +34,8 @@ using crypto::EncryptionMode;
 
 std::string shown(const fs::path& path) { return util::lossy_utf8(path.native()); }
 
-Error walk_error(const fs::path& path, int error_number) {
-  return Error::invalid_input("IO error for operation on " + shown(path) + ": " +
+Error walk_error(std::string_view path, int error_number) {
+  return Error::invalid_input("IO error for operation on " + util::lossy_utf8(path) + ": " +
                               error::os_error_text(error_number));
 }
 
@@ -82,7 +82,9 @@ class Collector {
     } else if (S_ISDIR(st.st_mode)) {
       KOV_TRY(take(*top));
       sources_.push_back({input, *top, std::nullopt, 0, EntryKind::Directory});
-      KOV_TRY(walk(input, fs::path(), *top));
+      std::string root = input.native();
+      const std::size_t relative_start = root.empty() || root.back() == '/' ? root.size() : root.size() + 1;
+      KOV_TRY(walk(root, relative_start, *top));
     } else {
       return std::unexpected(Error::invalid_input("unsupported file type: " + shown(input)));
     }
@@ -108,8 +110,9 @@ class Collector {
   }
 
   // The contents of `dir`, depth first in byte order of the names, each
-  // directory before what it holds; links are never followed.
-  Result<void> walk(const fs::path& dir, const fs::path& relative, const std::string& archive_dir) {
+  // directory before what it holds; links are never followed. Paths are built
+  // as text: `relative_start` is where the part below the input begins.
+  Result<void> walk(const std::string& dir, std::size_t relative_start, const std::string& archive_dir) {
     const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return std::unexpected(walk_error(dir, errno));
     DIR* stream = ::fdopendir(fd);
@@ -137,51 +140,57 @@ class Collector {
     std::sort(children.begin(), children.end(), [](const Child& a, const Child& b) { return a.name < b.name; });
 
     Result<void> result;
+    std::string path = dir;
+    if (path.empty() || path.back() != '/') path += '/';
+    const std::size_t base = path.size();
     for (const Child& child : children) {
-      result = visit(dirfd(stream), dir / child.name, relative / child.name, archive_dir, child);
+      path.resize(base);
+      path += child.name;
+      result = visit(dirfd(stream), path, relative_start, archive_dir, child.name, child.type);
       if (!result) break;
     }
     ::closedir(stream);
     return result;
   }
 
-  template <class Child>
-  Result<void> visit(int dir_fd, const fs::path& path, const fs::path& relative, const std::string& archive_dir,
-                     const Child& child) {
+  Result<void> visit(int dir_fd, const std::string& path, std::size_t relative_start, const std::string& archive_dir,
+                     const std::string& name, unsigned char type) {
     std::string archive_path;
-    if (util::is_valid_utf8(child.name) && path_rules::archive_component(child.name)) {
-      archive_path = archive_dir + "/" + child.name;
+    archive_path.reserve(archive_dir.size() + 1 + name.size());
+    archive_path += archive_dir;
+    archive_path += '/';
+    if (util::is_valid_utf8(name) && path_rules::archive_component(name)) {
+      archive_path += name;
     } else {
-      auto portable = portable_path(relative);  // for its exact message
+      auto portable = portable_path(path.substr(relative_start));  // for its exact message
       if (!portable) return std::unexpected(std::move(portable).error());
-      archive_path = archive_dir + "/" + *portable;
+      archive_path += *portable;
     }
     KOV_TRY(register_portable_path(registry_, archive_path));
     KOV_TRY(take(archive_path));
-    unsigned char type = child.type;
     struct stat st {};
-    const bool need_stat = type == DT_UNKNOWN || type == DT_REG;
-    if (need_stat) {
-      if (::fstatat(dir_fd, child.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    if (type == DT_UNKNOWN || type == DT_REG) {
+      if (::fstatat(dir_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return std::unexpected(walk_error(path, errno));
       type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_FIFO;
     }
     switch (type) {
       case DT_DIR:
         sources_.push_back({path, archive_path, std::nullopt, 0, EntryKind::Directory});
-        return walk(path, relative, archive_path);
+        return walk(path, relative_start, archive_path);
       case DT_REG:
-        sources_.push_back({path, archive_path, std::nullopt, static_cast<std::uint64_t>(st.st_size), EntryKind::File});
+        sources_.push_back(
+            {path, std::move(archive_path), std::nullopt, static_cast<std::uint64_t>(st.st_size), EntryKind::File});
         return {};
       case DT_LNK: {
         auto target = read_symlink_target(path, archive_path);
         if (!target) return std::unexpected(std::move(target).error());
         const std::uint64_t size = target->size();
-        sources_.push_back({path, archive_path, std::move(*target), size, EntryKind::Symlink});
+        sources_.push_back({path, std::move(archive_path), std::move(*target), size, EntryKind::Symlink});
         return {};
       }
       default:
-        return std::unexpected(Error::invalid_input("unsupported file type: " + shown(path)));
+        return std::unexpected(Error::invalid_input("unsupported file type: " + util::lossy_utf8(path)));
     }
   }
 

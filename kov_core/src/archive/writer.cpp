@@ -30,10 +30,12 @@ constexpr std::size_t WRITE_BUFFER = 1 << 20;
 
 Error zstd_error(std::size_t code) { return Error::io(ZSTD_getErrorName(code)); }
 
-// Compresses everything written to it into one zstd frame on `inner`.
+// Compresses everything written to it into one zstd frame on `inner`. Without
+// encryption the frame is compressed straight into the archive's buffer.
 class ZstdSink final : public ByteSink {
  public:
-  ZstdSink(ZSTD_CCtx* ctx, ByteSink& inner, std::vector<std::uint8_t>& out) : ctx_(ctx), inner_(inner), out_(out) {}
+  ZstdSink(ZSTD_CCtx* ctx, ByteSink& inner, format::BufferedWriter* direct, std::vector<std::uint8_t>& out)
+      : ctx_(ctx), inner_(inner), direct_(direct), out_(out) {}
 
   Result<void> write(std::span<const std::uint8_t> bytes) override {
     ZSTD_inBuffer in{bytes.data(), bytes.size(), 0};
@@ -54,6 +56,15 @@ class ZstdSink final : public ByteSink {
 
  private:
   Result<std::size_t> step(ZSTD_inBuffer& in, ZSTD_EndDirective mode) {
+    if (direct_ != nullptr) {
+      auto room = direct_->room(out_.size());
+      if (!room) return std::unexpected(std::move(room).error());
+      ZSTD_outBuffer out{room->data(), room->size(), 0};
+      const std::size_t remaining = ZSTD_compressStream2(ctx_, &out, &in, mode);
+      if (ZSTD_isError(remaining)) return std::unexpected(zstd_error(remaining));
+      direct_->commit(out.pos);
+      return remaining;
+    }
     ZSTD_outBuffer out{out_.data(), out_.size(), 0};
     const std::size_t remaining = ZSTD_compressStream2(ctx_, &out, &in, mode);
     if (ZSTD_isError(remaining)) return std::unexpected(zstd_error(remaining));
@@ -63,12 +74,17 @@ class ZstdSink final : public ByteSink {
 
   ZSTD_CCtx* ctx_;
   ByteSink& inner_;
+  format::BufferedWriter* direct_;
   std::vector<std::uint8_t>& out_;
 };
 
 std::int64_t seconds_since_epoch(const struct timespec& t) { return t.tv_sec < 0 ? 0 : t.tv_sec; }
 
-format::Digest empty_digest() { return format::digest({}); }
+// SHA-256 of no bytes: the digest of every directory entry.
+constexpr format::Digest EMPTY_DIGEST{0xe3, 0xb0, 0xc4, 0x42, 0x98, 0xfc, 0x1c, 0x14, 0x9a, 0xfb, 0xf4,
+                                      0xc8, 0x99, 0x6f, 0xb9, 0x24, 0x27, 0xae, 0x41, 0xe4, 0x64, 0x9b,
+                                      0x93, 0x4c, 0xa4, 0x95, 0x99, 0x1b, 0x78, 0x52, 0xb8, 0x55};
+constexpr std::string_view EMPTY_DIGEST_HEX = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 
 class Writer {
  public:
@@ -110,41 +126,42 @@ class Writer {
 
   Result<void> write_entry(const SourceEntry& source, std::uint32_t index) {
     KOV_TRY(check_cancelled());
+    const bool compress = source.kind == EntryKind::File;
+    util::Fd input;
     struct stat st {};
-    if (::lstat(source.source_path.c_str(), &st) != 0) return std::unexpected(Error::os(errno));
+    if (compress) {
+      // The status of the opened file is the status of the source: open
+      // refuses a link (no-follow), so both name the same regular file. It is
+      // opened non-blocking so that a pipe or device put in the file's place
+      // cannot hang creation; for a regular file the flag changes nothing.
+      const int fd = ::open(source.source_path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+      if (fd < 0) return std::unexpected(Error::os(errno));
+      input.reset(fd);
+      if (::fstat(fd, &st) != 0) return std::unexpected(Error::os(errno));
+      if (!S_ISREG(st.st_mode))
+        return std::unexpected(Error::invalid_input("source changed or is not a regular file: " +
+                                                    util::lossy_utf8(source.source_path.native())));
+    } else if (::lstat(source.source_path.c_str(), &st) != 0) {
+      return std::unexpected(Error::os(errno));
+    }
     Entry entry;
     entry.path = source.archive_path;
     entry.kind = source.kind;
     entry.mode = st.st_mode & 0777;
     entry.modified_unix = seconds_since_epoch(st.st_mtim);
     if (source.kind == EntryKind::Directory) {
-      entry.sha256_bytes = empty_digest();
-      entry.sha256 = hex(entry.sha256_bytes);
+      entry.sha256_bytes = EMPTY_DIGEST;
+      entry.sha256 = EMPTY_DIGEST_HEX;
       entries_.push_back(std::move(entry));
       progress_add(1);
       return {};
     }
 
-    const bool compress = source.kind == EntryKind::File;
-    entry.codec = compress ? "zstd_" : "store";
+    entry.codec = compress ? "zstd" : "store";
     entry.codec_id = compress ? CODEC_ZSTD : CODEC_STORE;
     entry.compression_level = compress ? settings_.compression_level : std::int8_t{0};
     entry.encrypted = key_.has_value();
     entry.data_offset = out_->position();
-
-    util::Fd input;
-    if (compress) {
-      // Non-blocking, so that a pipe or device put in the file's place cannot hang creation.
-      const int fd = ::open(source.source_path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-      if (fd < 0) return std::unexpected(Error::os(errno));
-      input.reset(fd);
-      struct stat opened {};
-      if (::fstat(fd, &opened) != 0) return std::unexpected(Error::os(errno));
-      if (!S_ISREG(opened.st_mode))
-        return std::unexpected(Error::invalid_input("source changed or is not a regular file: " +
-                                                    util::lossy_utf8(source.source_path.native())));
-      if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) return std::unexpected(Error::os(errno));
-    }
 
     std::optional<crypto::EncryptWriter> encrypt;
     ByteSink* sink = &*out_;
@@ -162,7 +179,7 @@ class Writer {
     if (compress) {
       const std::size_t rc = ZSTD_CCtx_reset(zstd_.get(), ZSTD_reset_session_only);
       if (ZSTD_isError(rc)) return std::unexpected(zstd_error(rc));
-      ZstdSink compressor(zstd_.get(), *sink, zstd_out_);
+      ZstdSink compressor(zstd_.get(), *sink, encrypt ? nullptr : &*out_, zstd_out_);
       if (read_buffer_.size() != settings_.io_buffer_size) read_buffer_.resize(settings_.io_buffer_size);
       for (;;) {
         KOV_TRY(check_cancelled());
@@ -174,6 +191,8 @@ class Writer {
         KOV_TRY(compressor.write(bytes));
         entry.original_size += bytes.size();
         progress_add(bytes.size());
+        // A short read of a regular file is its end; asking again would only say so.
+        if (bytes.size() < read_buffer_.size()) break;
       }
       KOV_TRY(compressor.finish());
     } else {

@@ -37,9 +37,7 @@ std::vector<std::uint8_t> chunk_aad(const EntryCipherContext& context, std::uint
   return aad(context.path, context.kind_code, context.compressed, context.entry_index, counter);
 }
 
-void copy_key(const ArchiveKey& from, ArchiveKey& to) noexcept {
-  std::memcpy(to.data(), from.data(), KEY_SIZE);
-}
+void copy_key(const ArchiveKey& from, ArchiveKey& to) noexcept { std::memcpy(to.data(), from.data(), KEY_SIZE); }
 
 }  // namespace
 
@@ -88,9 +86,9 @@ Result<void> EncryptWriter::seal_chunk() {
   const std::vector<std::uint8_t> associated = chunk_aad(context_, counter_);
   buffer_.resize(LENGTH_SIZE + p + TAG_SIZE);  // within the reserved capacity
   std::uint8_t* plaintext = buffer_.data() + LENGTH_SIZE;
-  const int rc = crypto_aead_xchacha20poly1305_ietf_encrypt_detached(
-      plaintext, plaintext + p, nullptr, plaintext, p, associated.data(), associated.size(), nullptr, nonce.data(),
-      key_.data());
+  const int rc = crypto_aead_xchacha20poly1305_ietf_encrypt_detached(plaintext, plaintext + p, nullptr, plaintext, p,
+                                                                     associated.data(), associated.size(), nullptr,
+                                                                     nonce.data(), key_.data());
   // Whatever happens next, the taken bytes are gone and the next chunk starts empty.
   if (rc != 0) {
     buffer_.resize(LENGTH_SIZE);

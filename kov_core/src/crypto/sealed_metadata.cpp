@@ -48,8 +48,8 @@ Result<std::size_t> open_metadata(const ArchiveKey& key, const std::array<std::u
   const Nonce nonce = whole_index_nonce(nonce_prefix, 0xFE);
   const std::size_t n = buffer.size() - TAG_SIZE;
   if (crypto_aead_xchacha20poly1305_ietf_decrypt_detached(buffer.data(), nullptr, buffer.data(), n, buffer.data() + n,
-                                                          associated_data.data(), associated_data.size(),
-                                                          nonce.data(), key.data()) != 0)
+                                                          associated_data.data(), associated_data.size(), nonce.data(),
+                                                          key.data()) != 0)
     return std::unexpected(Error::corrupt("incorrect credentials or modified header/metadata"));
   return n;
 }
@@ -61,9 +61,8 @@ Result<std::array<std::uint8_t, TAG_SIZE>> index_tag(const ArchiveKey& key,
   const Nonce nonce = whole_index_nonce(nonce_prefix, 0xFF);
   std::array<std::uint8_t, TAG_SIZE> tag{};
   std::uint8_t empty = 0;
-  if (crypto_aead_xchacha20poly1305_ietf_encrypt_detached(&empty, tag.data(), nullptr, &empty, 0,
-                                                          index.data(), index.size(), nullptr, nonce.data(),
-                                                          key.data()) != 0)
+  if (crypto_aead_xchacha20poly1305_ietf_encrypt_detached(&empty, tag.data(), nullptr, &empty, 0, index.data(),
+                                                          index.size(), nullptr, nonce.data(), key.data()) != 0)
     return std::unexpected(Error::corrupt("index authentication failed"));
   return tag;
 }

@@ -48,10 +48,10 @@ Bytes seal_by_hand(const ArchiveKey& key, const Prefix& prefix, const Bytes& non
   Bytes tag(16);
   const std::size_t n = message.size();
   message.push_back(0);  // keeps the message pointer non-null when empty
-  EXPECT_EQ(crypto_aead_xchacha20poly1305_ietf_encrypt_detached(message.data(), tag.data(), nullptr, message.data(),
-                                                                n, ad.data(), ad.size(), nullptr, nonce.data(),
-                                                                key.data()),
-            0);
+  EXPECT_EQ(
+      crypto_aead_xchacha20poly1305_ietf_encrypt_detached(message.data(), tag.data(), nullptr, message.data(), n,
+                                                          ad.data(), ad.size(), nullptr, nonce.data(), key.data()),
+      0);
   message.pop_back();
   message.insert(message.end(), tag.begin(), tag.end());
   return message;
@@ -137,7 +137,9 @@ TEST(IndexTag, IsTheTagOfAnEmptyMessageUnderTheIndexNonce) {
 TEST(IndexTag, StableAndSensitiveToEveryByte) {
   const ArchiveKey key = make_key(5);
   const Bytes index = pattern(112, 2);
-  const auto tag_of = [](const ArchiveKey& k, const Bytes& bytes) { return index_tag(k, make_prefix(), bytes).value(); };
+  const auto tag_of = [](const ArchiveKey& k, const Bytes& bytes) {
+    return index_tag(k, make_prefix(), bytes).value();
+  };
   const auto tag = tag_of(key, index);
   EXPECT_EQ(tag_of(key, index), tag);
 
