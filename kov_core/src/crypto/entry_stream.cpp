@@ -5,7 +5,7 @@
 #include <sodium.h>
 
 #include <algorithm>
-#include <cassert>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -60,7 +60,7 @@ std::vector<std::uint8_t> aad(std::string_view path, std::uint8_t kind_code, std
 // chunk reaches the inner sink in one write and is never copied here.
 EncryptWriter::EncryptWriter(format::ByteSink& inner, const ArchiveKey& key, EntryCipherContext context)
     : inner_(inner), context_(std::move(context)) {
-  assert(context_.chunk_size >= 1);
+  if (context_.chunk_size == 0) std::abort();  // a caller bug: it would never make progress
   util::ensure_sodium();
   copy_key(key, key_);
   buffer_.reserve(LENGTH_SIZE + std::size_t{context_.chunk_size} + TAG_SIZE);
