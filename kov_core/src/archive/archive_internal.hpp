@@ -32,6 +32,9 @@ namespace kov_core::archive {
 // was written; a failure is Io and leaves `from` in place.
 [[nodiscard]] Result<void> move_into_place(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// Password derivation of a new archive needs 32 MiB; unknown memory (0) passes.
+[[nodiscard]] Result<void> check_password_memory(crypto::EncryptionMode mode, std::uint32_t available_mib);
+
 // kov never writes an archive its own reader would refuse.
 [[nodiscard]] Result<void> check_reader_limits(std::uint64_t entries, std::uint64_t longest_path,
                                                std::uint64_t index_bytes);

@@ -234,6 +234,14 @@ Result<void> move_into_place(const fs::path& from, const fs::path& to) {
   return {};
 }
 
+Result<void> check_password_memory(EncryptionMode mode, std::uint32_t available_mib) {
+  // An unknown figure (0) is no reason to refuse.
+  if (mode == EncryptionMode::Password && available_mib >= 1 && available_mib <= 31)
+    return std::unexpected(
+        Error::invalid_input("not enough available memory for password encryption (32 MiB required)"));
+  return {};
+}
+
 Result<void> check_reader_limits(std::uint64_t entries, std::uint64_t longest_path, std::uint64_t index_bytes) {
   if (entries > MAX_ENTRIES) return std::unexpected(Error::invalid_input("too many entries"));
   if (longest_path > MAX_PATH_BYTES) return std::unexpected(Error::invalid_input("path too long"));
@@ -259,9 +267,7 @@ Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> 
         Error::invalid_input("new encrypted archives require a password containing at least 14 bytes"));
 
   ArchiveSettings settings = new_archive_settings(available, credential.mode());
-  if (credential.mode() == EncryptionMode::Password && available >= 1 && available <= 31)
-    return std::unexpected(
-        Error::invalid_input("not enough available memory for password encryption (32 MiB required)"));
+  KOV_TRY(check_password_memory(credential.mode(), available));
   if (credential.mode() != EncryptionMode::None) {
     KOV_TRY(util::random_bytes(settings.salt));
     KOV_TRY(util::random_bytes(settings.nonce_prefix));

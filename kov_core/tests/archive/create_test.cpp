@@ -347,6 +347,15 @@ TEST(CreationSettings, FollowTheAvailableMemory) {
   }
 }
 
+TEST(CreationSettings, PasswordNeedsThirtyTwoMebibytes) {
+  const std::string refused = "invalid input: not enough available memory for password encryption (32 MiB required)";
+  EXPECT_KOV_ERROR(archive::check_password_memory(EncryptionMode::Password, 20), ErrorKind::InvalidInput, refused);
+  EXPECT_KOV_ERROR(archive::check_password_memory(EncryptionMode::Password, 31), ErrorKind::InvalidInput, refused);
+  EXPECT_TRUE(archive::check_password_memory(EncryptionMode::Password, 32));
+  EXPECT_TRUE(archive::check_password_memory(EncryptionMode::Password, 0));  // unknown
+  EXPECT_TRUE(archive::check_password_memory(EncryptionMode::KeyFile, 20));
+}
+
 TEST(CreationNames, TemporaryNames) {
   EXPECT_EQ(archive::temporary_name("photos.kov"), "photos.kov.partial");
   EXPECT_EQ(archive::temporary_name("dir/backup"), "dir/backup.kov.partial");

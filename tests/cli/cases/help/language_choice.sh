@@ -1,5 +1,5 @@
 # The first line of each help shows which language was chosen.
-first() { "$@" | head -n 1; }
+first() { "$@" >out; head -n 1 out; }  # all of the help is read: a closed pipe would be an error
 first "$KOV" --lang es create --help
 first "$KOV" create --help --lang=es
 first env LANG=fr_FR.UTF-8 "$KOV" help list
