@@ -24,17 +24,10 @@ constexpr std::size_t CHECKED_SIZE =
 using KeyFileImage = util::SecretArray<KEY_FILE_SIZE>;
 
 [[nodiscard]] Result<void> read_all(int fd, KeyFileImage& image) {
-  std::size_t done = 0;
-  while (done < image.size()) {
-    const ssize_t n = ::read(fd, image.data() + done, image.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(Error::os(errno));
-    }
-    // The size was checked a moment ago: a short file has shrunk since.
-    if (n == 0) return std::unexpected(Error::io("failed to fill whole buffer"));
-    done += static_cast<std::size_t>(n);
-  }
+  auto n = util::read_up_to(fd, std::span<std::uint8_t>(image.data(), image.size()));
+  if (!n) return std::unexpected(std::move(n).error());
+  // The size was checked a moment ago: a short file has shrunk since.
+  if (*n < image.size()) return std::unexpected(Error::io("failed to fill whole buffer"));
   return {};
 }
 

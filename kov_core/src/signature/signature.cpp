@@ -45,16 +45,9 @@ static_assert(SIGNATURE_MAGIC.size() + PUBLIC_KEY_SIZE + crypto_sign_BYTES == SI
 
 // The file may shrink after its size was checked; running out early is then a read failure.
 [[nodiscard]] Result<void> read_exact(const util::Fd& fd, std::span<std::uint8_t> out) {
-  std::size_t done = 0;
-  while (done < out.size()) {
-    const ssize_t n = ::read(fd.get(), out.data() + done, out.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(Error::os(errno));
-    }
-    if (n == 0) return std::unexpected(Error::io("failed to fill whole buffer"));
-    done += static_cast<std::size_t>(n);
-  }
+  auto n = util::read_up_to(fd.get(), out);
+  if (!n) return std::unexpected(std::move(n).error());
+  if (*n < out.size()) return std::unexpected(Error::io("failed to fill whole buffer"));
   return {};
 }
 

@@ -60,4 +60,18 @@ Result<void> sync_parent_directory(const std::filesystem::path& path) {
   return {};
 }
 
+Result<std::size_t> read_up_to(int fd, std::span<std::uint8_t> out) {
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(Error::os(errno));
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
 }  // namespace kov_core::util

@@ -16,6 +16,10 @@ namespace kov_core::util {
 // Io; a file already created is left in place.
 [[nodiscard]] Result<void> create_new_file(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
 
+// Reads until `out` is full or the file ends (interrupted reads are retried);
+// returns how many bytes were read. A read failure is Io.
+[[nodiscard]] Result<std::size_t> read_up_to(int fd, std::span<std::uint8_t> out);
+
 // fsync of the directory holding `path`, so that a new name in it is durable.
 [[nodiscard]] Result<void> sync_parent_directory(const std::filesystem::path& path);
 

@@ -1,5 +1,7 @@
 #include "util/random.hpp"
 
+#include "util/files.hpp"
+
 #include <fcntl.h>
 #include <sys/random.h>
 #include <unistd.h>
@@ -17,16 +19,9 @@ namespace {
   const int raw = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
   if (raw < 0) return std::unexpected(Error::os(errno));
   const Fd fd(raw);
-  std::size_t done = 0;
-  while (done < out.size()) {
-    const ssize_t n = ::read(fd.get(), out.data() + done, out.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(Error::os(errno));
-    }
-    if (n == 0) return std::unexpected(Error::io("random device returned no data"));
-    done += static_cast<std::size_t>(n);
-  }
+  auto n = read_up_to(fd.get(), out);
+  if (!n) return std::unexpected(std::move(n).error());
+  if (*n < out.size()) return std::unexpected(Error::io("random device returned no data"));
   return {};
 }
 
