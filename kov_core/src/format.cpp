@@ -1,5 +1,6 @@
 #include "kov_core/format.hpp"
 
+#include <fcntl.h>
 #include <openssl/evp.h>
 #include <unistd.h>
 
@@ -286,7 +287,7 @@ Result<void> BufferedWriter::write(std::span<const std::uint8_t> bytes) {
   if (used_ + bytes.size() > buffer_.size()) {
     KOV_TRY(flush());
     if (bytes.size() >= buffer_.size()) {
-      KOV_TRY(write_fully(fd_, bytes.data(), bytes.size()));
+      KOV_TRY(write_out(bytes.data(), bytes.size()));
       position_ += bytes.size();
       return {};
     }
@@ -305,7 +306,16 @@ Result<std::span<std::uint8_t>> BufferedWriter::room(std::size_t at_least) {
 
 Result<void> BufferedWriter::flush() {
   const std::size_t n = std::exchange(used_, 0);
-  return write_fully(fd_, buffer_.data(), n);
+  return write_out(buffer_.data(), n);
+}
+
+Result<void> BufferedWriter::write_out(const std::uint8_t* data, std::size_t size) {
+  KOV_TRY(write_fully(fd_, data, size));
+  // Advisory: a failure here shows again in the final fsync, which is checked.
+  if (writeback_ && size > 0)
+    (void)::sync_file_range(fd_, static_cast<off_t>(written_), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
+  written_ += size;
+  return {};
 }
 
 Result<void> write_u64(BufferedWriter& writer, std::uint64_t value) {

@@ -190,12 +190,20 @@ class BufferedWriter final : public ByteSink {
     used_ += n;
     position_ += n;
   }
+  // Asks the kernel to start writing each written range to disk at once, so
+  // that a final fsync of a large file waits only for its tail. The file must
+  // have been empty and written only through this writer.
+  void start_writeback_early() noexcept { writeback_ = true; }
 
  private:
+  [[nodiscard]] Result<void> write_out(const std::uint8_t* data, std::size_t size);
+
   int fd_;
   std::vector<std::uint8_t> buffer_;
   std::size_t used_ = 0;
   std::uint64_t position_ = 0;
+  std::uint64_t written_ = 0;  // bytes handed to the file so far
+  bool writeback_ = false;
 };
 
 // Appends 8 bytes little-endian; a failure is the Io error of the write.

@@ -115,6 +115,7 @@ class Writer {
     created = true;
     file_.reset(fd);
     out_.emplace(fd, WRITE_BUFFER);
+    out_->start_writeback_early();
     if (!zstd_) throw std::bad_alloc();
     for (const auto& [param, value] : {std::pair{ZSTD_c_compressionLevel, static_cast<int>(settings_.compression_level)},
                                       std::pair{ZSTD_c_windowLog, 23}, std::pair{ZSTD_c_checksumFlag, 0}}) {
