@@ -21,6 +21,7 @@
 #include "kov_core/resources.hpp"
 #include "util/checked.hpp"
 #include "util/fd.hpp"
+#include "util/guard.hpp"
 #include "util/files.hpp"
 #include "util/random.hpp"
 #include "util/utf8.hpp"
@@ -336,13 +337,7 @@ ArchiveSettings new_archive_settings(std::uint32_t available, EncryptionMode mod
 
 Result<void> create_archive_version(const fs::path& output, std::span<const fs::path> inputs, CreateOptions options,
                                     format::Version version) {
-  try {
-    return create_unguarded(output, inputs, options, version);
-  } catch (const std::bad_alloc&) {
-    return std::unexpected(Error::os(ENOMEM));
-  } catch (const std::length_error&) {
-    return std::unexpected(Error::os(ENOMEM));
-  }
+  return util::guarded([&] { return create_unguarded(output, inputs, options, version); });
 }
 
 Result<void> create_archive(const fs::path& output, std::span<const fs::path> inputs, CreateOptions options) {

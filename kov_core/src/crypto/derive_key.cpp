@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "kov_core/crypto.hpp"
+#include "util/guard.hpp"
 #include "kov_core/format.hpp"
 #include "kov_core/secret.hpp"
 
@@ -79,27 +80,29 @@ Result<std::optional<ArchiveKey>> derive_key(const EncryptionCredential& credent
                                              const std::array<std::uint8_t, 16>& salt,
                                              std::uint32_t kdf_memory_kib,
                                              std::uint32_t kdf_iterations, std::uint8_t kdf_lanes) {
-  if (mode == EncryptionMode::None) {
-    // A credential for a plain archive points at a mistake; it is not ignored.
-    if (credential.mode() != EncryptionMode::None)
-      return std::unexpected(Error::invalid_input("archive is not encrypted"));
-    return std::optional<ArchiveKey>();
-  }
-  if (credential.mode() != mode)
-    return std::unexpected(Error::invalid_input(mode == EncryptionMode::KeyFile
-                                                    ? "this archive requires its KOV key file"
-                                                    : "this archive requires a password"));
-  ArchiveKey key;  // wiped on every return that does not hand it over
-  if (mode == EncryptionMode::KeyFile) {
-    derive_from_key_file(credential.bytes(), salt, key);
-  } else {
-    if (const char* problem = argon2_parameter_problem(kdf_memory_kib, kdf_iterations, kdf_lanes))
-      return std::unexpected(
-          Error::invalid_input(std::string("invalid Argon2 parameters: ") + problem));
-    KOV_TRY(derive_from_password(credential.bytes(), salt, kdf_memory_kib, kdf_iterations,
-                                 kdf_lanes, key));
-  }
-  return std::optional<ArchiveKey>(std::move(key));
+  return util::guarded([&]() -> Result<std::optional<ArchiveKey>> {
+    if (mode == EncryptionMode::None) {
+      // A credential for a plain archive points at a mistake; it is not ignored.
+      if (credential.mode() != EncryptionMode::None)
+        return std::unexpected(Error::invalid_input("archive is not encrypted"));
+      return std::optional<ArchiveKey>();
+    }
+    if (credential.mode() != mode)
+      return std::unexpected(Error::invalid_input(mode == EncryptionMode::KeyFile
+                                                      ? "this archive requires its KOV key file"
+                                                      : "this archive requires a password"));
+    ArchiveKey key;  // wiped on every return that does not hand it over
+    if (mode == EncryptionMode::KeyFile) {
+      derive_from_key_file(credential.bytes(), salt, key);
+    } else {
+      if (const char* problem = argon2_parameter_problem(kdf_memory_kib, kdf_iterations, kdf_lanes))
+        return std::unexpected(
+            Error::invalid_input(std::string("invalid Argon2 parameters: ") + problem));
+      KOV_TRY(derive_from_password(credential.bytes(), salt, kdf_memory_kib, kdf_iterations,
+                                   kdf_lanes, key));
+    }
+    return std::optional<ArchiveKey>(std::move(key));
+  });
 }
 
 }  // namespace kov_core::crypto

@@ -1,4 +1,5 @@
 #include "kov_core/signature.hpp"
+#include "util/guard.hpp"
 
 #include <fcntl.h>
 #include <openssl/bn.h>
@@ -150,67 +151,73 @@ Result<void> write_new(const std::filesystem::path& path, std::span<const std::u
 
 Result<void> sign_archive(const std::filesystem::path& archive, const std::filesystem::path& key_file,
                           const std::filesystem::path& output) {
-  // The output comes last, so an unreadable key or archive leaves nothing behind.
-  auto key = signing_key(key_file);
-  if (!key) return std::unexpected(std::move(key).error());
-  auto signed_message = message(archive);
-  if (!signed_message) return std::unexpected(std::move(signed_message).error());
-
-  std::array<std::uint8_t, SIGNATURE_FILE_SIZE> file{};
-  std::copy(SIGNATURE_MAGIC.begin(), SIGNATURE_MAGIC.end(), file.begin());
-  std::copy(key->public_key.begin(), key->public_key.end(), file.begin() + SIGNATURE_MAGIC.size());
-  crypto_sign_detached(file.data() + SIGNATURE_MAGIC.size() + PUBLIC_KEY_SIZE, nullptr, signed_message->data(),
-                       signed_message->size(), key->secret.data());
-  return write_new(output, file);
+  return util::guarded([&]() -> Result<void> {
+    // The output comes last, so an unreadable key or archive leaves nothing behind.
+    auto key = signing_key(key_file);
+    if (!key) return std::unexpected(std::move(key).error());
+    auto signed_message = message(archive);
+    if (!signed_message) return std::unexpected(std::move(signed_message).error());
+  
+    std::array<std::uint8_t, SIGNATURE_FILE_SIZE> file{};
+    std::copy(SIGNATURE_MAGIC.begin(), SIGNATURE_MAGIC.end(), file.begin());
+    std::copy(key->public_key.begin(), key->public_key.end(), file.begin() + SIGNATURE_MAGIC.size());
+    crypto_sign_detached(file.data() + SIGNATURE_MAGIC.size() + PUBLIC_KEY_SIZE, nullptr, signed_message->data(),
+                         signed_message->size(), key->secret.data());
+    return write_new(output, file);
+  });
 }
 
 Result<void> export_signing_public_key(const std::filesystem::path& key_file, const std::filesystem::path& output) {
-  auto key = signing_key(key_file);
-  if (!key) return std::unexpected(std::move(key).error());
-  return write_new(output, key->public_key);
+  return util::guarded([&]() -> Result<void> {
+    auto key = signing_key(key_file);
+    if (!key) return std::unexpected(std::move(key).error());
+    return write_new(output, key->public_key);
+  });
 }
 
 Result<void> verify_archive_signature(const std::filesystem::path& archive, const std::filesystem::path& signature_file,
                                       const std::filesystem::path& public_key_file) {
-  std::array<std::uint8_t, SIGNATURE_FILE_SIZE> signature{};
-  {
-    auto fd = open_read_only(signature_file);
-    if (!fd) return std::unexpected(std::move(fd).error());
-    auto size = file_size(*fd);
-    if (!size) return std::unexpected(std::move(size).error());
-    if (*size != SIGNATURE_FILE_SIZE) return std::unexpected(Error::corrupt("invalid signature size"));
-    KOV_TRY(read_exact(*fd, signature));
-  }
-
-  std::array<std::uint8_t, PUBLIC_KEY_SIZE> trusted{};
-  {
-    auto fd = open_read_only(public_key_file);
-    if (!fd) return std::unexpected(std::move(fd).error());
-    auto size = file_size(*fd);
-    if (!size) return std::unexpected(std::move(size).error());
-    if (*size != PUBLIC_KEY_SIZE)
-      return std::unexpected(Error::invalid_input("trusted public key must contain 32 bytes"));
-    KOV_TRY(read_exact(*fd, trusted));
-  }
-
-  // The embedded key only has to match; the trusted one is what the signature is checked against.
-  const auto embedded = std::span<const std::uint8_t>(signature).subspan(SIGNATURE_MAGIC.size(), PUBLIC_KEY_SIZE);
-  if (!std::equal(SIGNATURE_MAGIC.begin(), SIGNATURE_MAGIC.end(), signature.begin()) ||
-      !std::equal(embedded.begin(), embedded.end(), trusted.begin()))
-    return std::unexpected(Error::corrupt("signature does not match trusted public key"));
-
-  auto decodes = decodes_as_point(trusted);
-  if (!decodes) return std::unexpected(std::move(decodes).error());
-  if (!*decodes) return std::unexpected(Error::invalid_input("invalid Ed25519 public key"));
-
-  auto signed_message = message(archive);
-  if (!signed_message) return std::unexpected(std::move(signed_message).error());
-
-  util::ensure_sodium();
-  const std::uint8_t* sig = signature.data() + SIGNATURE_MAGIC.size() + PUBLIC_KEY_SIZE;
-  if (crypto_sign_verify_detached(sig, signed_message->data(), signed_message->size(), trusted.data()) != 0)
-    return std::unexpected(Error::corrupt("archive signature verification failed"));
-  return {};
+  return util::guarded([&]() -> Result<void> {
+    std::array<std::uint8_t, SIGNATURE_FILE_SIZE> signature{};
+    {
+      auto fd = open_read_only(signature_file);
+      if (!fd) return std::unexpected(std::move(fd).error());
+      auto size = file_size(*fd);
+      if (!size) return std::unexpected(std::move(size).error());
+      if (*size != SIGNATURE_FILE_SIZE) return std::unexpected(Error::corrupt("invalid signature size"));
+      KOV_TRY(read_exact(*fd, signature));
+    }
+  
+    std::array<std::uint8_t, PUBLIC_KEY_SIZE> trusted{};
+    {
+      auto fd = open_read_only(public_key_file);
+      if (!fd) return std::unexpected(std::move(fd).error());
+      auto size = file_size(*fd);
+      if (!size) return std::unexpected(std::move(size).error());
+      if (*size != PUBLIC_KEY_SIZE)
+        return std::unexpected(Error::invalid_input("trusted public key must contain 32 bytes"));
+      KOV_TRY(read_exact(*fd, trusted));
+    }
+  
+    // The embedded key only has to match; the trusted one is what the signature is checked against.
+    const auto embedded = std::span<const std::uint8_t>(signature).subspan(SIGNATURE_MAGIC.size(), PUBLIC_KEY_SIZE);
+    if (!std::equal(SIGNATURE_MAGIC.begin(), SIGNATURE_MAGIC.end(), signature.begin()) ||
+        !std::equal(embedded.begin(), embedded.end(), trusted.begin()))
+      return std::unexpected(Error::corrupt("signature does not match trusted public key"));
+  
+    auto decodes = decodes_as_point(trusted);
+    if (!decodes) return std::unexpected(std::move(decodes).error());
+    if (!*decodes) return std::unexpected(Error::invalid_input("invalid Ed25519 public key"));
+  
+    auto signed_message = message(archive);
+    if (!signed_message) return std::unexpected(std::move(signed_message).error());
+  
+    util::ensure_sodium();
+    const std::uint8_t* sig = signature.data() + SIGNATURE_MAGIC.size() + PUBLIC_KEY_SIZE;
+    if (crypto_sign_verify_detached(sig, signed_message->data(), signed_message->size(), trusted.data()) != 0)
+      return std::unexpected(Error::corrupt("archive signature verification failed"));
+    return {};
+  });
 }
 
 }  // namespace kov_core::signature
