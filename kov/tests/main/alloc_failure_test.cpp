@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <cstdlib>
 #include <new>
 #include <string>
@@ -49,6 +51,7 @@ struct KovRun {
   std::string out;
   std::string err;
   long allocations = 0;
+  std::vector<std::string> left;  // what the run left in its working directory
 };
 
 std::string slurp(int fd) {
@@ -60,7 +63,13 @@ std::string slurp(int fd) {
   return text;
 }
 
+// Each run works in a fresh directory holding a small input folder "in".
 KovRun run_kov(std::vector<std::string> args, long fail_at) {
+  char dir_name[] = "/tmp/kov-alloc-dir-XXXXXX";
+  const std::filesystem::path dir = mkdtemp(dir_name);
+  std::filesystem::create_directories(dir / "in" / "sub");
+  std::ofstream(dir / "in" / "a.txt") << "some text to compress";
+  std::ofstream(dir / "in" / "sub" / "b.txt") << "more";
   char out_name[] = "/tmp/kov-alloc-out-XXXXXX";
   char err_name[] = "/tmp/kov-alloc-err-XXXXXX";
   const int out = mkstemp(out_name);
@@ -71,6 +80,7 @@ KovRun run_kov(std::vector<std::string> args, long fail_at) {
   counters->fail_at = -1;
   const pid_t pid = fork();
   if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(99);
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
     std::vector<char*> argv;
@@ -89,6 +99,10 @@ KovRun run_kov(std::vector<std::string> args, long fail_at) {
   run.out = slurp(out);
   run.err = slurp(err);
   run.allocations = allocations;
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    if (entry.path().filename() != "in")
+      run.left.push_back(entry.path().filename().string() + " " + std::to_string(entry.file_size()));
+  std::filesystem::remove_all(dir);
   return run;
 }
 
@@ -99,6 +113,7 @@ TEST(AllocationFailure, EveryFailingAllocationEndsAsAnIoError) {
 
   const std::vector<std::vector<std::string>> lines{
       {"kov", "--help"}, {"kov", "help", "create"}, {"kov", "create", "a", "-o", "x"},
+      {"kov", "create", "-o", "out.kov", "in"}, {"kov", "keygen", "k.kovkey"},
       {"kov", "list", "a", "--json", "--json"}, {"kov", "--lang", "fr", "nope"}};
   for (const auto& line : lines) {
     SCOPED_TRACE(line[1]);
@@ -120,6 +135,11 @@ TEST(AllocationFailure, EveryFailingAllocationEndsAsAnIoError) {
       ASSERT_EQ(run.status, 5) << "allocation " << n << ": " << run.err;
       ASSERT_EQ(run.err, "kov: I/O error: Cannot allocate memory (os error 12)\n") << "allocation " << n;
       ASSERT_EQ(run.out, "") << "allocation " << n;
+      // A failed creation leaves no temporary file, and an archive only when it
+      // was complete (the failure came after the move into place).
+      if (line[1] == "create" && !run.left.empty()) {
+        EXPECT_EQ(run.left, normal.left) << "allocation " << n;
+      }
     }
     EXPECT_GT(failures, 10);
   }
