@@ -200,16 +200,6 @@ class Collector {
   std::vector<SourceEntry> sources_;
 };
 
-int kind_rank(EntryKind kind) {
-  switch (kind) {
-    case EntryKind::File:
-      return 0;
-    case EntryKind::Directory:
-      return 1;
-    default:
-      return 2;
-  }
-}
 
 }  // namespace
 
@@ -277,10 +267,10 @@ Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> 
   Collector collector;
   for (const fs::path& input : inputs) KOV_TRY(collector.add_input(input));
   std::vector<SourceEntry>& sources = collector.sources();
-  std::stable_sort(sources.begin(), sources.end(), [](const SourceEntry& a, const SourceEntry& b) {
-    if (a.archive_path != b.archive_path) return a.archive_path < b.archive_path;
-    return kind_rank(a.kind) < kind_rank(b.kind);
-  });
+  // The taken set makes archive paths unique, so the order of the paths alone is
+  // the index order and no tie between kinds can arise.
+  std::sort(sources.begin(), sources.end(),
+            [](const SourceEntry& a, const SourceEntry& b) { return a.archive_path < b.archive_path; });
   const bool sealed = credential.mode() != EncryptionMode::None && version == format::VERSION_0_5_0;
   std::uint64_t longest = 0;
   std::uint64_t index_bytes = INDEX_PREFIX_SIZE + SETTINGS_SIZE + (sealed ? crypto::SEAL_PREFIX_SIZE + crypto::TAG_SIZE : 0);

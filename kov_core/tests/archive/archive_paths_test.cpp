@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kov_core/archive.hpp"
+#include "support/archive_bytes.hpp"
 #include "support/expect_error.hpp"
 #include "util/utf8.hpp"
 
@@ -491,21 +492,12 @@ TEST(ValidateSymlinkTarget, LengthLimit) {
 
 class ReadSymlinkTarget : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kov-paths-XXXXXX").native();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
   fs::path link(const std::string& name, const std::string& target) {
     const fs::path path = dir_ / raw(name);
     EXPECT_EQ(::symlink(target.c_str(), path.c_str()), 0) << target;
     return path;
   }
-  fs::path dir_;
+  kov_test::TempDir dir_;
 };
 
 TEST_F(ReadSymlinkTarget, AcceptedTargets) {
@@ -552,11 +544,11 @@ TEST_F(ReadSymlinkTarget, RefusedTargets) {
   // The source path is shown lossily.
   const fs::path bad_name = link("n\xFF", "../x");
   EXPECT_KOV_ERROR(read_symlink_target(bad_name, "n"), ErrorKind::InvalidInput,
-                   "invalid input: unsafe symbolic link " + dir_.native() +
+                   "invalid input: unsafe symbolic link " + dir_.path().native() +
                        "/n\xEF\xBF\xBD: target escapes the archive root");
   const fs::path bad_both = link("m\xFF", "\xFF");
   EXPECT_KOV_ERROR(read_symlink_target(bad_both, "m"), ErrorKind::InvalidInput,
-                   "invalid input: symbolic link target is not UTF-8: " + dir_.native() + "/m\xEF\xBF\xBD");
+                   "invalid input: symbolic link target is not UTF-8: " + dir_.path().native() + "/m\xEF\xBF\xBD");
 }
 
 TEST_F(ReadSymlinkTarget, OperatingSystemErrors) {

@@ -15,6 +15,7 @@
 #include "kov_core/progress.hpp"
 #include "support/archive_bytes.hpp"
 #include "support/expect_error.hpp"
+#include "support/memory_stream.hpp"
 
 namespace {
 
@@ -26,28 +27,11 @@ using crypto::EncryptionMode;
 using kov_test::Bytes;
 namespace fs = std::filesystem;
 
-Bytes read_all(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 void write_text(const fs::path& path, const std::string& text) {
   kov_test::write_file(path, Bytes(text.begin(), text.end()));
 }
 
-class SpanSource final : public format::ByteSource {
- public:
-  explicit SpanSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-  Result<std::size_t> read(std::span<std::uint8_t> out) override {
-    const std::size_t n = std::min(out.size(), bytes_.size());
-    std::copy_n(bytes_.begin(), n, out.begin());
-    bytes_ = bytes_.subspan(n);
-    return n;
-  }
-
- private:
-  std::span<const std::uint8_t> bytes_;
-};
 
 EncryptionCredential credential_for(EncryptionMode mode) {
   if (mode == EncryptionMode::Password) {
@@ -84,7 +68,7 @@ struct Opened {
 // Reads an archive the way a reader must, checking every framing rule on the way.
 Opened read_back(const fs::path& path, const EncryptionCredential& credential, format::Version version) {
   Opened o;
-  o.file = read_all(path);
+  o.file = kov_test::read_file(path);
   auto header = format::Header::decode(std::span<const std::uint8_t>(o.file));
   EXPECT_TRUE(header) << header.error().display();
   o.header = *header;
@@ -144,7 +128,7 @@ Bytes content_of(const Opened& o, const Entry& e, std::uint32_t index) {
     crypto::EntryCipherContext context{e.path, o.index.settings.nonce_prefix, index,
                                        o.index.settings.encryption_chunk_size,
                                        static_cast<std::uint8_t>(static_cast<int>(e.kind) + 1), e.codec_id};
-    crypto::DecryptReader reader(std::make_unique<SpanSource>(stored), *o.key, std::move(context));
+    crypto::DecryptReader reader(std::make_unique<kov_test::SpanSource>(stored), *o.key, std::move(context));
     Bytes plain;
     std::array<std::uint8_t, 4096> buffer{};
     for (;;) {
@@ -211,7 +195,7 @@ TEST_F(Creation, EveryModeReadsBackExactly) {
         EXPECT_EQ(content.size(), e.original_size);
         EXPECT_EQ(format::digest(content), e.sha256_bytes);
         const Bytes expected_content =
-            e.kind == EntryKind::Symlink ? Bytes{'a', '-', 'b'} : read_all(dir_ / e.path);
+            e.kind == EntryKind::Symlink ? Bytes{'a', '-', 'b'} : kov_test::read_file(dir_ / e.path);
         EXPECT_EQ(content, expected_content);
       }
       EXPECT_EQ(o.header.index_offset, next);
@@ -230,8 +214,8 @@ TEST_F(Creation, SealedArchivesGetRandomIds) {
   const std::vector<fs::path> inputs{dir_ / "Photos"};
   ASSERT_TRUE(archive::create_archive(dir_ / "one.kov", inputs, {credential_for(EncryptionMode::KeyFile)}));
   ASSERT_TRUE(archive::create_archive(dir_ / "two.kov", inputs, {credential_for(EncryptionMode::KeyFile)}));
-  const Bytes one = read_all(dir_ / "one.kov");
-  const Bytes two = read_all(dir_ / "two.kov");
+  const Bytes one = kov_test::read_file(dir_ / "one.kov");
+  const Bytes two = kov_test::read_file(dir_ / "two.kov");
   EXPECT_FALSE(std::equal(one.begin() + 16, one.begin() + 32, two.begin() + 16));
 }
 
@@ -286,7 +270,7 @@ TEST_F(Creation, ExistingTemporaryFileIsLeftAlone) {
   write_text(dir_ / "out.kov.partial", "not ours");
   EXPECT_KOV_ERROR(archive::create_archive(dir_ / "out.kov", std::vector<fs::path>{dir_ / "Photos"}, {}), ErrorKind::Io,
                    "I/O error: File exists (os error 17)");
-  EXPECT_EQ(read_all(dir_ / "out.kov.partial"), (Bytes{'n', 'o', 't', ' ', 'o', 'u', 'r', 's'}));
+  EXPECT_EQ(kov_test::read_file(dir_ / "out.kov.partial"), (Bytes{'n', 'o', 't', ' ', 'o', 'u', 'r', 's'}));
   EXPECT_FALSE(fs::exists(dir_ / "out.kov"));
 }
 
@@ -296,7 +280,7 @@ TEST_F(Creation, FinalMoveNeverReplacesAnOutput) {
   EXPECT_KOV_ERROR(archive::move_into_place(dir_ / "done.partial", dir_ / "appeared.kov"), ErrorKind::Io,
                    "I/O error: File exists (os error 17)");
   EXPECT_TRUE(fs::exists(dir_ / "done.partial"));
-  EXPECT_EQ(read_all(dir_ / "appeared.kov").size(), 14u);
+  EXPECT_EQ(kov_test::read_file(dir_ / "appeared.kov").size(), 14u);
 }
 
 TEST_F(Creation, SourceSwappedForAPipeDoesNotHang) {

@@ -10,11 +10,14 @@
 #include <vector>
 
 #include "kov_core/crypto.hpp"
+#include "support/archive_bytes.hpp"
 #include "support/expect_error.hpp"
 #include "support/memory_stream.hpp"
 #include "util/sodium.hpp"
 
 namespace {
+
+using kov_test::from_hex;
 
 using kov_core::Error;
 using kov_core::ErrorKind;
@@ -31,12 +34,6 @@ constexpr const char* AUTH_FAILED = "I/O error: encrypted data authentication fa
 constexpr const char* BAD_LENGTH = "I/O error: invalid encrypted chunk length";
 constexpr const char* CUT = "I/O error: failed to fill whole buffer";
 
-Bytes from_hex(std::string_view hex) {
-  Bytes out;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-    out.push_back(static_cast<std::uint8_t>(std::stoul(std::string(hex.substr(i, 2)), nullptr, 16)));
-  return out;
-}
 
 ArchiveKey make_key(std::uint8_t first) {
   ArchiveKey key;

@@ -17,6 +17,8 @@
 
 namespace {
 
+using kov_test::read_file;
+
 namespace fs = std::filesystem;
 using kov_core::ErrorKind;
 using kov_core::crypto::EncryptionMode;
@@ -52,10 +54,6 @@ fs::path put_file(const TempDir& dir, const char* name, const Bytes& bytes, mode
   return path;
 }
 
-Bytes read_bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 mode_t mode_of(const fs::path& path) {
   struct stat info {};
@@ -150,7 +148,7 @@ TEST(GenerateKeyFile, WritesAPrivateKeyFileThatReadsBack) {
   ASSERT_TRUE(generate_key_file(second).has_value());
 
   EXPECT_EQ(mode_of(first), mode_t{0600});
-  const Bytes image = read_bytes(first);
+  const Bytes image = read_file(first);
   ASSERT_EQ(image.size(), 72u);
   const Bytes secret(image.begin() + 8, image.begin() + 40);
   EXPECT_EQ(image, key_image(secret));
@@ -159,7 +157,7 @@ TEST(GenerateKeyFile, WritesAPrivateKeyFileThatReadsBack) {
   ASSERT_TRUE(credential.has_value()) << credential.error().display();
   EXPECT_EQ(Bytes(credential->bytes().begin(), credential->bytes().end()), secret);
 
-  const Bytes other = read_bytes(second);
+  const Bytes other = read_file(second);
   ASSERT_EQ(other.size(), 72u);
   EXPECT_NE(Bytes(other.begin() + 8, other.begin() + 40), secret);
 }
@@ -191,7 +189,7 @@ TEST(GenerateKeyFile, NeverReplacesAnything) {
     EXPECT_KOV_ERROR(generate_key_file(path), ErrorKind::Io,
                      "I/O error: File exists (os error 17)");
   }
-  EXPECT_EQ(read_bytes(file), kept);
+  EXPECT_EQ(read_file(file), kept);
   EXPECT_FALSE(fs::exists(dir / "target"));
   EXPECT_TRUE(fs::is_empty(subdir));
 }

@@ -18,6 +18,9 @@
 
 namespace {
 
+using kov_test::from_hex;
+using kov_test::read_file;
+
 namespace fs = std::filesystem;
 namespace signature = kov_core::signature;
 using kov_core::ErrorKind;
@@ -28,17 +31,7 @@ constexpr std::string_view RFC_SEED = "9d61b19deffd5a60ba844af492ec2cc44449c5697
 constexpr std::string_view RFC_PUBLIC_KEY = "d75a980182b10ab7d54bfed3c964073a0ee172f3daa62325af021a68f707511a";
 constexpr std::string_view MESSAGE_PREFIX_HEX = "4b4f56206465746163686564207369676e617475726520763100";
 
-Bytes from_hex(std::string_view text) {
-  Bytes out;
-  for (std::size_t i = 0; i + 1 < text.size(); i += 2)
-    out.push_back(static_cast<std::uint8_t>(std::stoi(std::string(text.substr(i, 2)), nullptr, 16)));
-  return out;
-}
 
-Bytes read_bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 Bytes text_bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
@@ -107,10 +100,10 @@ TEST_F(Signature, SignatureFileIsMagicKeyAndDeterministicSignature) {
   const std::string expected = hex(signature::SIGNATURE_MAGIC) + std::string(RFC_PUBLIC_KEY) +
                                "39dacc304a2eab601798d627e3f391b305e87e951e4f9ab26b2af39c2a318435"
                                "d8989413e1f1a3ba8367cc382410bc2601c7480f4edda92d2b3cc58abf57d40a";
-  EXPECT_EQ(hex(read_bytes(sig_a)), expected);
+  EXPECT_EQ(hex(read_file(sig_a)), expected);
 
   ASSERT_TRUE(signature::sign_archive(archive, key_a, dir / "again.sig"));
-  EXPECT_EQ(read_bytes(dir / "again.sig"), read_bytes(sig_a));
+  EXPECT_EQ(read_file(dir / "again.sig"), read_file(sig_a));
   EXPECT_TRUE(signature::verify_archive_signature(archive, sig_a, pub_a));
   EXPECT_TRUE(signature::verify_archive_signature(archive, dir / "again.sig", pub_a));
 }
@@ -124,10 +117,10 @@ TEST_F(Signature, ExportedKeyMatchesSignaturesAndFilesAreOwnerOnly) {
 
   EXPECT_EQ(permissions(dir / "b.sig"), 0600u);
   EXPECT_EQ(permissions(dir / "b2.pub"), 0600u);
-  const Bytes sig = read_bytes(dir / "b.sig");
+  const Bytes sig = read_file(dir / "b.sig");
   ASSERT_EQ(sig.size(), signature::SIGNATURE_FILE_SIZE);
-  EXPECT_EQ(read_bytes(dir / "b2.pub"), Bytes(sig.begin() + 8, sig.begin() + 40));
-  EXPECT_EQ(read_bytes(pub_a), from_hex(RFC_PUBLIC_KEY));
+  EXPECT_EQ(read_file(dir / "b2.pub"), Bytes(sig.begin() + 8, sig.begin() + 40));
+  EXPECT_EQ(read_file(pub_a), from_hex(RFC_PUBLIC_KEY));
 }
 
 TEST_F(Signature, EmptyArchiveSignsAndVerifies) {
@@ -172,7 +165,7 @@ TEST_F(Signature, ExistingOutputIsNeverReplaced) {
 
   EXPECT_KOV_ERROR(signature::sign_archive(archive, key_a, dir / "taken"), ErrorKind::Io, exists);
   EXPECT_KOV_ERROR(signature::export_signing_public_key(key_a, dir / "taken"), ErrorKind::Io, exists);
-  EXPECT_EQ(read_bytes(dir / "taken"), text_bytes("keep"));
+  EXPECT_EQ(read_file(dir / "taken"), text_bytes("keep"));
   EXPECT_EQ(permissions(dir / "taken"), 0644u);
 
   EXPECT_KOV_ERROR(signature::write_new(dir / "subdir", text_bytes("x")), ErrorKind::Io, exists);
@@ -181,7 +174,7 @@ TEST_F(Signature, ExistingOutputIsNeverReplaced) {
 }
 
 TEST_F(Signature, SmallFileSizesAreCheckedFirst) {
-  Bytes sig = read_bytes(sig_a);
+  Bytes sig = read_file(sig_a);
   kov_test::write_file(dir / "short.pub", Bytes(31, 1));
   kov_test::write_file(dir / "long.pub", Bytes(33, 1));
   for (const std::size_t size : {std::size_t{103}, std::size_t{105}}) {
@@ -201,7 +194,7 @@ TEST_F(Signature, SmallFileSizesAreCheckedFirst) {
 }
 
 TEST_F(Signature, ForeignKeyOrBadMagicIsRefusedBeforeTheArchiveIsRead) {
-  Bytes bad_magic = read_bytes(sig_a);
+  Bytes bad_magic = read_file(sig_a);
   bad_magic[7] = '!';
   kov_test::write_file(dir / "magic.sig", bad_magic);
   for (const fs::path& target : {archive, dir / "missing.kov"}) {
@@ -213,8 +206,8 @@ TEST_F(Signature, ForeignKeyOrBadMagicIsRefusedBeforeTheArchiveIsRead) {
 }
 
 TEST_F(Signature, EmbeddedKeyIsOnlyComparedNeverTrusted) {
-  Bytes forged = read_bytes(sig_a);
-  const Bytes b = read_bytes(pub_b);
+  Bytes forged = read_file(sig_a);
+  const Bytes b = read_file(pub_b);
   std::copy(b.begin(), b.end(), forged.begin() + 8);
   kov_test::write_file(dir / "forged.sig", forged);
   EXPECT_KOV_ERROR(signature::verify_archive_signature(archive, dir / "forged.sig", pub_b), ErrorKind::Corrupt,
@@ -222,7 +215,7 @@ TEST_F(Signature, EmbeddedKeyIsOnlyComparedNeverTrusted) {
 }
 
 TEST_F(Signature, EveryArchiveByteIsCoveredButNotItsName) {
-  const Bytes original = read_bytes(archive);
+  const Bytes original = read_file(archive);
   struct Case {
     const char* name;
     Bytes content;
@@ -246,7 +239,7 @@ TEST_F(Signature, EveryArchiveByteIsCoveredButNotItsName) {
 // read; keys that decode but are small-order or non-canonical fail as a
 // signature, after hashing.
 TEST_F(Signature, TrustedKeyMustDecodeAsACurvePoint) {
-  const Bytes signature_bytes = read_bytes(sig_a);
+  const Bytes signature_bytes = read_file(sig_a);
   struct Case {
     const char* name;
     std::string key;

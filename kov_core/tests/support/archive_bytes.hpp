@@ -8,6 +8,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kov_core/archive.hpp"
@@ -80,6 +81,10 @@ class TempDir {
 };
 
 void write_file(const std::filesystem::path& path, const Bytes& bytes);
+[[nodiscard]] Bytes read_file(const std::filesystem::path& path);
+
+// Bytes from hexadecimal text ("00ff...").
+[[nodiscard]] Bytes from_hex(std::string_view hex);
 
 }  // namespace kov_test
 
