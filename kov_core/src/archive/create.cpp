@@ -110,10 +110,50 @@ class Collector {
     return {};
   }
 
-  // The contents of `dir`, depth first in byte order of the names, each
-  // directory before what it holds; links are never followed. Paths are built
-  // as text: `relative_start` is where the part below the input begins.
-  Result<void> walk(const std::string& dir, std::size_t relative_start, const std::string& archive_dir) {
+  // One directory of the walk: its children, read and sorted when it is
+  // entered, and the next one to visit.
+  struct Child {
+    std::string name;
+    unsigned char type;
+    std::uint64_t size = 0;  // regular files
+    int stat_error = 0;      // a failed status query, reported when the child is visited
+  };
+  struct Level {
+    std::string path;  // ends with "/"
+    std::string archive_dir;
+    std::vector<Child> children;
+    std::size_t next = 0;
+  };
+
+  // The contents of `root`, depth first in byte order of the names, each
+  // directory before what it holds; links are never followed. The walk keeps
+  // its own stack, so memory, not the call stack, bounds the depth, and it
+  // holds no directory open between levels. Paths are built as text:
+  // `relative_start` is where the part below the input begins.
+  Result<void> walk(const std::string& root, std::size_t relative_start, const std::string& archive_root) {
+    std::vector<Level> stack;
+    KOV_TRY(enter(stack, root, archive_root));
+    while (!stack.empty()) {
+      Level& level = stack.back();
+      if (level.next == level.children.size()) {
+        stack.pop_back();
+        continue;
+      }
+      Child& child = level.children[level.next++];
+      std::string path = level.path + child.name;
+      auto archive_path = visit(path, relative_start, level.archive_dir, child);
+      if (!archive_path) return std::unexpected(std::move(archive_path).error());
+      if (child.type == DT_DIR) {
+        std::string archive_dir = std::move(*archive_path);
+        KOV_TRY(enter(stack, std::move(path), std::move(archive_dir)));
+      }
+    }
+    return {};
+  }
+
+  // Reads the names in `dir` and the status of its regular files while the
+  // directory is open, then closes it and pushes it onto the walk's stack.
+  Result<void> enter(std::vector<Level>& stack, std::string dir, std::string archive_dir) {
     const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return std::unexpected(walk_error(dir, errno));
     DIR* stream = ::fdopendir(fd);
@@ -122,10 +162,6 @@ class Collector {
       ::close(fd);
       return std::unexpected(walk_error(dir, e));
     }
-    struct Child {
-      std::string name;
-      unsigned char type;
-    };
     std::vector<Child> children;
     errno = 0;
     while (const dirent* d = ::readdir(stream)) {
@@ -138,30 +174,35 @@ class Collector {
       ::closedir(stream);
       return std::unexpected(walk_error(dir, read_error));
     }
-    std::sort(children.begin(), children.end(), [](const Child& a, const Child& b) { return a.name < b.name; });
-
-    Result<void> result;
-    std::string path = dir;
-    if (path.empty() || path.back() != '/') path += '/';
-    const std::size_t base = path.size();
-    for (const Child& child : children) {
-      path.resize(base);
-      path += child.name;
-      result = visit(dirfd(stream), path, relative_start, archive_dir, child.name, child.type);
-      if (!result) break;
+    for (Child& child : children) {
+      if (child.type != DT_UNKNOWN && child.type != DT_REG) continue;
+      struct stat st {};
+      if (::fstatat(dirfd(stream), child.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        child.stat_error = errno;
+        continue;
+      }
+      child.type = S_ISREG(st.st_mode)   ? DT_REG
+                   : S_ISDIR(st.st_mode) ? DT_DIR
+                   : S_ISLNK(st.st_mode) ? DT_LNK
+                                         : DT_FIFO;
+      child.size = static_cast<std::uint64_t>(st.st_size);
     }
     ::closedir(stream);
-    return result;
+    std::sort(children.begin(), children.end(), [](const Child& a, const Child& b) { return a.name < b.name; });
+    if (dir.empty() || dir.back() != '/') dir += '/';
+    stack.push_back({std::move(dir), std::move(archive_dir), std::move(children), 0});
+    return {};
   }
 
-  Result<void> visit(int dir_fd, const std::string& path, std::size_t relative_start, const std::string& archive_dir,
-                     const std::string& name, unsigned char type) {
+  // Adds one child's source; returns its archive path.
+  Result<std::string> visit(const std::string& path, std::size_t relative_start, const std::string& archive_dir,
+                            const Child& child) {
     std::string archive_path;
-    archive_path.reserve(archive_dir.size() + 1 + name.size());
+    archive_path.reserve(archive_dir.size() + 1 + child.name.size());
     archive_path += archive_dir;
     archive_path += '/';
-    if (util::is_valid_utf8(name) && path_rules::archive_component(name)) {
-      archive_path += name;
+    if (util::is_valid_utf8(child.name) && path_rules::archive_component(child.name)) {
+      archive_path += child.name;
     } else {
       auto portable = portable_path(path.substr(relative_start));  // for its exact message
       if (!portable) return std::unexpected(std::move(portable).error());
@@ -169,26 +210,20 @@ class Collector {
     }
     KOV_TRY(register_portable_path(registry_, archive_path));
     KOV_TRY(take(archive_path));
-    struct stat st {};
-    if (type == DT_UNKNOWN || type == DT_REG) {
-      if (::fstatat(dir_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return std::unexpected(walk_error(path, errno));
-      type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_FIFO;
-    }
-    switch (type) {
+    if (child.stat_error != 0) return std::unexpected(walk_error(path, child.stat_error));
+    switch (child.type) {
       case DT_DIR:
         sources_.push_back({path, archive_path, std::nullopt, 0, EntryKind::Directory});
-        return walk(path, relative_start, archive_path);
+        return archive_path;
       case DT_REG:
-        sources_.push_back(
-            {path, std::move(archive_path), std::nullopt, static_cast<std::uint64_t>(st.st_size), EntryKind::File});
-        return {};
+        sources_.push_back({path, archive_path, std::nullopt, child.size, EntryKind::File});
+        return archive_path;
       case DT_LNK: {
         auto target = read_symlink_target(path, archive_path);
         if (!target) return std::unexpected(std::move(target).error());
         const std::uint64_t size = target->size();
-        sources_.push_back({path, std::move(archive_path), std::move(*target), size, EntryKind::Symlink});
-        return {};
+        sources_.push_back({path, archive_path, std::move(*target), size, EntryKind::Symlink});
+        return archive_path;
       }
       default:
         return std::unexpected(Error::invalid_input("unsupported file type: " + util::lossy_utf8(path)));
@@ -216,13 +251,26 @@ fs::path temporary_name(const fs::path& output) {
   return text + ".kov.partial";
 }
 
-Result<void> move_into_place(const fs::path& from, const fs::path& to) {
+Result<void> move_into_place(const fs::path& from, const fs::path& to, std::optional<OutputNode> replaceable) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
-  if (errno != EINVAL && errno != ENOSYS) return std::unexpected(Error::os(errno));
-  // A file system without the no-replace flag: a hard link refuses an existing name too.
-  if (::link(from.c_str(), to.c_str()) != 0) return std::unexpected(Error::os(errno));
-  ::unlink(from.c_str());
-  return {};
+  int e = errno;
+  if (e == EINVAL || e == ENOSYS) {
+    // A file system without the no-replace flag: a hard link refuses an existing name too.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+      ::unlink(from.c_str());
+      return {};
+    }
+    e = errno;
+  }
+  // The dangling link that passed the output check is replaced, as a plain
+  // rename would; anything else that holds the name now appeared meanwhile.
+  struct stat st {};
+  if (e == EEXIST && replaceable && ::lstat(to.c_str(), &st) == 0 && S_ISLNK(st.st_mode) &&
+      st.st_dev == replaceable->device && st.st_ino == replaceable->inode) {
+    if (::rename(from.c_str(), to.c_str()) == 0) return {};
+    e = errno;
+  }
+  return std::unexpected(Error::os(e));
 }
 
 Result<void> check_password_memory(EncryptionMode mode, std::uint32_t available_mib) {
@@ -251,6 +299,9 @@ Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> 
   struct stat st {};
   if (::stat(output.c_str(), &st) == 0)
     return std::unexpected(Error::invalid_input("output already exists: " + shown(output)));
+  // A link whose target is missing passes the check; the final move may replace that link.
+  std::optional<OutputNode> dangling;
+  if (::lstat(output.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) dangling = OutputNode{st.st_dev, st.st_ino};
   const std::uint32_t available = resources::inspect().available_mib;
   const crypto::EncryptionCredential& credential = options.credential;
   if (credential.mode() == EncryptionMode::Password && credential.bytes().size() < 14)
@@ -287,7 +338,7 @@ Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> 
 
   const fs::path temporary = temporary_name(output);
   bool created = false;
-  Result<void> written;
+  Result<util::Fd> written = std::unexpected(Error::os(ENOMEM));
   try {
     written = create_into_file(temporary, sources, credential, settings, version, created);
   } catch (const std::bad_alloc&) {
@@ -296,11 +347,11 @@ Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> 
   if (!written) {
     // Only a file this call created is removed; one that was already there stays.
     if (created) ::unlink(temporary.c_str());
-    return written;
+    return std::unexpected(std::move(written).error());
   }
-  KOV_TRY(move_into_place(temporary, output));
+  KOV_TRY(move_into_place(temporary, output, dangling));
   // "created" must mean the archive survives a power cut: its new name too.
-  return util::sync_parent_directory(output);
+  return util::sync_parent_directory(output, written->get());
 }
 
 }  // namespace

@@ -92,7 +92,9 @@ class Writer {
          format::Version version)
       : path_(path), credential_(credential), settings_(settings), version_(version) {}
 
+  // On success the file is complete and on disk, and stays open in `file()`.
   Result<void> run(std::span<const SourceEntry> sources, bool& created);
+  util::Fd& file() noexcept { return file_; }
 
  private:
   const std::filesystem::path& path_;
@@ -290,8 +292,9 @@ Result<void> Writer::run(std::span<const SourceEntry> sources, bool& created) {
       }
       done += static_cast<std::size_t>(n);
     }
-    if (::fsync(file_.get()) != 0) return std::unexpected(Error::os(errno));
-    if (::close(std::exchange(file_, util::Fd()).release()) != 0) return std::unexpected(Error::os(errno));
+    while (::fsync(file_.get()) != 0) {
+      if (errno != EINTR) return std::unexpected(Error::os(errno));
+    }
     return {};
 }
 
@@ -314,18 +317,21 @@ std::array<std::uint8_t, 16> archive_id(std::int64_t created_unix, std::span<con
   return id;
 }
 
-Result<void> create_into_file(const std::filesystem::path& path, std::span<const SourceEntry> sources,
-                              const crypto::EncryptionCredential& credential, ArchiveSettings& settings,
-                              format::Version version, bool& created) {
+Result<util::Fd> create_into_file(const std::filesystem::path& path, std::span<const SourceEntry> sources,
+                                  const crypto::EncryptionCredential& credential, ArchiveSettings& settings,
+                                  format::Version version, bool& created) {
   Writer writer{path, credential, settings, version};
-  return writer.run(sources, created);
+  KOV_TRY(writer.run(sources, created));
+  return std::move(writer.file());
 }
 
 Result<void> create_into(const std::filesystem::path& path, std::span<const SourceEntry> sources,
                          const crypto::EncryptionCredential& credential, ArchiveSettings& settings,
                          format::Version version) {
   bool created = false;
-  return create_into_file(path, sources, credential, settings, version, created);
+  auto file = create_into_file(path, sources, credential, settings, version, created);
+  if (!file) return std::unexpected(std::move(file).error());
+  return {};
 }
 
 }  // namespace kov_core::archive

@@ -12,7 +12,7 @@ namespace kov_core::util {
 
 // Exclusive create (an existing file, directory or link, even a dangling one,
 // fails with EEXIST), mode 0600, close-on-exec; writes all bytes, fsyncs the
-// file, closes it, then fsyncs the directory that holds it. Every failure is
+// file and the directory that holds it, then closes it. Every failure is
 // Io; a file already created is left in place.
 [[nodiscard]] Result<void> create_new_file(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
 
@@ -20,7 +20,10 @@ namespace kov_core::util {
 // returns how many bytes were read. A read failure is Io.
 [[nodiscard]] Result<std::size_t> read_up_to(int fd, std::span<std::uint8_t> out);
 
-// fsync of the directory holding `path`, so that a new name in it is durable.
-[[nodiscard]] Result<void> sync_parent_directory(const std::filesystem::path& path);
+// Makes the name `path` durable: fsync of the directory that holds it. A
+// directory that cannot be opened for reading (EACCES, as in a mode 0733 drop
+// box) is flushed through `new_file`, the open file under that name: syncfs
+// flushes its whole file system, the directory included. A failed flush is Io.
+[[nodiscard]] Result<void> sync_parent_directory(const std::filesystem::path& path, int new_file);
 
 }  // namespace kov_core::util

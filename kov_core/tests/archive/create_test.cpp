@@ -1,6 +1,8 @@
 // Archives made by creation, read back with the format core's own decoders:
 // header, footer, index (clear, tagged or sealed) and every entry's data.
 
+#include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zstd.h>
@@ -256,10 +258,11 @@ TEST_F(Creation, Errors) {
     EXPECT_FALSE(fs::exists(dir_ / "o.kov"));
     EXPECT_FALSE(fs::exists(dir_ / "o.kov.partial"));
   }
-  // A dangling link at the output passes the check; the rename will not replace it.
-  auto onto_link = archive::create_archive(dir_ / "dangling.kov", std::vector<fs::path>{dir_ / "Notes"}, {});
-  EXPECT_KOV_ERROR(onto_link, ErrorKind::Io, "I/O error: File exists (os error 17)");
-  EXPECT_TRUE(fs::exists(dir_ / "dangling.kov.partial"));
+  // A dangling link at the output passes the check and is replaced by the archive.
+  ASSERT_TRUE(archive::create_archive(dir_ / "dangling.kov", std::vector<fs::path>{dir_ / "Notes"}, {}));
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir_ / "dangling.kov")));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "dangling.kov.partial")));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "missing")));
   auto short_password = EncryptionCredential::password(util::SecretBytes(Bytes(13, 'p'))).value();
   EXPECT_KOV_ERROR(archive::create_archive(dir_ / "p.kov", std::vector<fs::path>{dir_ / "Notes"}, {std::move(short_password)}),
                    ErrorKind::InvalidInput,
@@ -281,6 +284,70 @@ TEST_F(Creation, FinalMoveNeverReplacesAnOutput) {
                    "I/O error: File exists (os error 17)");
   EXPECT_TRUE(fs::exists(dir_ / "done.partial"));
   EXPECT_EQ(kov_test::read_file(dir_ / "appeared.kov").size(), 14u);
+}
+
+TEST_F(Creation, FinalMoveReplacesOnlyTheLinkFoundByTheCheck) {
+  write_text(dir_ / "done.partial", "archive");
+  fs::create_symlink("nowhere", dir_ / "out.kov");
+  struct stat st {};
+  ASSERT_EQ(::lstat((dir_ / "out.kov").c_str(), &st), 0);
+  const archive::OutputNode seen{st.st_dev, st.st_ino};
+  // Another link put in its place meanwhile is not the node the check saw.
+  fs::remove(dir_ / "out.kov");
+  write_text(dir_ / "other", "x");
+  fs::create_symlink("nowhere-else", dir_ / "out.kov");
+  struct stat now {};
+  ASSERT_EQ(::lstat((dir_ / "out.kov").c_str(), &now), 0);
+  if (now.st_ino != seen.inode) {
+    EXPECT_KOV_ERROR(archive::move_into_place(dir_ / "done.partial", dir_ / "out.kov", seen), ErrorKind::Io,
+                     "I/O error: File exists (os error 17)");
+    EXPECT_EQ(fs::read_symlink(dir_ / "out.kov"), "nowhere-else");
+  }
+  ASSERT_TRUE(archive::move_into_place(dir_ / "done.partial", dir_ / "out.kov", archive::OutputNode{now.st_dev, now.st_ino}));
+  EXPECT_EQ(kov_test::read_file(dir_ / "out.kov").size(), 7u);
+  EXPECT_FALSE(fs::exists(dir_ / "done.partial"));
+}
+
+TEST_F(Creation, DeepTreeIsWalkedWithoutRecursion) {
+  // Deeper than a recursive walk survives with a small stack, within PATH_MAX.
+  fs::path deep = dir_ / "deep";
+  std::string relative = "deep";
+  fs::create_directory(deep);
+  int fd = ::open(deep.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  constexpr int LEVELS = 1900;
+  for (int i = 0; i < LEVELS; ++i) {
+    ASSERT_EQ(::mkdirat(fd, "d", 0755), 0);
+    const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+    ::close(fd);
+    ASSERT_GE(next, 0);
+    fd = next;
+    relative += "/d";
+  }
+  const int file = ::openat(fd, "f", O_WRONLY | O_CREAT, 0644);
+  ASSERT_GE(file, 0);
+  ASSERT_EQ(::write(file, "x", 1), 1);
+  ::close(file);
+  ::close(fd);
+  // 512 KiB of stack is far too little for a frame or two per level.
+  struct Run {
+    fs::path input, output;
+    Result<void> result;
+  } run{deep, dir_ / "deep.kov", {}};
+  pthread_attr_t attr;
+  ASSERT_EQ(pthread_attr_init(&attr), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attr, 512 * 1024), 0);
+  pthread_t thread;
+  auto body = [](void* arg) -> void* {
+    auto* r = static_cast<Run*>(arg);
+    r->result = archive::create_archive(r->output, std::vector<fs::path>{r->input}, {});
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attr, body, &run), 0);
+  ASSERT_EQ(pthread_join(thread, nullptr), 0);
+  pthread_attr_destroy(&attr);
+  ASSERT_TRUE(run.result) << run.result.error().display();
+  EXPECT_EQ(kov_progress_total(), static_cast<std::uint64_t>(LEVELS + 1 + 2));
 }
 
 TEST_F(Creation, SourceSwappedForAPipeDoesNotHang) {

@@ -10,5 +10,9 @@ ls elsewhere
 # Bytes 8 to 10 of the header are the version.
 od -An -tu1 -j8 -N3 old.kov | tr -s ' '
 od -An -tu1 -j8 -N3 chosen.kov | tr -s ' '
+# A dangling link at the output is replaced by the archive.
+ln -s nowhere linked.kov
+"$KOV" create -o linked.kov single.txt
+[ -f linked.kov ] && [ ! -L linked.kov ] && echo "linked.kov is the archive"
 ls *.partial 2>/dev/null
 exit 0
