@@ -1,5 +1,6 @@
-// The parser: reads the arguments along the definition, left to right, then
-// checks values, repetitions, conflicts and required arguments in that order.
+// The parser: reads the arguments along the definition, left to right, checking
+// each value and repetition as it is read, so help or version ends the parse only
+// where it stands; conflicts and required arguments are checked at the end.
 
 #include <algorithm>
 #include <map>
@@ -157,22 +158,22 @@ ParseOutcome parse(const CommandDef& root, std::span<const std::string> args) {
   // Returns an exit when the option ends the parse (help, version or an error).
   auto take_option = [&](Given& arg, const std::string& shown, std::optional<std::string> joined,
                          std::size_t& i) -> std::optional<ParserExit> {
+    if (!arg.def->takes_value() && joined)
+      return error("unexpected value '" + *joined + "' for '" + shown + "' found; no more were expected");
     if (arg.def->action == ArgAction::Help)
       return ParserExit{0, false, render_help(root, *context, program)};
     if (arg.def->action == ArgAction::Version)
       return ParserExit{0, false, root.name + " " + root.version + "\n"};
-    ++arg.count;
-    if (!arg.def->takes_value()) {
-      if (joined)
-        return error("unexpected value '" + *joined + "' for '" + shown + "' found; no more were expected");
-      return std::nullopt;
-    }
-    if (!joined) {
+    if (arg.def->takes_value() && !joined) {
       // A following option is not taken as the value.
       if (i + 1 >= args.size() || (args[i + 1].starts_with("-") && args[i + 1] != "-"))
         return error("a value is required for '" + arg_label(*arg.def) + "' but none was supplied");
       joined = args[++i];
     }
+    if (++arg.count > 1 && !arg.def->multiple)
+      return error("the argument '" + arg_label(*arg.def) + "' cannot be used multiple times");
+    if (!arg.def->takes_value()) return std::nullopt;
+    if (auto message = check_value(*arg.def, *joined)) return error(*message);
     arg.values.push_back(std::move(*joined));
     return std::nullopt;
   };
@@ -207,6 +208,7 @@ ParseOutcome parse(const CommandDef& root, std::span<const std::string> args) {
       sub = start(*named);
       context = named;
     } else if (Given* arg = next_positional()) {
+      if (auto message = check_value(*arg->def, token)) return error(*message);
       ++arg->count;
       arg->values.push_back(token);
     } else {
@@ -218,12 +220,6 @@ ParseOutcome parse(const CommandDef& root, std::span<const std::string> args) {
   for (const Given& arg : top.args) given.push_back(&arg);
   for (const Given& arg : sub.args) given.push_back(&arg);
 
-  for (const Given* arg : given)
-    for (const std::string& value : arg->values)
-      if (auto message = check_value(*arg->def, value)) return error(*message);
-  for (const Given* arg : given)
-    if (!arg->def->multiple && arg->count > 1)
-      return error("the argument '" + arg_label(*arg->def) + "' cannot be used multiple times");
   for (const Given* arg : given) {
     if (arg->count == 0) continue;
     for (const Given* other : given)

@@ -116,6 +116,7 @@ TEST(CliParse, HelpAndVersionGoToStandardOutput) {
       {{"-V"}, "kov 0.6.7"},
       {{"sign", "--help"}, "Sign every byte of an archive into a separate signature file"},
       {{"create", "-h", "--bogus"}, "Create an archive; encryption is optional"},
+      {{"create", "--help", "--format-version", "9"}, "Create an archive; encryption is optional"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.front());
@@ -124,6 +125,38 @@ TEST(CliParse, HelpAndVersionGoToStandardOutput) {
     const ParserExit& exit = std::get<ParserExit>(outcome);
     EXPECT_EQ(exit.status, 0);
     EXPECT_FALSE(exit.to_stderr);
+    EXPECT_EQ(exit.text.substr(0, exit.text.find('\n')), c.first_line);
+  }
+}
+
+// A value is checked when it is read, so a bad one before the help or version
+// flag is the error; a flag given a value is refused wherever it stands.
+TEST(CliParse, BadValueBeforeHelpOrVersionIsTheError) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string first_line;
+  };
+  const std::vector<Case> cases{
+      {{"--lang", "xx", "--help"}, "error: invalid value 'xx' for '--lang <LANG>'"},
+      {{"--lang", "fr_FR", "create", "--help"}, "error: invalid value 'fr_FR' for '--lang <LANG>'"},
+      {{"create", "--format-version", "9", "--help"},
+       "error: invalid value '9' for '--format-version <FORMAT_VERSION>'"},
+      {{"create", "-o", "", "x", "--help"},
+       "error: a value is required for '--output <OUTPUT>' but none was supplied"},
+      {{"help", "nosuch", "--help"}, "error: invalid value 'nosuch' for '<COMMAND>'"},
+      {{"list", "a", "--json", "--json", "-h"},
+       "error: the argument '--json' cannot be used multiple times"},
+      {{"--version=x"}, "error: unexpected value 'x' for '--version' found; no more were expected"},
+      {{"keygen", "--help=x"}, "error: unexpected value 'x' for '--help' found; no more were expected"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.first_line);
+    // French help, as --lang fr_FR selects before parsing; the parser's words stay English.
+    ParseOutcome outcome = parse_line(c.args, 1);
+    ASSERT_TRUE(std::holds_alternative<ParserExit>(outcome));
+    const ParserExit& exit = std::get<ParserExit>(outcome);
+    EXPECT_EQ(exit.status, 2);
+    EXPECT_TRUE(exit.to_stderr);
     EXPECT_EQ(exit.text.substr(0, exit.text.find('\n')), c.first_line);
   }
 }

@@ -39,3 +39,5 @@ check extract a.kov -d x -d y
 check list a.kov --json=false
 check create a -V
 check -- create a
+check --lang fr_FR create --help
+check --version=x
