@@ -22,6 +22,12 @@ std::string os_error_text(int error_number) {
   return std::string(description) + " (os error " + std::to_string(error_number) + ")";
 }
 
+std::string Error::message() const {
+  if (kind_ == ErrorKind::Io && error_number_ != 0) return os_error_text(error_number_);
+  if (kind_ == ErrorKind::Cancelled) return "operation cancelled";
+  return message_;
+}
+
 std::string Error::display() const {
   switch (kind_) {
     case ErrorKind::Io:

@@ -26,6 +26,10 @@ class Error {
   [[nodiscard]] ErrorKind kind() const noexcept { return kind_; }
   // The text after "kov: " on the error line, e.g. "corrupt archive: truncated header".
   [[nodiscard]] std::string display() const;
+  // The display text without the kind's prefix: for an Io error the operating
+  // system's or the stream's own text. Layers that wrap a stream failure in a
+  // message of their own use it.
+  [[nodiscard]] std::string message() const;
 
  private:
   Error(ErrorKind kind, int error_number, std::string message)
