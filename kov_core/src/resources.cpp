@@ -342,6 +342,10 @@ MachineResources from_system_figures(long page_size, long available_pages, long 
   return result;
 }
 
+std::uint32_t available_memory_mib() noexcept {
+  return from_system_figures(::sysconf(_SC_PAGESIZE), ::sysconf(_SC_AVPHYS_PAGES), 0, 1).available_mib;
+}
+
 MachineResources inspect() noexcept {
   const long page_size = ::sysconf(_SC_PAGESIZE);
   const long available_pages = ::sysconf(_SC_AVPHYS_PAGES);

@@ -152,6 +152,67 @@ struct CreateOptions {
 // creation time and each entry's path, digest and original size.
 [[nodiscard]] std::array<std::uint8_t, 16> archive_id(std::int64_t created_unix, std::span<const Entry> entries);
 
+// ---- Opened archives ----
+
+// An opened archive: its decoded header, settings and entries (in index order;
+// an entry's position is its entry index), the open archive file, and the
+// archive key when opening derived or verified one. Built only by opening;
+// move-only; releasing it closes the file and wipes the key.
+class Archive {
+ public:
+  Archive(Archive&& other) noexcept;
+  Archive& operator=(Archive&& other) noexcept;
+  Archive(const Archive&) = delete;
+  Archive& operator=(const Archive&) = delete;
+  ~Archive();
+
+  // Checks the file from the outside in (size, header, index bounds, index
+  // digest, footer), opens a sealed envelope with the credential, decodes the
+  // index, cross-checks header, settings and archive ID, and authenticates the
+  // index of an unsealed encrypted archive when a credential is given. The
+  // credential is not consumed.
+  [[nodiscard]] static Result<Archive> open_with_credential(const std::filesystem::path& path,
+                                                            const crypto::EncryptionCredential& credential);
+  // Opening without a credential.
+  [[nodiscard]] static Result<Archive> open(const std::filesystem::path& path);
+
+  // Checks the stored index against the credential's key (or the kept key when
+  // the credential is None) and returns that key; no key for an unencrypted
+  // archive opened with None. The archive is not changed.
+  [[nodiscard]] Result<std::optional<crypto::ArchiveKey>> authenticate_index(
+      const crypto::EncryptionCredential& credential) const;
+
+  // The 16 ID bytes as 32 lowercase hexadecimal digits.
+  [[nodiscard]] std::string archive_id() const;
+  // "{major}.{minor}.{patch}" of the header.
+  [[nodiscard]] std::string format_version() const;
+
+  // Decodes entry `index` (its position in entries()) into `sink`, checking
+  // size and SHA-256 as it goes. `key` is the key authentication returned, null
+  // for an unencrypted archive. Read failures are Corrupt "{path}: decompression
+  // failed: {}"; a failed write to the sink is Io. The sink is not flushed.
+  [[nodiscard]] Result<void> copy_entry(std::size_t index, const Entry& entry, const crypto::ArchiveKey* key,
+                                        format::ByteSink& sink) const;
+  // Verifies every entry end to end, publishing progress.
+  [[nodiscard]] Result<void> test_with_credential(const crypto::EncryptionCredential& credential) const;
+  // Testing with the key kept at opening.
+  [[nodiscard]] Result<void> test() const;
+
+  [[nodiscard]] const std::vector<Entry>& entries() const noexcept { return entries_; }
+  [[nodiscard]] const ArchiveSettings& settings() const noexcept { return settings_; }
+  [[nodiscard]] const format::Header& header() const noexcept { return header_; }
+
+ private:
+  friend struct ArchiveAccess;
+  Archive() = default;
+
+  std::vector<Entry> entries_;
+  ArchiveSettings settings_;
+  format::Header header_;
+  int file_ = -1;
+  std::optional<crypto::ArchiveKey> cached_key_;
+};
+
 // ---- Portable archive paths and link targets ----
 
 // The archive path of a relative file-system path: components joined by "/".

@@ -16,6 +16,10 @@ struct MachineResources {
 // Measures afresh on every call; never fails.
 [[nodiscard]] MachineResources inspect() noexcept;
 
+// The available-memory figure of inspect() alone, without the processor probe:
+// cheap enough to ask once per entry.
+[[nodiscard]] std::uint32_t available_memory_mib() noexcept;
+
 // The figures from raw system answers: a page size and page counts as sysconf
 // gives them (negative for an error) and a processor count (0 for an error).
 // Products saturate; MiB figures cap at 2^32 - 1 and threads at 65,535.
