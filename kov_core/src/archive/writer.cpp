@@ -270,13 +270,9 @@ Result<void> Writer::run(std::span<const SourceEntry> sources, bool& created) {
     }
     if (header.index_length == 0) header.index_length = stored.size();
 
-    const format::Digest sum = format::digest(stored);
+    const format::Footer footer{format::digest(stored), header.index_offset, header.index_length};
     KOV_TRY(out_->write(stored));
-    KOV_TRY(out_->write(sum));
-    KOV_TRY(out_->write(format::FOOTER_MAGIC));
-    KOV_TRY(format::write_u64(*out_, header.index_offset));
-    KOV_TRY(format::write_u64(*out_, header.index_length));
-    KOV_TRY(out_->write(sum));
+    KOV_TRY(out_->write(footer.encode()));
     KOV_TRY(out_->flush());
 
     const auto final_header = header.encode();
