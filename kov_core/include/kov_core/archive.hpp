@@ -81,6 +81,7 @@ inline constexpr std::array<std::uint8_t, 8> INDEX_MAGIC{'K', 'O', 'V', 'I', 'D'
 inline constexpr std::array<std::uint8_t, 8> SETTINGS_MAGIC{'K', 'O', 'V', 'C', 'F', 'G', '1', 0};
 // Offset of the index tag inside an index of generation 1 or 2.
 inline constexpr std::size_t INDEX_TAG_OFFSET = INDEX_PREFIX_SIZE + 80;
+static_assert(INDEX_TAG_OFFSET == crypto::INDEX_TAG_FIELD_OFFSET);
 
 // Reader limits, shared by every reader of an archive.
 inline constexpr std::uint32_t MAX_ENTRIES = 10'000'000;

@@ -148,6 +148,17 @@ inline constexpr std::array<std::uint8_t, 17> SEALED_METADATA_LABEL{'K', 'O', 'V
                                                                    'e', 't', 'a', 'd', 'a', 't', 'a', 0};
 // Envelope bytes before the encrypted index: the magic and the bootstrap settings.
 inline constexpr std::size_t SEAL_PREFIX_SIZE = 104;
+inline constexpr std::size_t SEALED_METADATA_AAD_SIZE = 185;
+// Where a stored index keeps its tag (the settings record's index-tag field),
+// and so the shortest index that can carry one.
+inline constexpr std::size_t INDEX_TAG_FIELD_OFFSET = 96;
+inline constexpr std::size_t INDEX_TAG_FIELD_END = INDEX_TAG_FIELD_OFFSET + TAG_SIZE;
+
+// The associated data of the sealing: the label, the 64 header bytes as they
+// stand at offset 0 of the finished file, and the envelope's first 104 bytes.
+[[nodiscard]] std::array<std::uint8_t, SEALED_METADATA_AAD_SIZE> sealed_metadata_aad(
+    std::span<const std::uint8_t, format::HEADER_SIZE> header,
+    std::span<const std::uint8_t, SEAL_PREFIX_SIZE> envelope_prefix);
 
 // Encrypts `buffer` in place and appends the tag. Corrupt "metadata encryption failed".
 [[nodiscard]] Result<void> seal_metadata(const ArchiveKey& key, const std::array<std::uint8_t, 16>& nonce_prefix,
@@ -166,5 +177,12 @@ inline constexpr std::size_t SEAL_PREFIX_SIZE = 104;
 [[nodiscard]] Result<std::array<std::uint8_t, TAG_SIZE>> index_tag(const ArchiveKey& key,
                                                                    const std::array<std::uint8_t, 16>& nonce_prefix,
                                                                    std::span<const std::uint8_t> index);
+
+// The index tag of a whole stored index: index_tag over a copy of `index` with
+// its tag field zeroed, so the result does not depend on the tag it holds. An
+// index too short to hold the field is Corrupt "encrypted index settings are
+// truncated"; otherwise the errors of index_tag.
+[[nodiscard]] Result<std::array<std::uint8_t, TAG_SIZE>> index_tag_of_stored_index(
+    const ArchiveKey& key, const std::array<std::uint8_t, 16>& nonce_prefix, std::span<const std::uint8_t> index);
 
 }  // namespace kov_core::crypto

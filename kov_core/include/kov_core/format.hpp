@@ -86,6 +86,25 @@ struct Header {
   friend bool operator==(const Header&, const Header&) = default;
 };
 
+// The 88 bytes after the index: its SHA-256, "KOVEND1\0", the header's index
+// offset and length, and the SHA-256 again.
+struct Footer {
+  Digest index_sha256{};
+  std::uint64_t index_offset = 0;
+  std::uint64_t index_length = 0;
+
+  [[nodiscard]] std::array<std::uint8_t, FOOTER_SIZE> encode() const;
+  // Reads the footer at the file's position and checks it against the header
+  // and `index_sha256`, the digest of the index as stored. A failed digest or
+  // magic read is Io; the first digest differing from `index_sha256` is Corrupt
+  // "index SHA-256 mismatch" (checked before the rest is read); a short offset
+  // or length is Corrupt "truncated integer"; offset, length, magic or second
+  // digest out of place is Corrupt "footer does not match header/index".
+  [[nodiscard]] static Result<Footer> decode(BufferedFile& file, const Header& header, const Digest& index_sha256);
+
+  friend bool operator==(const Footer&, const Footer&) = default;
+};
+
 // SHA-256 of a byte string.
 [[nodiscard]] Digest digest(std::span<const std::uint8_t> bytes);
 

@@ -250,18 +250,17 @@ Result<void> Writer::run(std::span<const SourceEntry> sources, bool& created) {
       KOV_TRY(util::random_bytes(header.id));
       ArchiveSettings bootstrap = settings_;
       bootstrap.index_tag.fill(0);
-      stored.assign(crypto::SEAL_MAGIC.begin(), crypto::SEAL_MAGIC.end());
-      const auto record = encode_settings(bootstrap);
-      stored.insert(stored.end(), record.begin(), record.end());
+      std::array<std::uint8_t, crypto::SEAL_PREFIX_SIZE> prefix{};
+      std::ranges::copy(crypto::SEAL_MAGIC, prefix.begin());
+      std::ranges::copy(encode_settings(bootstrap), prefix.begin() + crypto::SEAL_MAGIC.size());
       header.index_length = index->size() + 120;
-      std::vector<std::uint8_t> associated(crypto::SEALED_METADATA_LABEL.begin(), crypto::SEALED_METADATA_LABEL.end());
-      const auto encoded = header.encode();
-      associated.insert(associated.end(), encoded.begin(), encoded.end());
-      associated.insert(associated.end(), stored.begin(), stored.end());
+      const auto associated = crypto::sealed_metadata_aad(header.encode(), prefix);
       KOV_TRY(crypto::seal_metadata(*key_, settings_.nonce_prefix, associated, *index));
+      stored.reserve(prefix.size() + index->size());
+      stored.assign(prefix.begin(), prefix.end());
       stored.insert(stored.end(), index->begin(), index->end());
     } else if (key_) {
-      auto tag = crypto::index_tag(*key_, settings_.nonce_prefix, *index);
+      auto tag = crypto::index_tag_of_stored_index(*key_, settings_.nonce_prefix, *index);
       if (!tag) return std::unexpected(std::move(tag).error());
       settings_.index_tag = *tag;
       auto tagged = encode_index(entries_, settings_);
@@ -272,13 +271,9 @@ Result<void> Writer::run(std::span<const SourceEntry> sources, bool& created) {
     }
     if (header.index_length == 0) header.index_length = stored.size();
 
-    const format::Digest sum = format::digest(stored);
+    const format::Footer footer{format::digest(stored), header.index_offset, header.index_length};
     KOV_TRY(out_->write(stored));
-    KOV_TRY(out_->write(sum));
-    KOV_TRY(out_->write(format::FOOTER_MAGIC));
-    KOV_TRY(format::write_u64(*out_, header.index_offset));
-    KOV_TRY(format::write_u64(*out_, header.index_length));
-    KOV_TRY(out_->write(sum));
+    KOV_TRY(out_->write(footer.encode()));
     KOV_TRY(out_->flush());
 
     const auto final_header = header.encode();

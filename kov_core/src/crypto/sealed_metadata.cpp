@@ -5,6 +5,7 @@
 #include <sodium.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "kov_core/crypto.hpp"
 #include "util/sodium.hpp"
@@ -24,6 +25,17 @@ Nonce whole_index_nonce(const std::array<std::uint8_t, 16>& prefix, std::uint8_t
 }
 
 }  // namespace
+
+std::array<std::uint8_t, SEALED_METADATA_AAD_SIZE> sealed_metadata_aad(
+    std::span<const std::uint8_t, format::HEADER_SIZE> header,
+    std::span<const std::uint8_t, SEAL_PREFIX_SIZE> envelope_prefix) {
+  static_assert(SEALED_METADATA_AAD_SIZE == SEALED_METADATA_LABEL.size() + format::HEADER_SIZE + SEAL_PREFIX_SIZE);
+  std::array<std::uint8_t, SEALED_METADATA_AAD_SIZE> out{};
+  auto next = std::ranges::copy(SEALED_METADATA_LABEL, out.begin()).out;
+  next = std::ranges::copy(header, next).out;
+  std::ranges::copy(envelope_prefix, next);
+  return out;
+}
 
 Result<void> seal_metadata(const ArchiveKey& key, const std::array<std::uint8_t, 16>& nonce_prefix,
                            std::span<const std::uint8_t> associated_data, std::vector<std::uint8_t>& buffer) {
@@ -65,6 +77,15 @@ Result<std::array<std::uint8_t, TAG_SIZE>> index_tag(const ArchiveKey& key,
                                                           index.size(), nullptr, nonce.data(), key.data()) != 0)
     return std::unexpected(Error::corrupt("index authentication failed"));
   return tag;
+}
+
+Result<std::array<std::uint8_t, TAG_SIZE>> index_tag_of_stored_index(
+    const ArchiveKey& key, const std::array<std::uint8_t, 16>& nonce_prefix, std::span<const std::uint8_t> index) {
+  if (index.size() < INDEX_TAG_FIELD_END)
+    return std::unexpected(Error::corrupt("encrypted index settings are truncated"));
+  std::vector<std::uint8_t> zeroed(index.begin(), index.end());
+  std::fill(zeroed.begin() + INDEX_TAG_FIELD_OFFSET, zeroed.begin() + INDEX_TAG_FIELD_END, std::uint8_t{0});
+  return index_tag(key, nonce_prefix, zeroed);
 }
 
 }  // namespace kov_core::crypto

@@ -94,9 +94,8 @@ Opened read_back(const fs::path& path, const EncryptionCredential& credential, f
     auto key = crypto::derive_key(credential, bootstrap->encryption, bootstrap->salt, bootstrap->kdf_memory_kib,
                                   bootstrap->kdf_iterations, bootstrap->kdf_lanes);
     EXPECT_TRUE(key && *key);
-    Bytes aad(crypto::SEALED_METADATA_LABEL.begin(), crypto::SEALED_METADATA_LABEL.end());
-    aad.insert(aad.end(), o.file.begin(), o.file.begin() + 64);
-    aad.insert(aad.end(), stored.begin(), stored.begin() + 104);
+    const auto aad = crypto::sealed_metadata_aad(std::span<const std::uint8_t>(o.file).first<format::HEADER_SIZE>(),
+                                                 stored.first<crypto::SEAL_PREFIX_SIZE>());
     plain.assign(stored.begin() + 104, stored.end());
     auto length = crypto::open_metadata(**key, bootstrap->nonce_prefix, aad, plain);
     EXPECT_TRUE(length) << length.error().display();
@@ -114,9 +113,7 @@ Opened read_back(const fs::path& path, const EncryptionCredential& credential, f
     if (key && *key) o.key.emplace(std::move(**key));
   }
   if (!sealed && o.key) {  // a tagged 0.4.0 index
-    Bytes zeroed = plain;
-    std::fill(zeroed.begin() + archive::INDEX_TAG_OFFSET, zeroed.begin() + archive::INDEX_TAG_OFFSET + 16, 0);
-    auto tag = crypto::index_tag(*o.key, s.nonce_prefix, zeroed);
+    auto tag = crypto::index_tag_of_stored_index(*o.key, s.nonce_prefix, plain);
     EXPECT_TRUE(tag && *tag == s.index_tag);
   }
   return o;

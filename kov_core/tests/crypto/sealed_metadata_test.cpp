@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "kov_core/archive.hpp"
 #include "kov_core/crypto.hpp"
 #include "support/expect_error.hpp"
 #include "util/sodium.hpp"
@@ -14,8 +15,10 @@ namespace {
 using kov_core::ErrorKind;
 using kov_core::crypto::ArchiveKey;
 using kov_core::crypto::index_tag;
+using kov_core::crypto::index_tag_of_stored_index;
 using kov_core::crypto::open_metadata;
 using kov_core::crypto::seal_metadata;
+using kov_core::crypto::sealed_metadata_aad;
 using Bytes = std::vector<std::uint8_t>;
 using Prefix = std::array<std::uint8_t, 16>;
 
@@ -153,6 +156,41 @@ TEST(IndexTag, StableAndSensitiveToEveryByte) {
   EXPECT_NE(tag_of(key, longer), tag);
   EXPECT_NE(tag_of(make_key(6), index), tag);
   EXPECT_TRUE(index_tag(key, make_prefix(), {}).has_value());
+}
+
+TEST(SealedMetadataAad, IsTheLabelTheHeaderAndTheEnvelopePrefix) {
+  const Bytes header = pattern(64, 1);
+  const Bytes prefix = pattern(104, 5);
+  const auto aad = sealed_metadata_aad(std::span<const std::uint8_t, 64>(header.data(), 64),
+                                       std::span<const std::uint8_t, 104>(prefix.data(), 104));
+  const std::span<const std::uint8_t> all(aad);
+  EXPECT_EQ(kov_core::archive::hex(all.first(17)), "4b4f5620302e35206d6574616461746100");  // "KOV 0.5 metadata\0"
+  EXPECT_EQ(Bytes(all.begin() + 17, all.begin() + 81), header);
+  EXPECT_EQ(Bytes(all.begin() + 81, all.end()), prefix);
+}
+
+TEST(IndexTagOfStoredIndex, IsTheTagOfTheIndexWithItsTagFieldZeroed) {
+  const ArchiveKey key = make_key(5);
+  const Bytes index = pattern(130, 2);
+  Bytes zeroed = index;
+  std::fill(zeroed.begin() + 96, zeroed.begin() + 112, std::uint8_t{0});
+  auto tag = index_tag_of_stored_index(key, make_prefix(), index);
+  ASSERT_TRUE(tag.has_value()) << tag.error().display();
+  EXPECT_EQ(Bytes(tag->begin(), tag->end()), seal_by_hand(key, make_prefix(), Bytes(8, 0xFF), zeroed, {}));
+
+  for (std::size_t i = 95; i <= 112; ++i) {
+    Bytes changed = index;
+    changed[i] ^= 0x01;
+    const bool in_field = i >= 96 && i < 112;
+    EXPECT_EQ(index_tag_of_stored_index(key, make_prefix(), changed).value() == *tag, in_field) << "byte " << i;
+  }
+}
+
+TEST(IndexTagOfStoredIndex, NeedsTheWholeTagField) {
+  const ArchiveKey key = make_key(5);
+  EXPECT_KOV_ERROR(index_tag_of_stored_index(key, make_prefix(), pattern(111, 2)), ErrorKind::Corrupt,
+                   "corrupt archive: encrypted index settings are truncated");
+  EXPECT_TRUE(index_tag_of_stored_index(key, make_prefix(), pattern(112, 2)).has_value());
 }
 
 }  // namespace

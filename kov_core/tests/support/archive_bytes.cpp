@@ -102,12 +102,9 @@ Bytes archive_file(kov_core::format::Version version, const Bytes& data, const B
   Bytes out(head.begin(), head.end());
   out.insert(out.end(), data.begin(), data.end());
   out.insert(out.end(), index.begin(), index.end());
-  const auto sum = kov_core::format::digest(index);
-  out.insert(out.end(), sum.begin(), sum.end());
-  out.insert(out.end(), kov_core::format::FOOTER_MAGIC.begin(), kov_core::format::FOOTER_MAGIC.end());
-  put_u64(out, header.index_offset);
-  put_u64(out, header.index_length);
-  out.insert(out.end(), sum.begin(), sum.end());
+  const auto footer =
+      kov_core::format::Footer{kov_core::format::digest(index), header.index_offset, header.index_length}.encode();
+  out.insert(out.end(), footer.begin(), footer.end());
   return out;
 }
 

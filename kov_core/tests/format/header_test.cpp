@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "kov_core/archive.hpp"
 #include "support/archive_bytes.hpp"
 #include "support/expect_error.hpp"
 
@@ -127,89 +126,6 @@ TEST(Header, ShortInputIsTruncated) {
   format::BufferedFile file(fd, 8192);
   EXPECT_KOV_ERROR(Header::decode(file), ErrorKind::Corrupt, "corrupt archive: truncated header");
   ::close(fd);
-}
-
-TEST(FormatGeneration, ByVersion) {
-  EXPECT_EQ(format::format_generation({1, 0, 0}).value(), 0);
-  EXPECT_EQ(format::format_generation({0, 2, 0}).value(), 0);
-  EXPECT_EQ(format::format_generation({0, 3, 0}).value(), 0);
-  EXPECT_EQ(format::format_generation({0, 4, 0}).value(), 1);
-  EXPECT_EQ(format::format_generation({0, 5, 0}).value(), 2);
-  EXPECT_KOV_ERROR(format::format_generation({0, 1, 0}), ErrorKind::Unsupported,
-                   "unsupported feature: format version 0.1.0");
-}
-
-TEST(Digest, KnownAnswersOneShotAndIncremental) {
-  const std::string abc = "abc";
-  const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(abc.data()), abc.size());
-  EXPECT_EQ(archive::hex(format::digest(bytes)),
-            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(archive::hex(format::digest({})), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-  format::Sha256 sha;
-  sha.update(bytes.first(1));
-  sha.update(bytes.subspan(1));
-  EXPECT_EQ(sha.finish(), format::digest(bytes));
-  sha.update(bytes);  // finishing starts a new message
-  EXPECT_EQ(sha.finish(), format::digest(bytes));
-}
-
-TEST(ByteReader, IntegersAreLittleEndianAndChecked) {
-  const Bytes bytes{1, 2, 3, 4, 5, 6, 7, 8};
-  format::ByteReader eight(bytes);
-  EXPECT_EQ(eight.read_u64().value(), 0x0807060504030201u);
-  EXPECT_EQ(eight.remaining(), 0u);
-  format::ByteReader seven(std::span<const std::uint8_t>(bytes).first(7));
-  EXPECT_KOV_ERROR(seven.read_u64(), ErrorKind::Corrupt, "corrupt archive: truncated integer");
-  format::ByteReader three(std::span<const std::uint8_t>(bytes).first(3));
-  EXPECT_KOV_ERROR(three.read_u32(), ErrorKind::Corrupt, "corrupt archive: truncated integer");
-  const Bytes all_ones(8, 0xFF);
-  format::ByteReader negative(all_ones);
-  EXPECT_EQ(negative.read_i64().value(), -1);
-}
-
-TEST(BufferedFile, ReadsAcrossTheBufferAndReportsTheEnd) {
-  kov_test::TempDir dir;
-  Bytes data(1000);
-  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7);
-  kov_test::write_file(dir / "f", data);
-  const int fd = ::open((dir / "f").c_str(), O_RDONLY);
-  format::BufferedFile file(fd, 64);
-  Bytes head(10), big(500), rest(490);
-  ASSERT_TRUE(file.read_exact(head));
-  ASSERT_TRUE(file.read_exact(big));  // larger than the buffer
-  ASSERT_TRUE(file.read_exact(rest));
-  EXPECT_TRUE(std::equal(head.begin(), head.end(), data.begin()));
-  EXPECT_TRUE(std::equal(big.begin(), big.end(), data.begin() + 10));
-  EXPECT_TRUE(std::equal(rest.begin(), rest.end(), data.begin() + 510));
-  EXPECT_EQ(file.position(), 1000u);
-  EXPECT_KOV_ERROR(format::read_u64(file), ErrorKind::Corrupt, "corrupt archive: truncated integer");
-  ASSERT_TRUE(file.seek(992));
-  EXPECT_EQ(format::read_u64(file).value(), format::load_u64(&data[992]));
-  ::close(fd);
-}
-
-TEST(BufferedWriter, WritesLittleEndianAndReportsOsErrors) {
-  kov_test::TempDir dir;
-  const int fd = ::open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-  format::BufferedWriter writer(fd, 16);
-  ASSERT_TRUE(format::write_u64(writer, 0x1122334455667788));
-  ASSERT_TRUE(writer.write(Bytes(40, 0xAB)));
-  ASSERT_TRUE(writer.flush());
-  EXPECT_EQ(writer.position(), 48u);
-  ::close(fd);
-  EXPECT_EQ(::access((dir / "out").c_str(), F_OK), 0);
-  const int rd = ::open((dir / "out").c_str(), O_RDONLY);
-  Bytes back(48);
-  ASSERT_EQ(::read(rd, back.data(), back.size()), 48);
-  ::close(rd);
-  EXPECT_EQ(back[0], 0x88);
-  EXPECT_EQ(back[7], 0x11);
-  EXPECT_EQ(back[47], 0xAB);
-
-  const int read_only = ::open((dir / "out").c_str(), O_RDONLY);
-  format::BufferedWriter bad(read_only, 4);
-  EXPECT_KOV_ERROR(format::write_u64(bad, 1), ErrorKind::Io, "I/O error: Bad file descriptor (os error 9)");
-  ::close(read_only);
 }
 
 }  // namespace
