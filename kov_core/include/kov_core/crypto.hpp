@@ -185,4 +185,7 @@ inline constexpr std::size_t INDEX_TAG_FIELD_END = INDEX_TAG_FIELD_OFFSET + TAG_
 [[nodiscard]] Result<std::array<std::uint8_t, TAG_SIZE>> index_tag_of_stored_index(
     const ArchiveKey& key, const std::array<std::uint8_t, 16>& nonce_prefix, std::span<const std::uint8_t> index);
 
+// Compares two tags in constant time.
+[[nodiscard]] bool same_tag(const std::array<std::uint8_t, TAG_SIZE>& a, const std::array<std::uint8_t, TAG_SIZE>& b) noexcept;
+
 }  // namespace kov_core::crypto

@@ -11,6 +11,7 @@
 #include "kov_core/archive.hpp"
 #include "kov_core/error.hpp"
 #include "util/fd.hpp"
+#include "util/zstd_handles.hpp"
 
 namespace kov_core::archive {
 
@@ -50,5 +51,52 @@ struct OutputNode {
 // kov never writes an archive its own reader would refuse.
 [[nodiscard]] Result<void> check_reader_limits(std::uint64_t entries, std::uint64_t longest_path,
                                                std::uint64_t index_bytes);
+
+// ---- Opening and decoding ----
+
+// What the library's own code may do with an Archive beyond its public face.
+struct ArchiveAccess {
+  [[nodiscard]] static Result<Archive> open(const std::filesystem::path& path,
+                                            const crypto::EncryptionCredential& credential,
+                                            std::uint32_t available_mib);
+  [[nodiscard]] static Result<std::optional<crypto::ArchiveKey>> authenticate(
+      const Archive& archive, const crypto::EncryptionCredential& credential, std::uint32_t available_mib);
+  [[nodiscard]] static int file(const Archive& archive) noexcept { return archive.file_; }
+};
+
+// Opening and authentication with the available memory given (MiB, 0 when
+// unknown) instead of measured.
+[[nodiscard]] Result<Archive> open_archive(const std::filesystem::path& path,
+                                           const crypto::EncryptionCredential& credential,
+                                           std::uint32_t available_mib);
+[[nodiscard]] Result<std::optional<crypto::ArchiveKey>> authenticate_archive(
+    const Archive& archive, const crypto::EncryptionCredential& credential, std::uint32_t available_mib);
+
+// The largest index opening accepts: a quarter of the available memory within
+// 16 MiB and 1 GiB, 256 MiB when the available memory is unknown.
+[[nodiscard]] std::uint64_t index_size_limit(std::uint32_t available_mib);
+
+// The decode buffer: the archive's I/O buffer size, at most 64 KiB per MiB of
+// available memory (when known) and at most 8 MiB.
+[[nodiscard]] std::size_t decode_buffer_size(std::uint32_t io_buffer_size, std::uint32_t available_mib);
+
+// Decodes entries one after another with one set of buffers and one zstd
+// context; the decode chain of copy_entry, testing and extraction.
+class Decoder {
+ public:
+  // Decodes entry `index` into `sink` (none: only checked), verifying size and
+  // SHA-256; progress grows by the decoded bytes.
+  [[nodiscard]] Result<void> decode(const Archive& archive, std::size_t index, const Entry& entry,
+                                    const crypto::ArchiveKey* key, format::ByteSink* sink);
+  // A symbolic link's target, decoded and checked: UTF-8 and safe for the link's path.
+  [[nodiscard]] Result<std::string> link_target(const Archive& archive, std::size_t index, const Entry& entry,
+                                                const crypto::ArchiveKey* key);
+
+ private:
+  util::ZstdDctx dctx_;
+  std::vector<std::uint8_t> buffer_;
+  std::vector<std::uint8_t> zstd_input_;
+  std::vector<std::uint8_t> read_ahead_;
+};
 
 }  // namespace kov_core::archive

@@ -88,4 +88,8 @@ Result<std::array<std::uint8_t, TAG_SIZE>> index_tag_of_stored_index(
   return index_tag(key, nonce_prefix, zeroed);
 }
 
+bool same_tag(const std::array<std::uint8_t, TAG_SIZE>& a, const std::array<std::uint8_t, TAG_SIZE>& b) noexcept {
+  return crypto_verify_16(a.data(), b.data()) == 0;
+}
+
 }  // namespace kov_core::crypto
