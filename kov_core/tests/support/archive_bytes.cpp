@@ -108,6 +108,37 @@ Bytes archive_file(kov_core::format::Version version, const Bytes& data, const B
   return out;
 }
 
+Bytes valid_archive(kov_core::format::Version version, const std::vector<Item>& items) {
+  const int generation = kov_core::format::format_generation(version).value();
+  IndexLayout layout = index_layout(generation);
+  Bytes data;
+  std::vector<kov_core::archive::Entry> entries;
+  for (const Item& item : items) {
+    EntryRecord record;
+    record.path = item.path;
+    record.kind_code = item.kind_code;
+    record.codec = item.codec;
+    record.mode = item.mode;
+    record.original_size = item.original_size.value_or(item.content.size());
+    record.sha256 = kov_core::format::digest(item.content);
+    const bool has_data = item.kind_code != 2;
+    record.data_offset = has_data ? kov_core::format::HEADER_SIZE + data.size() : 0;
+    record.stored_size = has_data ? item.stored.size() : 0;
+    if (has_data) data.insert(data.end(), item.stored.begin(), item.stored.end());
+    layout.entries.push_back(record);
+    kov_core::archive::Entry entry;
+    entry.path = item.path;
+    entry.sha256_bytes = record.sha256;
+    entry.original_size = record.original_size;
+    entries.push_back(entry);
+  }
+  Bytes out = archive_file(version, data, index_bytes(layout));
+  const auto id = kov_core::archive::archive_id(0, entries);
+  std::copy(id.begin(), id.end(), out.begin() + 16);
+  refresh_header_checksum(out);
+  return out;
+}
+
 void flip_byte(Bytes& bytes, std::size_t offset, std::uint8_t mask) { bytes.at(offset) ^= mask; }
 
 void refresh_header_checksum(Bytes& bytes) {

@@ -62,6 +62,23 @@ struct IndexLayout {
 // A whole unencrypted archive file: header, `data`, the index, the footer.
 [[nodiscard]] Bytes archive_file(kov_core::format::Version version, const Bytes& data, const Bytes& index);
 
+// One item of a whole valid archive: its stored bytes and the content they
+// decode to (which gives the recorded size and SHA-256 unless overridden).
+struct Item {
+  std::string path;
+  std::uint8_t kind_code = 1;
+  std::uint8_t codec = 0;
+  Bytes stored;
+  Bytes content;
+  std::optional<std::uint64_t> original_size;
+  std::uint32_t mode = 0644;
+};
+
+// A complete unencrypted archive of `items` (in index order) that opening
+// accepts: settings of its generation, header profile and buffer size, the
+// content-derived archive ID, digests and footer.
+[[nodiscard]] Bytes valid_archive(kov_core::format::Version version, const std::vector<Item>& items);
+
 // Damage helpers: each breaks exactly one thing.
 void flip_byte(Bytes& bytes, std::size_t offset, std::uint8_t mask = 0xFF);
 void refresh_header_checksum(Bytes& bytes);
