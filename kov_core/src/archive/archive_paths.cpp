@@ -12,57 +12,16 @@
 #include "archive/archive_internal.hpp"
 #include "kov_core/archive.hpp"
 #include "kov_core/path_rules.hpp"
+#include "secure_fs/secure_fs.hpp"
 #include "util/utf8.hpp"
 
 namespace kov_core::archive {
 
 namespace {
 
-enum class ComponentKind { Root, CurDir, Parent, Normal };
-
-struct Component {
-  ComponentKind kind;
-  std::string_view text;
-};
-
-// Splits a path by the Linux rules: a leading "/" gives a root component,
-// empty parts are dropped, "." is kept only as the very first part, ".." is a
-// parent.
-class Components {
- public:
-  explicit Components(std::string_view path) noexcept : path_(path) {}
-
-  bool next(Component& out) noexcept {
-    if (first_) {
-      first_ = false;
-      if (!path_.empty() && path_[0] == '/') {
-        position_ = 1;
-        out = {ComponentKind::Root, path_.substr(0, 1)};
-        return true;
-      }
-      if (path_ == "." || path_.starts_with("./")) {
-        position_ = path_.size() > 1 ? 2 : 1;
-        out = {ComponentKind::CurDir, path_.substr(0, 1)};
-        return true;
-      }
-    }
-    while (position_ < path_.size()) {
-      const std::size_t slash = path_.find('/', position_);
-      const std::size_t end = slash == std::string_view::npos ? path_.size() : slash;
-      const std::string_view part = path_.substr(position_, end - position_);
-      position_ = slash == std::string_view::npos ? path_.size() : slash + 1;
-      if (part.empty() || part == ".") continue;
-      out = {part == ".." ? ComponentKind::Parent : ComponentKind::Normal, part};
-      return true;
-    }
-    return false;
-  }
-
- private:
-  std::string_view path_;
-  std::size_t position_ = 0;
-  bool first_ = true;
-};
+using secure_fs::Component;
+using secure_fs::ComponentKind;
+using secure_fs::Components;
 
 enum class Refusal { None, NotRelative, NotUtf8, Unsafe, Empty };
 

@@ -1,0 +1,438 @@
+// The Linux side of the safe extraction layer: descriptor-relative calls that
+// never follow a symbolic link below the destination.
+
+#include <fcntl.h>
+#include <stdio.h>  // renameat2, RENAME_NOREPLACE
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <system_error>
+
+#include "secure_fs/secure_fs.hpp"
+#include "util/flush_queue.hpp"
+#include "util/random.hpp"
+#include "util/utf8.hpp"
+
+namespace kov_core::secure_fs::platform {
+
+namespace {
+
+constexpr std::string_view TEMP_PREFIX = ".kov-partial-";
+constexpr int TEMP_ATTEMPTS = 32;
+constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+[[nodiscard]] std::string shown(const std::filesystem::path& relative) {
+  return util::lossy_utf8(relative.native());
+}
+
+// The first `count` components joined by "/": a directory's key in the record.
+[[nodiscard]] std::string join(const std::vector<std::string_view>& parts, std::size_t count) {
+  std::string out;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i != 0) out.push_back('/');
+    out.append(parts[i]);
+  }
+  return out;
+}
+
+[[nodiscard]] Result<std::string> temporary_name() {
+  std::array<std::uint8_t, 16> bytes{};
+  KOV_TRY(util::random_bytes(bytes));
+  static constexpr char DIGITS[] = "0123456789abcdef";
+  std::string name;
+  name.reserve(TEMP_PREFIX.size() + 2 * bytes.size());
+  name.append(TEMP_PREFIX);
+  for (const std::uint8_t byte : bytes) {
+    name.push_back(DIGITS[byte >> 4]);
+    name.push_back(DIGITS[byte & 0xF]);
+  }
+  return name;
+}
+
+[[nodiscard]] std::filesystem::path absolute_parent(const std::filesystem::path& directory) {
+  std::error_code ignored;
+  const std::filesystem::path parent = directory.parent_path();
+  std::filesystem::path absolute = parent.empty() ? std::filesystem::current_path(ignored)
+                                                  : std::filesystem::absolute(parent, ignored);
+  if (absolute.empty()) absolute = parent.empty() ? std::filesystem::path(".") : parent;
+  return absolute;
+}
+
+// mkdir of every component in turn, accepting those that exist; the parent of
+// each directory made here is recorded.
+[[nodiscard]] Result<void> create_destination(const std::filesystem::path& destination,
+                                              NewNames& new_names) {
+  struct stat status {};
+  if (::stat(destination.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) return {};
+  std::filesystem::path prefix;
+  for (const std::filesystem::path& part : destination) {
+    if (part.empty()) continue;  // a trailing "/"
+    prefix /= part;
+    if (::mkdir(prefix.c_str(), 0777) == 0) {
+      new_names.absolute.insert(absolute_parent(prefix));
+    } else if (errno != EEXIST) {
+      return std::unexpected(Error::os(errno));
+    }
+  }
+  return {};
+}
+
+// The no-follow walk of a recorded directory, keeping the errno so that a
+// directory that may not be read can be told from a real failure.
+[[nodiscard]] std::expected<util::Fd, int> reopen(int root, std::string_view relative) {
+  const int raw = ::fcntl(root, F_DUPFD_CLOEXEC, 0);
+  if (raw < 0) return std::unexpected(errno);
+  util::Fd current(raw);
+  Components walk(relative);
+  Component component{};
+  while (walk.next(component)) {
+    const std::string name(component.text);
+    auto next = open_directory(current.get(), name.c_str(), false);
+    if (!next) return std::unexpected(next.error());
+    current = std::move(*next);
+  }
+  return current;
+}
+
+}  // namespace
+
+// ---- free functions ----
+
+std::expected<util::Fd, int> open_directory(int dirfd, const char* name, bool create, bool* made) {
+  if (made != nullptr) *made = false;
+  int raw = ::openat(dirfd, name, DIRECTORY_FLAGS);
+  if (raw >= 0) return util::Fd(raw);
+  if (!create || errno != ENOENT) return std::unexpected(errno);
+  if (::mkdirat(dirfd, name, 0755) == 0) {
+    if (made != nullptr) *made = true;
+  } else if (errno != EEXIST) {  // made meanwhile by someone else: accepted
+    return std::unexpected(errno);
+  }
+  raw = ::openat(dirfd, name, DIRECTORY_FLAGS);
+  if (raw < 0) return std::unexpected(errno);
+  return util::Fd(raw);
+}
+
+Result<std::string> c_name(std::string_view component) {
+  if (component.find('\0') != std::string_view::npos) {
+    return std::unexpected(Error::invalid_input("path contains NUL"));
+  }
+  return std::string(component);
+}
+
+Result<void> link_then_unlink(int dir, const char* from, const char* to, bool& placed) {
+  placed = false;
+  // linkat never replaces: a node under `to` makes it fail with EEXIST.
+  if (::linkat(dir, from, dir, to, 0) != 0) return std::unexpected(Error::os(errno));
+  placed = true;
+  if (::unlinkat(dir, from, 0) != 0) return std::unexpected(Error::os(errno));
+  return {};
+}
+
+Result<void> move_no_replace(int dir, const char* from, const char* to, bool& placed) {
+  placed = false;
+  if (::renameat2(dir, from, dir, to, RENAME_NOREPLACE) == 0) {
+    placed = true;
+    return {};
+  }
+  // FAT, exFAT and some network file systems lack the flag (ENOSYS: a kernel
+  // without the call); linkat serves those of them that have hard links.
+  if (errno != EINVAL && errno != ENOSYS) return std::unexpected(Error::os(errno));
+  return link_then_unlink(dir, from, to, placed);
+}
+
+// ---- PendingFile ----
+
+PendingFile::PendingFile(util::Fd file, util::Fd dir, std::string temp_name, std::string final_name,
+                         std::string directory, bool overwrite, NewNames* new_names) noexcept
+    : file_(std::move(file)),
+      dir_(std::move(dir)),
+      temp_name_(std::move(temp_name)),
+      final_name_(std::move(final_name)),
+      directory_(std::move(directory)),
+      overwrite_(overwrite),
+      new_names_(new_names) {}
+
+PendingFile::PendingFile(PendingFile&& other) noexcept
+    : file_(std::move(other.file_)),
+      dir_(std::move(other.dir_)),
+      temp_name_(std::move(other.temp_name_)),
+      final_name_(std::move(other.final_name_)),
+      directory_(std::move(other.directory_)),
+      overwrite_(other.overwrite_),
+      committed_(other.committed_),
+      flushed_(other.flushed_),
+      new_names_(other.new_names_) {}
+
+PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
+  if (this != &other) {
+    release();
+    file_ = std::move(other.file_);
+    dir_ = std::move(other.dir_);
+    temp_name_ = std::move(other.temp_name_);
+    final_name_ = std::move(other.final_name_);
+    directory_ = std::move(other.directory_);
+    overwrite_ = other.overwrite_;
+    committed_ = other.committed_;
+    flushed_ = other.flushed_;
+    new_names_ = other.new_names_;
+  }
+  return *this;
+}
+
+PendingFile::~PendingFile() { release(); }
+
+void PendingFile::release() noexcept {
+  file_.reset();
+  // A moved-from PendingFile has no directory and owns no name.
+  if (!committed_ && dir_.valid()) ::unlinkat(dir_.get(), temp_name_.c_str(), 0);
+  dir_.reset();
+}
+
+Result<void> PendingFile::set_mode(std::uint32_t mode) {
+  if (!file_.valid()) return {};
+  // Only the permission bits: set-user-ID, set-group-ID and sticky are dropped.
+  if (::fchmod(file_.get(), static_cast<mode_t>(mode & 0777)) != 0)
+    return std::unexpected(Error::os(errno));
+  return {};
+}
+
+Result<void> PendingFile::commit() && {
+  // Whatever happens below, the temporary name is removed unless committed.
+  PendingFile self(std::move(*this));
+  util::Fd file = std::move(self.file_);
+  if (file.valid()) {
+    int flush_error = 0;
+    if (!self.flushed_) {
+      while (::fsync(file.get()) != 0) {
+        if (errno != EINTR) {
+          flush_error = errno;
+          break;
+        }
+      }
+    }
+    file.reset();
+    if (flush_error != 0) return std::unexpected(Error::os(flush_error));
+  }
+  const int dir = self.dir_.get();
+  const char* temp = self.temp_name_.c_str();
+  const char* final_name = self.final_name_.c_str();
+  if (self.overwrite_) {
+    struct stat status {};
+    if (::fstatat(dir, final_name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
+      if (!S_ISREG(status.st_mode)) {
+        return std::unexpected(Error::invalid_input("overwrite target is not a regular file"));
+      }
+    } else if (errno != ENOENT) {
+      return std::unexpected(Error::os(errno));
+    }
+    // One step: a regular file under the name is replaced, never written into.
+    if (::renameat(dir, temp, dir, final_name) != 0) return std::unexpected(Error::os(errno));
+  } else {
+    bool placed = false;
+    auto moved = move_no_replace(dir, temp, final_name, placed);
+    if (!moved) {
+      // A link whose unlink failed still made the final name: it must reach the disk.
+      if (placed) self.new_names_->relative.insert(self.directory_);
+      return moved;
+    }
+  }
+  self.committed_ = true;
+  self.new_names_->relative.insert(self.directory_);
+  return {};
+}
+
+// ---- Root ----
+
+Result<Root> Root::open(const std::filesystem::path& destination) {
+  const std::string& native = destination.native();
+  // Checked before anything is made: the system calls would stop at the NUL
+  // and create a shorter path.
+  if (native.find('\0') != std::string::npos) {
+    return std::unexpected(Error::invalid_input("destination contains NUL"));
+  }
+  auto new_names = std::make_unique<NewNames>();
+  KOV_TRY(create_destination(destination, *new_names));
+  // Links in earlier components are followed; a link as the last one is not.
+  const int raw = ::open(native.c_str(), DIRECTORY_FLAGS);
+  if (raw < 0) return std::unexpected(Error::os(errno));
+  return Root(util::Fd(raw), std::move(new_names));
+}
+
+void Root::record(const std::vector<std::string_view>& parts, std::size_t count) {
+  new_names_->relative.insert(join(parts, count));
+}
+
+Result<util::Fd> Root::walk(const std::vector<std::string_view>& parts, std::size_t count,
+                            bool create) {
+  const int raw = ::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0);
+  if (raw < 0) return std::unexpected(Error::os(errno));
+  util::Fd current(raw);
+  for (std::size_t i = 0; i < count; ++i) {
+    auto name = c_name(parts[i]);
+    if (!name) return std::unexpected(std::move(name).error());
+    bool made = false;
+    auto next = open_directory(current.get(), name->c_str(), create, &made);
+    if (!next) return std::unexpected(Error::os(next.error()));
+    if (made) record(parts, i);
+    current = std::move(*next);  // closes the previous directory
+  }
+  return current;
+}
+
+Result<Root::Parent> Root::parent_of(const std::vector<std::string_view>& parts, bool create) {
+  auto dir = walk(parts, parts.size() - 1, create);
+  if (!dir) return std::unexpected(std::move(dir).error());
+  auto name = c_name(parts.back());
+  if (!name) return std::unexpected(std::move(name).error());
+  return Parent{std::move(*dir), std::move(*name)};
+}
+
+Result<Root::Parent> Root::parent(const std::filesystem::path& relative, bool create) {
+  auto parts = components(relative.native());
+  if (!parts) return std::unexpected(std::move(parts).error());
+  return parent_of(*parts, create);
+}
+
+Result<void> Root::ensure_directory(const std::filesystem::path& relative) {
+  auto parts = components(relative.native());
+  if (!parts) return std::unexpected(std::move(parts).error());
+  auto dir = walk(*parts, parts->size(), true);
+  if (!dir) return std::unexpected(std::move(dir).error());
+  return {};
+}
+
+Result<PendingFile> Root::create_file(const std::filesystem::path& relative, bool overwrite) {
+  auto parts = components(relative.native());
+  if (!parts) return std::unexpected(std::move(parts).error());
+  auto parent_dir = parent_of(*parts, true);
+  if (!parent_dir) return std::unexpected(std::move(parent_dir).error());
+  const int dir = parent_dir->dir.get();
+  // Only advisory: the commit without overwrite never replaces, whatever
+  // appears meanwhile.
+  if (!overwrite && ::faccessat(dir, parent_dir->name.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0) {
+    return std::unexpected(
+        Error::invalid_input("extraction target already exists: " + shown(relative)));
+  }
+  // Made before the temporary file exists, so that nothing can fail between
+  // its creation and the PendingFile that owns it.
+  std::string directory = join(*parts, parts->size() - 1);
+  for (int attempt = 0; attempt < TEMP_ATTEMPTS; ++attempt) {
+    auto temp = temporary_name();
+    if (!temp) return std::unexpected(std::move(temp).error());
+    const int raw =
+        ::openat(dir, temp->c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (raw >= 0) {
+      return PendingFile(util::Fd(raw), std::move(parent_dir->dir), std::move(*temp),
+                         std::move(parent_dir->name), std::move(directory), overwrite,
+                         new_names_.get());
+    }
+    if (errno != EEXIST) return std::unexpected(Error::os(errno));
+  }
+  return std::unexpected(Error::io("could not allocate a temporary extraction file"));
+}
+
+Result<void> Root::create_symlink(const std::filesystem::path& relative, std::string_view target) {
+  auto parts = components(relative.native());
+  if (!parts) return std::unexpected(std::move(parts).error());
+  auto parent_dir = parent_of(*parts, true);
+  if (!parent_dir) return std::unexpected(std::move(parent_dir).error());
+  if (target.find('\0') != std::string_view::npos) {
+    return std::unexpected(Error::invalid_input("symbolic link target contains NUL"));
+  }
+  const std::string text(target);
+  // symlinkat never replaces: any node under the name is EEXIST.
+  if (::symlinkat(text.c_str(), parent_dir->dir.get(), parent_dir->name.c_str()) != 0) {
+    return std::unexpected(Error::os(errno));
+  }
+  record(*parts, parts->size() - 1);
+  return {};
+}
+
+Result<util::Fd> Root::open_existing_file(const std::filesystem::path& relative) {
+  auto parent_dir = parent(relative, false);
+  if (!parent_dir) return std::unexpected(std::move(parent_dir).error());
+  // O_NONBLOCK and O_NOCTTY: a FIFO or a device under the name must neither
+  // block nor become the controlling terminal before it is refused.
+  const int raw = ::openat(parent_dir->dir.get(), parent_dir->name.c_str(),
+                           O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (raw < 0) return std::unexpected(Error::os(errno));
+  util::Fd file(raw);
+  struct stat status {};
+  if (::fstat(file.get(), &status) != 0) return std::unexpected(Error::os(errno));
+  if (!S_ISREG(status.st_mode)) {
+    return std::unexpected(
+        Error::invalid_input("extraction target is not a regular file: " + shown(relative)));
+  }
+  return file;
+}
+
+Result<void> Root::sync_new_names(util::FlushQueue& queue) {
+  if (queue.in_flight() != 0) return std::unexpected(Error::io("flush queue is busy"));
+  // Tags index `held`, which keeps each descriptor open until its flush is done.
+  std::vector<util::Fd> held;
+  held.reserve(new_names_->relative.size() + new_names_->absolute.size());
+  Result<void> outcome;  // the first failure; no new flush starts after it
+  bool whole_file_system = false;
+
+  const auto take_one = [&]() -> Result<void> {
+    auto completion = queue.wait_one();
+    if (!completion) return std::unexpected(std::move(completion).error());
+    held[completion->tag].reset();
+    if (completion->error != 0 && outcome) outcome = std::unexpected(Error::os(completion->error));
+    return {};
+  };
+  const auto flush = [&](int fd, util::Fd owned) -> Result<void> {
+    while (queue.in_flight() >= queue.depth()) KOV_TRY(take_one());
+    const std::uint64_t tag = held.size();
+    held.push_back(std::move(owned));
+    auto submitted = queue.submit(fd, tag);
+    if (!submitted) outcome = std::move(submitted);
+    return {};
+  };
+  const auto unopened = [&](int error) {
+    // Without read permission a directory cannot be opened to flush it;
+    // flushing its whole file system makes it just as durable.
+    if (error == EACCES) {
+      whole_file_system = true;
+    } else {
+      outcome = std::unexpected(Error::os(error));
+    }
+  };
+
+  for (const std::string& relative : new_names_->relative) {
+    if (!outcome) break;
+    if (relative.empty()) {
+      KOV_TRY(flush(fd_.get(), util::Fd()));  // the root descriptor itself
+      continue;
+    }
+    auto opened = reopen(fd_.get(), relative);
+    if (!opened) {
+      unopened(opened.error());
+      continue;
+    }
+    const int fd = opened->get();
+    KOV_TRY(flush(fd, std::move(*opened)));
+  }
+  for (const std::filesystem::path& absolute : new_names_->absolute) {
+    if (!outcome) break;
+    // By path, following links as the creation of the destination did.
+    const int raw = ::open(absolute.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (raw < 0) {
+      unopened(errno);
+      continue;
+    }
+    KOV_TRY(flush(raw, util::Fd(raw)));
+  }
+  while (queue.in_flight() != 0) KOV_TRY(take_one());
+  if (!outcome) return outcome;
+  // syncfs reports the write-back errors of the file system since the root was opened.
+  if (whole_file_system && ::syncfs(fd_.get()) != 0) return std::unexpected(Error::os(errno));
+  new_names_->relative.clear();
+  new_names_->absolute.clear();
+  return {};
+}
+
+}  // namespace kov_core::secure_fs::platform

@@ -1,0 +1,211 @@
+#pragma once
+// The only way extraction touches the destination tree. Everything is
+// resolved from one descriptor of the destination, one component at a time,
+// never following a symbolic link; files are written under a temporary name
+// and get their final name only by an explicit commit.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kov_core/error.hpp"
+#include "util/fd.hpp"
+
+namespace kov_core::util {
+class FlushQueue;
+}
+
+namespace kov_core::secure_fs {
+
+enum class ComponentKind { Root, CurDir, Parent, Normal };
+
+struct Component {
+  ComponentKind kind;
+  std::string_view text;  // borrowed from the path
+};
+
+// Splits a path by the Linux rules: a leading "/" gives a root component,
+// empty parts are dropped, "." is kept only as the very first part, ".." is a
+// parent.
+class Components {
+ public:
+  explicit Components(std::string_view path) noexcept : path_(path) {}
+
+  [[nodiscard]] bool next(Component& out) noexcept;
+
+ private:
+  std::string_view path_;
+  std::size_t position_ = 0;
+  bool first_ = true;
+};
+
+inline bool Components::next(Component& out) noexcept {
+  if (first_) {
+    first_ = false;
+    if (!path_.empty() && path_[0] == '/') {
+      position_ = 1;
+      out = {ComponentKind::Root, path_.substr(0, 1)};
+      return true;
+    }
+    if (path_ == "." || path_.starts_with("./")) {
+      position_ = path_.size() > 1 ? 2 : 1;
+      out = {ComponentKind::CurDir, path_.substr(0, 1)};
+      return true;
+    }
+  }
+  while (position_ < path_.size()) {
+    const std::size_t slash = path_.find('/', position_);
+    const std::size_t end = slash == std::string_view::npos ? path_.size() : slash;
+    const std::string_view part = path_.substr(position_, end - position_);
+    position_ = slash == std::string_view::npos ? path_.size() : slash + 1;
+    if (part.empty() || part == ".") continue;
+    out = {part == ".." ? ComponentKind::Parent : ComponentKind::Normal, part};
+    return true;
+  }
+  return false;
+}
+
+// The ordinary components of a relative path, borrowed from it. A root, a
+// leading "." or any ".." is InvalidInput "unsafe extraction path: {}"; a
+// path without components is InvalidInput "empty extraction path".
+[[nodiscard]] Result<std::vector<std::string_view>> components(std::string_view relative);
+
+namespace platform {
+
+// The directories in which the layer created a name, to be flushed once at
+// the end: relative to the root ("" is the root itself), and the ancestors of
+// the destination by absolute path.
+struct NewNames {
+  std::set<std::string> relative;
+  std::set<std::filesystem::path> absolute;
+};
+
+// A regular file being extracted under a temporary name. Released without a
+// successful commit, it removes that name. It must not outlive its Root.
+class PendingFile {
+ public:
+  PendingFile(PendingFile&& other) noexcept;
+  PendingFile& operator=(PendingFile&& other) noexcept;
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+  ~PendingFile();
+
+  // The open temporary file, read-write, for the content.
+  [[nodiscard]] int fd() const noexcept { return file_.get(); }
+  // fchmod with the nine permission bits of `mode`; a failure is Io.
+  [[nodiscard]] Result<void> set_mode(std::uint32_t mode);
+  // Tells that the caller has completed a successful fsync of fd() after its
+  // last write and set_mode, so that commit does not flush it again.
+  void mark_flushed() noexcept { flushed_ = true; }
+  // Flushes the file (unless marked flushed), closes it and gives it its
+  // final name: with overwrite it replaces a regular file (anything else is
+  // InvalidInput "overwrite target is not a regular file"), without it never
+  // replaces anything (a name that appeared meanwhile is Io EEXIST). System
+  // failures are Io.
+  [[nodiscard]] Result<void> commit() &&;
+
+ private:
+  friend class Root;
+  PendingFile(util::Fd file, util::Fd dir, std::string temp_name, std::string final_name,
+              std::string directory, bool overwrite, NewNames* new_names) noexcept;
+  void release() noexcept;
+
+  util::Fd file_;
+  util::Fd dir_;
+  std::string temp_name_;
+  std::string final_name_;
+  std::string directory_;  // the directory's path relative to the root, for the record
+  bool overwrite_ = false;
+  bool committed_ = false;
+  bool flushed_ = false;
+  NewNames* new_names_ = nullptr;
+};
+
+// The open destination directory. Move-only; every operation walks again
+// from its descriptor.
+class Root {
+ public:
+  // The directory that holds the last component of a relative path, and that
+  // component as a name.
+  struct Parent {
+    util::Fd dir;
+    std::string name;
+  };
+
+  // Creates the destination and its missing ancestors (mode 0777 less the
+  // umask), then opens it without following a final symbolic link. A NUL is
+  // InvalidInput "destination contains NUL"; system failures are Io.
+  [[nodiscard]] static Result<Root> open(const std::filesystem::path& destination);
+
+  Root(Root&&) noexcept = default;
+  Root& operator=(Root&&) noexcept = default;
+  Root(const Root&) = delete;
+  Root& operator=(const Root&) = delete;
+  ~Root() = default;
+
+  // Every component a directory, made with 0755 where missing; existing ones
+  // keep their mode.
+  [[nodiscard]] Result<void> ensure_directory(const std::filesystem::path& relative);
+  // A temporary file beside the target. Without overwrite an existing name is
+  // InvalidInput "extraction target already exists: {}".
+  [[nodiscard]] Result<PendingFile> create_file(const std::filesystem::path& relative,
+                                                bool overwrite);
+  // A symbolic link holding `target` exactly; it never replaces anything.
+  [[nodiscard]] Result<void> create_symlink(const std::filesystem::path& relative,
+                                            std::string_view target);
+  // An existing regular file, read-write, owned by the caller; anything else is
+  // InvalidInput "extraction target is not a regular file: {}" or Io.
+  [[nodiscard]] Result<util::Fd> open_existing_file(const std::filesystem::path& relative);
+
+  // The walk to the directory that holds the last component, making missing
+  // directories when `create`. Used by the operations above.
+  [[nodiscard]] Result<Parent> parent(const std::filesystem::path& relative, bool create);
+
+  // Flushes every directory in which a name was created, through `queue`,
+  // which must have nothing in flight; all flushes are complete when it
+  // returns, and the record is then empty. A directory that may not be read is
+  // made durable by flushing the whole file system. Failures are Io.
+  [[nodiscard]] Result<void> sync_new_names(util::FlushQueue& queue);
+  [[nodiscard]] const NewNames& new_names() const noexcept { return *new_names_; }
+
+ private:
+  Root(util::Fd fd, std::unique_ptr<NewNames> new_names) noexcept
+      : fd_(std::move(fd)), new_names_(std::move(new_names)) {}
+  [[nodiscard]] Result<Parent> parent_of(const std::vector<std::string_view>& parts, bool create);
+  [[nodiscard]] Result<util::Fd> walk(const std::vector<std::string_view>& parts, std::size_t count,
+                                      bool create);
+  void record(const std::vector<std::string_view>& parts, std::size_t count);
+
+  util::Fd fd_;
+  // On the heap so that a PendingFile keeps a stable pointer while the Root moves.
+  std::unique_ptr<NewNames> new_names_;
+};
+
+// openat of a directory without following a link; when `create` and missing,
+// mkdirat with 0755 first (`made` tells whether this call made it). Returns
+// the descriptor or the errno.
+[[nodiscard]] std::expected<util::Fd, int> open_directory(int dirfd, const char* name, bool create,
+                                                          bool* made = nullptr);
+
+// The component as a NUL-terminated name; a NUL inside is InvalidInput
+// "path contains NUL".
+[[nodiscard]] Result<std::string> c_name(std::string_view component);
+
+// The move of a commit without overwrite: renameat2 with RENAME_NOREPLACE,
+// or link then unlink where the file system lacks that flag. Never replaces.
+// `placed` tells whether the name `to` now exists (also after a link whose
+// unlink failed).
+[[nodiscard]] Result<void> move_no_replace(int dir, const char* from, const char* to, bool& placed);
+[[nodiscard]] Result<void> link_then_unlink(int dir, const char* from, const char* to,
+                                            bool& placed);
+
+}  // namespace platform
+
+}  // namespace kov_core::secure_fs

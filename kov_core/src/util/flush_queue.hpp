@@ -1,0 +1,74 @@
+#pragma once
+// Flushes descriptors to disk, many at once through io_uring where the kernel
+// allows it, one after the other where it does not. Move-only.
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "kov_core/error.hpp"
+
+struct io_uring;
+
+namespace kov_core::util {
+
+class FlushQueue {
+ public:
+  enum class Mode { Concurrent, OneAtATime };
+  struct Completion {
+    std::uint64_t tag;
+    int error;  // 0, or the errno of the failed fsync
+  };
+
+  // Concurrent when `allow_concurrent` and an io_uring can be set up (it
+  // cannot under a seccomp filter, with kernel.io_uring_disabled, on old
+  // kernels or without memory), OneAtATime otherwise. `depth` is clamped to
+  // 1..4096. Never fails.
+  [[nodiscard]] static FlushQueue create(unsigned depth, bool allow_concurrent = true);
+
+  FlushQueue(FlushQueue&&) noexcept;
+  FlushQueue& operator=(FlushQueue&&) noexcept;
+  FlushQueue(const FlushQueue&) = delete;
+  FlushQueue& operator=(const FlushQueue&) = delete;
+  ~FlushQueue();
+
+  [[nodiscard]] Mode mode() const noexcept { return ring_ ? Mode::Concurrent : Mode::OneAtATime; }
+  // How many submitted flushes may await the taking of their completion.
+  [[nodiscard]] unsigned depth() const noexcept { return depth_; }
+  // Submitted flushes whose completion has not been taken by wait_one yet.
+  [[nodiscard]] std::size_t in_flight() const noexcept { return in_flight_; }
+
+  // Starts an fsync of `fd`; its completion carries `tag`. The caller keeps
+  // `fd` open until that completion is taken. Requires in_flight() < depth():
+  // a full queue is refused with Io, so the caller takes a completion first.
+  // In OneAtATime mode the fsync runs here and its outcome waits in the queue.
+  // A failure to submit is Io and leaves nothing in flight for `fd`.
+  [[nodiscard]] Result<void> submit(int fd, std::uint64_t tag);
+
+  // Waits for the completion of one submitted flush, in any order. With
+  // nothing in flight, or when the kernel refuses the wait, Io.
+  [[nodiscard]] Result<Completion> wait_one();
+
+ private:
+  struct RingDeleter {
+    void operator()(io_uring* ring) const noexcept;
+  };
+  // The ring's user data is a slot number; the slot holds the caller's tag.
+  struct Slot {
+    std::uint64_t tag = 0;
+    bool abandoned = false;  // its submission failed and became a no-op
+  };
+
+  FlushQueue(unsigned depth, std::unique_ptr<io_uring, RingDeleter> ring);
+
+  unsigned depth_;
+  std::size_t in_flight_ = 0;
+  std::unique_ptr<io_uring, RingDeleter> ring_;  // null in OneAtATime mode
+  std::vector<Slot> slots_;
+  std::vector<unsigned> free_slots_;
+  std::deque<Completion> done_;  // OneAtATime mode: outcomes not taken yet
+};
+
+}  // namespace kov_core::util

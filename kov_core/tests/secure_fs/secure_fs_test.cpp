@@ -1,0 +1,533 @@
+#include "secure_fs/secure_fs.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "support/archive_bytes.hpp"
+#include "support/expect_error.hpp"
+#include "util/flush_queue.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+using kov_core::ErrorKind;
+using kov_core::error::os_error_text;
+using kov_core::secure_fs::components;
+using kov_core::secure_fs::platform::link_then_unlink;
+using kov_core::secure_fs::platform::PendingFile;
+using kov_core::secure_fs::platform::Root;
+using kov_core::util::Fd;
+using kov_core::util::FlushQueue;
+using kov_test::TempDir;
+
+std::string os_error(int error_number) { return "I/O error: " + os_error_text(error_number); }
+
+void put(const fs::path& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  ASSERT_TRUE(out.good()) << path;
+}
+
+std::string content(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void write_all(const PendingFile& file, const std::string& text) {
+  ASSERT_EQ(::write(file.fd(), text.data(), text.size()), static_cast<ssize_t>(text.size()));
+}
+
+std::set<std::string> names(const fs::path& directory) {
+  std::set<std::string> out;
+  for (const auto& entry : fs::directory_iterator(directory))
+    out.insert(entry.path().filename().string());
+  return out;
+}
+
+Root open_root(const fs::path& destination) {
+  auto root = Root::open(destination);
+  if (!root) throw std::runtime_error(root.error().display());
+  return std::move(*root);
+}
+
+mode_t mode_of(const fs::path& path) {
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) != 0) return 0;
+  return status.st_mode & 07777;
+}
+
+mode_t current_umask() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return mask;
+}
+
+// ---- components ----
+
+TEST(Components, OrdinaryComponentsInOrder) {
+  struct Case {
+    std::string path;
+    std::vector<std::string_view> expected;
+  };
+  const Case cases[] = {
+      {"a//b/", {"a", "b"}}, {"a/./b", {"a", "b"}},     {"a/.", {"a"}},
+      {"a", {"a"}},          {".a/..b", {".a", "..b"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    auto parts = components(c.path);
+    ASSERT_TRUE(parts.has_value()) << parts.error().display();
+    EXPECT_EQ(*parts, c.expected);
+  }
+}
+
+TEST(Components, RefusesWhatIsNotOrdinary) {
+  struct Case {
+    std::string path;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"./a", "invalid input: unsafe extraction path: ./a"},
+      {"/a", "invalid input: unsafe extraction path: /a"},
+      {"a/../b", "invalid input: unsafe extraction path: a/../b"},
+      {"..", "invalid input: unsafe extraction path: .."},
+      {".", "invalid input: unsafe extraction path: ."},
+      {"a/\xFF/..", "invalid input: unsafe extraction path: a/\xEF\xBF\xBD/.."},
+      {"", "invalid input: empty extraction path"},
+      {"//", "invalid input: unsafe extraction path: //"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_KOV_ERROR(components(c.path), ErrorKind::InvalidInput, c.text);
+  }
+}
+
+// ---- Root::open ----
+
+TEST(RootOpen, CreatesTheDestinationAndItsMissingParents) {
+  const TempDir tmp;
+  const Root root = open_root(tmp / "x/y/dest");
+  EXPECT_TRUE(fs::is_directory(tmp / "x/y/dest"));
+  EXPECT_EQ(mode_of(tmp / "x"), 0777 & ~current_umask());
+  // Each new directory's name lives in its parent, which must be flushed.
+  EXPECT_EQ(root.new_names().absolute, (std::set<fs::path>{tmp.path(), tmp / "x", tmp / "x/y"}));
+  EXPECT_TRUE(root.new_names().relative.empty());
+}
+
+TEST(RootOpen, LeavesAnExistingDirectoryAsItIs) {
+  const TempDir tmp;
+  fs::create_directory(tmp / "dest");
+  ::chmod((tmp / "dest").c_str(), 0701);
+  put(tmp / "dest/keep", "old");
+  const Root root = open_root(tmp / "dest");
+  EXPECT_EQ(mode_of(tmp / "dest"), 0701U);
+  EXPECT_EQ(names(tmp / "dest"), std::set<std::string>{"keep"});
+  EXPECT_TRUE(root.new_names().absolute.empty());
+}
+
+TEST(RootOpen, RefusesALinkAsDestinationAndANul) {
+  const TempDir tmp;
+  fs::create_directory(tmp / "real");
+  fs::create_directory_symlink("real", tmp / "link");
+  // O_NOFOLLOW with O_DIRECTORY: a link is not a directory.
+  EXPECT_KOV_ERROR(Root::open(tmp / "link"), ErrorKind::Io, os_error(ENOTDIR));
+  // Nothing is made for a destination with a NUL, not even the part before it.
+  EXPECT_KOV_ERROR(Root::open(tmp.path() / "new\0tail"s), ErrorKind::InvalidInput,
+                   "invalid input: destination contains NUL");
+  EXPECT_EQ(names(tmp.path()), (std::set<std::string>{"link", "real"}));
+}
+
+// ---- create_file and commit ----
+
+enum class Existing { Nothing, File, Directory, DanglingLink, LinkToFile, HardLinkedFile };
+
+// Puts `kind` under dest/x; a link's target and a second hard link live outside dest.
+void make_existing(const TempDir& tmp, Existing kind) {
+  const fs::path target = tmp / "dest/x";
+  switch (kind) {
+    case Existing::Nothing:
+      break;
+    case Existing::File:
+      put(target, "old");
+      break;
+    case Existing::Directory:
+      fs::create_directory(target);
+      put(target / "inner", "old");
+      break;
+    case Existing::DanglingLink:
+      fs::create_symlink("../missing", target);
+      break;
+    case Existing::LinkToFile:
+      put(tmp / "outside", "old");
+      fs::create_symlink("../outside", target);
+      break;
+    case Existing::HardLinkedFile:
+      put(tmp / "outside", "old");
+      fs::create_hard_link(tmp / "outside", target);
+      break;
+  }
+}
+
+// What the existing node looks like when it was left alone.
+void expect_untouched(const TempDir& tmp, Existing kind) {
+  const fs::path target = tmp / "dest/x";
+  switch (kind) {
+    case Existing::Nothing:
+      EXPECT_FALSE(fs::exists(fs::symlink_status(target)));
+      break;
+    case Existing::File:
+      EXPECT_EQ(content(target), "old");
+      break;
+    case Existing::Directory:
+      EXPECT_EQ(names(target), std::set<std::string>{"inner"});
+      break;
+    case Existing::DanglingLink:
+      EXPECT_EQ(fs::read_symlink(target), "../missing");
+      break;
+    case Existing::LinkToFile:
+      EXPECT_EQ(fs::read_symlink(target), "../outside");
+      EXPECT_EQ(content(tmp / "outside"), "old");
+      break;
+    case Existing::HardLinkedFile:
+      EXPECT_EQ(content(target), "old");
+      EXPECT_EQ(content(tmp / "outside"), "old");
+      break;
+  }
+}
+
+TEST(CreateFile, CommitOverEveryKindOfExistingNode) {
+  enum class Outcome { Committed, CreateRefused, CommitRefused };
+  struct Case {
+    const char* name;
+    Existing existing;
+    bool overwrite;
+    Outcome outcome;
+  };
+  const char* const exists = "invalid input: extraction target already exists: x";
+  const char* const not_regular = "invalid input: overwrite target is not a regular file";
+  const Case cases[] = {
+      {"new name", Existing::Nothing, false, Outcome::Committed},
+      {"file", Existing::File, false, Outcome::CreateRefused},
+      {"directory", Existing::Directory, false, Outcome::CreateRefused},
+      {"dangling link", Existing::DanglingLink, false, Outcome::CreateRefused},
+      {"link to a file", Existing::LinkToFile, false, Outcome::CreateRefused},
+      {"hard-linked file", Existing::HardLinkedFile, false, Outcome::CreateRefused},
+      {"new name, overwrite", Existing::Nothing, true, Outcome::Committed},
+      {"file, overwrite", Existing::File, true, Outcome::Committed},
+      {"directory, overwrite", Existing::Directory, true, Outcome::CommitRefused},
+      {"dangling link, overwrite", Existing::DanglingLink, true, Outcome::CommitRefused},
+      {"link to a file, overwrite", Existing::LinkToFile, true, Outcome::CommitRefused},
+      {"hard-linked file, overwrite", Existing::HardLinkedFile, true, Outcome::Committed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TempDir tmp;
+    Root root = open_root(tmp / "dest");
+    make_existing(tmp, c.existing);
+    auto pending = root.create_file("x", c.overwrite);
+    if (c.outcome == Outcome::CreateRefused) {
+      EXPECT_KOV_ERROR(pending, ErrorKind::InvalidInput, exists);
+    } else {
+      ASSERT_TRUE(pending.has_value()) << pending.error().display();
+      write_all(*pending, "new");
+      auto committed = std::move(*pending).commit();
+      if (c.outcome == Outcome::CommitRefused) {
+        EXPECT_KOV_ERROR(committed, ErrorKind::InvalidInput, not_regular);
+      } else {
+        ASSERT_TRUE(committed.has_value()) << committed.error().display();
+        EXPECT_EQ(content(tmp / "dest/x"), "new");
+        // Only the name is replaced: another link keeps the old content.
+        if (c.existing == Existing::HardLinkedFile) {
+          EXPECT_EQ(content(tmp / "outside"), "old");
+        }
+      }
+    }
+    if (c.outcome != Outcome::Committed) expect_untouched(tmp, c.existing);
+    EXPECT_EQ(names(tmp / "dest"), std::set<std::string>{"x"}) << "a temporary file was left";
+  }
+}
+
+TEST(CreateFile, CommitWithoutOverwriteNeverReplacesANodeThatAppeared) {
+  for (const Existing kind : {Existing::File, Existing::Directory, Existing::DanglingLink}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    const TempDir tmp;
+    Root root = open_root(tmp / "dest");
+    auto pending = root.create_file("x", false);
+    ASSERT_TRUE(pending.has_value());
+    write_all(*pending, "new");
+    make_existing(tmp, kind);
+    EXPECT_KOV_ERROR(std::move(*pending).commit(), ErrorKind::Io, os_error(EEXIST));
+    expect_untouched(tmp, kind);
+    EXPECT_EQ(names(tmp / "dest"), std::set<std::string>{"x"});
+    EXPECT_TRUE(root.new_names().relative.empty()) << "no name was made";
+  }
+}
+
+// The move for file systems without RENAME_NOREPLACE.
+TEST(CreateFile, LinkThenUnlinkNeverReplaces) {
+  const TempDir tmp;
+  put(tmp / "temp", "new");
+  put(tmp / "taken", "old");
+  const Fd dir(::open(tmp.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  bool placed = true;
+  EXPECT_KOV_ERROR(link_then_unlink(dir.get(), "temp", "taken", placed), ErrorKind::Io,
+                   os_error(EEXIST));
+  EXPECT_FALSE(placed);
+  EXPECT_EQ(content(tmp / "taken"), "old");
+  ASSERT_TRUE(link_then_unlink(dir.get(), "temp", "free", placed).has_value());
+  EXPECT_TRUE(placed);
+  EXPECT_EQ(content(tmp / "free"), "new");
+  EXPECT_EQ(names(tmp.path()), (std::set<std::string>{"free", "taken"}));
+}
+
+TEST(CreateFile, TemporaryNameIsFortyFiveCharactersOfPrefixAndHex) {
+  const TempDir tmp;
+  Root root = open_root(tmp / "dest");
+  auto pending = root.create_file("x", false);
+  ASSERT_TRUE(pending.has_value());
+  const std::set<std::string> present = names(tmp / "dest");
+  ASSERT_EQ(present.size(), 1U);
+  const std::string& name = *present.begin();
+  EXPECT_EQ(name.size(), 45U);
+  EXPECT_TRUE(name.starts_with(".kov-partial-")) << name;
+  EXPECT_EQ(name.find_first_not_of("0123456789abcdef", 13), std::string::npos) << name;
+  EXPECT_EQ(mode_of(tmp / "dest" / name), 0600 & ~current_umask());
+}
+
+TEST(CreateFile, ReleasedPendingFilesLeaveNothing) {
+  const TempDir tmp;
+  Root root = open_root(tmp / "dest");
+  {
+    auto pending = root.create_file("a", false);
+    ASSERT_TRUE(pending.has_value());
+    write_all(*pending, "lost");
+  }
+  EXPECT_TRUE(names(tmp / "dest").empty());
+  // Assigning over a pending file releases it; the assigned one lives on.
+  auto first = root.create_file("b", false);
+  auto second = root.create_file("c", false);
+  ASSERT_TRUE(first.has_value() && second.has_value());
+  write_all(*second, "kept");
+  *first = std::move(*second);
+  EXPECT_EQ(names(tmp / "dest").size(), 1U);
+  ASSERT_TRUE(std::move(*first).commit().has_value());
+  EXPECT_EQ(names(tmp / "dest"), std::set<std::string>{"c"});
+  EXPECT_EQ(content(tmp / "dest/c"), "kept");
+}
+
+TEST(CreateFile, SetModeKeepsOnlyThePermissionBits) {
+  const TempDir tmp;
+  Root root = open_root(tmp / "dest");
+  auto pending = root.create_file("x", false);
+  ASSERT_TRUE(pending.has_value());
+  ASSERT_TRUE(pending->set_mode(04755).has_value());
+  ASSERT_TRUE(std::move(*pending).commit().has_value());
+  EXPECT_EQ(mode_of(tmp / "dest/x"), 0755U);
+}
+
+TEST(CreateFile, CommitAfterTheCallersOwnFlush) {
+  const TempDir tmp;
+  Root root = open_root(tmp / "dest");
+  auto pending = root.create_file("x", false);
+  ASSERT_TRUE(pending.has_value());
+  write_all(*pending, "new");
+  FlushQueue queue = FlushQueue::create(4);
+  ASSERT_TRUE(queue.submit(pending->fd(), 1).has_value());
+  auto completion = queue.wait_one();
+  ASSERT_TRUE(completion.has_value() && completion->error == 0);
+  pending->mark_flushed();
+  ASSERT_TRUE(std::move(*pending).commit().has_value());
+  EXPECT_EQ(content(tmp / "dest/x"), "new");
+}
+
+// ---- the walk ----
+
+TEST(Walk, NeverEntersALinkOrANonDirectory) {
+  const TempDir tmp;
+  fs::create_directory(tmp / "outside");
+  Root root = open_root(tmp / "dest");
+  fs::create_directory_symlink("../outside", tmp / "dest/link");
+  put(tmp / "dest/file", "old");
+  for (const char* parent : {"link", "file"}) {
+    SCOPED_TRACE(parent);
+    const std::string error = os_error(ENOTDIR);
+    const fs::path below = fs::path(parent) / "sub/x";
+    EXPECT_KOV_ERROR(root.create_file(below, true), ErrorKind::Io, error);
+    EXPECT_KOV_ERROR(root.create_symlink(below, "t"), ErrorKind::Io, error);
+    EXPECT_KOV_ERROR(root.ensure_directory(below), ErrorKind::Io, error);
+    EXPECT_KOV_ERROR(root.open_existing_file(below), ErrorKind::Io, error);
+  }
+  EXPECT_TRUE(names(tmp / "outside").empty());
+  EXPECT_EQ(names(tmp / "dest"), (std::set<std::string>{"file", "link"}));
+}
+
+TEST(Walk, RefusalsOfPathsAndNames) {
+  const TempDir tmp;
+  Root root = open_root(tmp / "dest");
+  EXPECT_KOV_ERROR(root.create_file("a/../b", false), ErrorKind::InvalidInput,
+                   "invalid input: unsafe extraction path: a/../b");
+  EXPECT_KOV_ERROR(root.ensure_directory(""), ErrorKind::InvalidInput,
+                   "invalid input: empty extraction path");
+  EXPECT_KOV_ERROR(root.create_file("a\0b"s, false), ErrorKind::InvalidInput,
+                   "invalid input: path contains NUL");
+  EXPECT_KOV_ERROR(root.create_symlink("l", "t\0u"s), ErrorKind::InvalidInput,
+                   "invalid input: symbolic link target contains NUL");
+  EXPECT_TRUE(names(tmp / "dest").empty());
+}
+
+TEST(Walk, EnsureDirectoryMakesMissingOnesAndKeepsExistingModes) {
+  const TempDir tmp;
+  Root root = open_root(tmp / "dest");
+  fs::create_directory(tmp / "dest/a");
+  ::chmod((tmp / "dest/a").c_str(), 0700);
+  ASSERT_TRUE(root.ensure_directory("a/b/c").has_value());
+  ASSERT_TRUE(root.ensure_directory("a/b/c").has_value());
+  EXPECT_EQ(mode_of(tmp / "dest/a"), 0700U);
+  EXPECT_EQ(mode_of(tmp / "dest/a/b/c"), 0755 & ~current_umask());
+}
+
+// ---- symbolic links and existing files ----
+
+TEST(CreateSymlink, StoresTheTargetAndNeverReplaces) {
+  const TempDir tmp;
+  Root root = open_root(tmp / "dest");
+  ASSERT_TRUE(root.create_symlink("d/l", "../a//b").has_value());
+  EXPECT_EQ(fs::read_symlink(tmp / "dest/d/l").native(), "../a//b");
+  for (const Existing kind :
+       {Existing::File, Existing::Directory, Existing::DanglingLink, Existing::LinkToFile}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    fs::remove_all(tmp / "dest/x");
+    make_existing(tmp, kind);
+    EXPECT_KOV_ERROR(root.create_symlink("x", "t"), ErrorKind::Io, os_error(EEXIST));
+    expect_untouched(tmp, kind);
+  }
+}
+
+TEST(OpenExistingFile, OnlyARegularFile) {
+  const TempDir tmp;
+  Root root = open_root(tmp / "dest");
+  put(tmp / "dest/file", "old");
+  fs::create_directory(tmp / "dest/dir");
+  ASSERT_EQ(::mkfifo((tmp / "dest/fifo").c_str(), 0600), 0);
+  fs::create_symlink("file", tmp / "dest/link");
+  auto file = root.open_existing_file("file");
+  ASSERT_TRUE(file.has_value());
+  char byte = 0;
+  EXPECT_EQ(::read(file->get(), &byte, 1), 1);
+  EXPECT_EQ(byte, 'o');
+  EXPECT_KOV_ERROR(root.open_existing_file("fifo"), ErrorKind::InvalidInput,
+                   "invalid input: extraction target is not a regular file: fifo");
+  EXPECT_KOV_ERROR(root.open_existing_file("dir"), ErrorKind::Io, os_error(EISDIR));
+  EXPECT_KOV_ERROR(root.open_existing_file("link"), ErrorKind::Io, os_error(ELOOP));
+  EXPECT_KOV_ERROR(root.open_existing_file("missing/file"), ErrorKind::Io, os_error(ENOENT));
+  EXPECT_FALSE(fs::exists(tmp / "dest/missing")) << "nothing is created";
+}
+
+// ---- durability of the new names ----
+
+// Names the variants of a test that runs with and without io_uring.
+std::string mode_name(const testing::TestParamInfo<bool>& param) {
+  return param.param ? "Concurrent" : "OneAtATime";
+}
+
+class NewNames : public testing::TestWithParam<bool> {};
+
+TEST_P(NewNames, RecordsEachDirectoryThatGotANameAndFlushesThem) {
+  const TempDir tmp;
+  Root root = open_root(tmp / "dest");
+  ASSERT_TRUE(root.ensure_directory("d/e").has_value());  // names in the root and in d
+  ASSERT_TRUE(root.ensure_directory("d").has_value());    // nothing new
+  auto file = root.create_file("d/e/f", false);
+  ASSERT_TRUE(file.has_value());
+  ASSERT_TRUE(std::move(*file).commit().has_value());
+  ASSERT_TRUE(root.create_symlink("d/l", "e/f").has_value());
+  ASSERT_TRUE(root.create_file("g/h", false).has_value());  // g is made, h released uncommitted
+  EXPECT_EQ(root.new_names().relative, (std::set<std::string>{"", "d", "d/e"}));
+
+  // The record points into the Root's heap, so moving the Root keeps it valid.
+  auto pending = root.create_file("g/i", false);
+  ASSERT_TRUE(pending.has_value());
+  Root moved = std::move(root);
+  ASSERT_TRUE(std::move(*pending).commit().has_value());
+  EXPECT_EQ(moved.new_names().relative, (std::set<std::string>{"", "d", "d/e", "g"}));
+
+  FlushQueue queue = FlushQueue::create(2, GetParam());
+  ASSERT_TRUE(moved.sync_new_names(queue).has_value());
+  EXPECT_EQ(queue.in_flight(), 0U);
+  EXPECT_TRUE(moved.new_names().relative.empty());
+}
+
+TEST_P(NewNames, ADirectoryThatVanishedIsAnError) {
+  const TempDir tmp;
+  Root root = open_root(tmp / "dest");
+  ASSERT_TRUE(root.create_symlink("d/l", "t").has_value());
+  fs::remove_all(tmp / "dest/d");
+  FlushQueue queue = FlushQueue::create(2, GetParam());
+  EXPECT_KOV_ERROR(root.sync_new_names(queue), ErrorKind::Io, os_error(ENOENT));
+  EXPECT_EQ(queue.in_flight(), 0U);
+}
+
+// Root reads unreadable directories anyway; without the DAC capabilities in
+// its effective set it is held to the modes like anyone else.
+class WithoutDacOverride {
+ public:
+  WithoutDacOverride() {
+    if (::geteuid() != 0) return;
+    header_.version = _LINUX_CAPABILITY_VERSION_3;
+    if (::syscall(SYS_capget, &header_, saved_) != 0) return;
+    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+    reduced[0].effective &= ~((1U << CAP_DAC_OVERRIDE) | (1U << CAP_DAC_READ_SEARCH));
+    dropped_ = ::syscall(SYS_capset, &header_, reduced) == 0;
+  }
+  WithoutDacOverride(const WithoutDacOverride&) = delete;
+  WithoutDacOverride& operator=(const WithoutDacOverride&) = delete;
+  ~WithoutDacOverride() {
+    if (dropped_) ::syscall(SYS_capset, &header_, saved_);
+  }
+
+ private:
+  __user_cap_header_struct header_{};
+  __user_cap_data_struct saved_[2]{};
+  bool dropped_ = false;
+};
+
+TEST_P(NewNames, AnUnreadableDirectoryIsFlushedWithItsFileSystem) {
+  const TempDir tmp;
+  fs::create_directory(tmp / "p");
+  Root root = open_root(tmp / "p/dest");
+  ASSERT_TRUE(root.create_symlink("sub/l", "t").has_value());
+  EXPECT_EQ(root.new_names().absolute, std::set<fs::path>{tmp / "p"});
+  ::chmod((tmp / "p").c_str(), 0333);
+  ::chmod((tmp / "p/dest/sub").c_str(), 0333);
+  FlushQueue queue = FlushQueue::create(2, GetParam());
+  kov_core::Result<void> synced;
+  bool unreadable = false;
+  {
+    const WithoutDacOverride unprivileged;
+    const Fd probe(::open((tmp / "p").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    unreadable = !probe.valid() && errno == EACCES;
+    if (unreadable) synced = root.sync_new_names(queue);
+  }
+  ::chmod((tmp / "p/dest/sub").c_str(), 0755);
+  ::chmod((tmp / "p").c_str(), 0755);
+  if (!unreadable) GTEST_SKIP() << "directory modes are not enforced for this process";
+  ASSERT_TRUE(synced.has_value()) << synced.error().display();
+  EXPECT_TRUE(root.new_names().relative.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(, NewNames, testing::Bool(), mode_name);
+
+}  // namespace
