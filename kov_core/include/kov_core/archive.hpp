@@ -199,6 +199,17 @@ class Archive {
   // Testing with the key kept at opening.
   [[nodiscard]] Result<void> test() const;
 
+  // Restores every entry, or those selected by exact stored path (a selected
+  // directory brings everything below it), under `destination`, after checking
+  // its space and inodes; each file gets its final name only once verified and
+  // on disk. Returns the number of files and links created. Uses the key kept
+  // at opening.
+  [[nodiscard]] Result<std::uint64_t> extract(const std::filesystem::path& destination,
+                                              std::span<const std::string> selected, bool overwrite) const;
+  [[nodiscard]] Result<std::uint64_t> extract_with_credential(const std::filesystem::path& destination,
+                                                              std::span<const std::string> selected, bool overwrite,
+                                                              const crypto::EncryptionCredential& credential) const;
+
   [[nodiscard]] const std::vector<Entry>& entries() const noexcept { return entries_; }
   [[nodiscard]] const ArchiveSettings& settings() const noexcept { return settings_; }
   [[nodiscard]] const format::Header& header() const noexcept { return header_; }

@@ -99,4 +99,32 @@ class Decoder {
   std::vector<std::uint8_t> read_ahead_;
 };
 
+// ---- Extraction ----
+
+// What a selection needs of the destination's file system.
+struct Preflight {
+  std::uint64_t bytes = 0;
+  std::uint64_t entries = 0;
+};
+
+// Bytes and file-system entries of the selected entries (a resource fork
+// stages a copy of its owner); Corrupt on overflow or a fork without its owner.
+[[nodiscard]] Result<Preflight> preflight_extraction(std::span<const Entry* const> selected);
+
+// The space and inode check against statvfs figures: free blocks for
+// unprivileged users, fragment size, free inodes (0: not reported). A reserve
+// of 5 % of the space, at most 64 MiB, and 1024 inodes stays free.
+[[nodiscard]] Result<void> check_capacity(const Preflight& need, std::uint64_t free_blocks,
+                                          std::uint64_t fragment_size, std::uint64_t free_inodes);
+
+struct ExtractionOptions {
+  // Many flushes in flight at once where the system allows; else one at a time.
+  bool concurrent_flushes = true;
+};
+
+[[nodiscard]] Result<std::uint64_t> extract_archive(const Archive& archive, const std::filesystem::path& destination,
+                                                    std::span<const std::string> selected, bool overwrite,
+                                                    const crypto::EncryptionCredential& credential,
+                                                    const ExtractionOptions& options);
+
 }  // namespace kov_core::archive

@@ -174,6 +174,8 @@ class Root {
   // made durable by flushing the whole file system. Failures are Io.
   [[nodiscard]] Result<void> sync_new_names(util::FlushQueue& queue);
   [[nodiscard]] const NewNames& new_names() const noexcept { return *new_names_; }
+  // The destination's descriptor, for status queries of its file system.
+  [[nodiscard]] int fd() const noexcept { return fd_.get(); }
 
  private:
   Root(util::Fd fd, std::unique_ptr<NewNames> new_names) noexcept

@@ -41,6 +41,16 @@ Bytes zstd_frame(const Bytes& content, int window_log = 23) {
   return out;
 }
 
+Item item(std::string path, std::uint8_t kind_code, std::uint8_t codec, Bytes stored, Bytes content) {
+  Item out;
+  out.path = std::move(path);
+  out.kind_code = kind_code;
+  out.codec = codec;
+  out.stored = std::move(stored);
+  out.content = std::move(content);
+  return out;
+}
+
 Bytes pattern(std::size_t n) {
   Bytes b(n);
   for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>((i * 7) ^ (i >> 9));
@@ -78,20 +88,20 @@ TEST_F(Decoding, SizeAndHashAreCheckedInTheirOrder) {
     std::string text;  // empty: passes
   };
   const std::vector<Case> cases{
-      {"stored", {"a", 1, 0, text("abc"), text("abc")}, ""},
-      {"empty file", {"a", 1, 0, {}, {}}, ""},
-      {"one byte longer than declared", {"a", 1, 0, text("abcd"), text("abc")},
+      {"stored", item("a", 1, 0, text("abc"), text("abc")), ""},
+      {"empty file", item("a", 1, 0, {}, {}), ""},
+      {"one byte longer than declared", item("a", 1, 0, text("abcd"), text("abc")),
        "corrupt archive: a expands beyond declared size"},
-      {"one byte shorter", {"a", 1, 0, text("ab"), text("abc")}, "corrupt archive: a content hash/size mismatch"},
-      {"other bytes", {"a", 1, 0, text("abd"), text("abc")}, "corrupt archive: a content hash/size mismatch"},
-      {"zstd", {"a", 1, 1, whole, content}, ""},
-      {"frames in a row", {"a", 1, 1, two_frames, content}, ""},
-      {"cut frame", {"a", 1, 1, Bytes(whole.begin(), whole.end() - 1), content},
+      {"one byte shorter", item("a", 1, 0, text("ab"), text("abc")), "corrupt archive: a content hash/size mismatch"},
+      {"other bytes", item("a", 1, 0, text("abd"), text("abc")), "corrupt archive: a content hash/size mismatch"},
+      {"zstd", item("a", 1, 1, whole, content), ""},
+      {"frames in a row", item("a", 1, 1, two_frames, content), ""},
+      {"cut frame", item("a", 1, 1, Bytes(whole.begin(), whole.end() - 1), content),
        "corrupt archive: a: decompression failed: incomplete frame"},
-      {"empty zstd stream", {"a", 1, 1, {}, {}}, "corrupt archive: a: decompression failed: incomplete frame"},
-      {"window above 8 MiB", {"a", 1, 1, zstd_frame(content, 24), content},
+      {"empty zstd stream", item("a", 1, 1, {}, {}), "corrupt archive: a: decompression failed: incomplete frame"},
+      {"window above 8 MiB", item("a", 1, 1, zstd_frame(content, 24), content),
        "corrupt archive: a: decompression failed: Frame requires too much memory for decoding"},
-      {"garbage after the frame", {"a", 1, 1, [&] { Bytes b = whole; b.insert(b.end(), 8, 0x55); return b; }(), content},
+      {"garbage after the frame", item("a", 1, 1, [&] { Bytes b = whole; b.insert(b.end(), 8, 0x55); return b; }(), content),
        "corrupt archive: a: decompression failed: Unknown frame descriptor"},
   };
   for (const Case& c : cases) {
@@ -101,7 +111,7 @@ TEST_F(Decoding, SizeAndHashAreCheckedInTheirOrder) {
     else EXPECT_KOV_ERROR(result, ErrorKind::Corrupt, c.text);
   }
   // A flipped compressed byte fails in the decompressor or in the hash check.
-  auto damaged = test_items({{"a", 1, 1, flipped, content}});
+  auto damaged = test_items({item("a", 1, 1, flipped, content)});
   ASSERT_FALSE(damaged);
   const std::string shown = damaged.error().display();
   EXPECT_TRUE(shown.starts_with("corrupt archive: a: decompression failed: ") ||
@@ -116,12 +126,12 @@ TEST_F(Decoding, LinkTargetsMustBeUtf8AndStayInside) {
     std::string text;
   };
   const std::vector<Case> cases{
-      {"inside", {{"d", 2, 0, {}, {}}, {"d/l", 4, 0, text("../x"), text("../x")}}, ""},
-      {"climbs out", {{"l", 4, 0, text("../x"), text("../x")}},
+      {"inside", {item("d", 2, 0, {}, {}), item("d/l", 4, 0, text("../x"), text("../x"))}, ""},
+      {"climbs out", {item("l", 4, 0, text("../x"), text("../x"))},
        "corrupt archive: unsafe symbolic link l: target escapes the archive root"},
-      {"absolute", {{"l", 4, 0, text("/etc"), text("/etc")}},
+      {"absolute", {item("l", 4, 0, text("/etc"), text("/etc"))},
        "corrupt archive: unsafe symbolic link l: absolute targets are forbidden"},
-      {"not UTF-8", {{"l", 4, 0, Bytes{'a', 0xFF}, Bytes{'a', 0xFF}}},
+      {"not UTF-8", {item("l", 4, 0, Bytes{'a', 0xFF}, Bytes{'a', 0xFF})},
        "corrupt archive: symbolic link target is not UTF-8: l"},
   };
   for (const Case& c : cases) {
@@ -133,8 +143,8 @@ TEST_F(Decoding, LinkTargetsMustBeUtf8AndStayInside) {
 }
 
 TEST_F(Decoding, ProgressCountsBytesAndEntries) {
-  auto opened = open(kov_test::valid_archive(V030, {{"d", 2, 0, {}, {}}, {"d/ten", 1, 0, text("0123456789"),
-                                                                              text("0123456789")}}));
+  auto opened = open(kov_test::valid_archive(V030, {item("d", 2, 0, {}, {}), item("d/ten", 1, 0, text("0123456789"),
+                                                                              text("0123456789"))}));
   ASSERT_TRUE(opened);
   ASSERT_TRUE(opened->test());
   EXPECT_EQ(kov_progress_total(), 12u);

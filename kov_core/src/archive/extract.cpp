@@ -1,0 +1,386 @@
+// Extraction: selection, the space and inode preflight, and the creation of
+// every selected entry in index order through the safe file layer. Files are
+// flushed many at a time and given their final names in index order, each only
+// after its own flush succeeded.
+
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <deque>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "archive/archive_internal.hpp"
+#include "archive/progress.hpp"
+#include "kov_core/archive.hpp"
+#include "resource_fork.hpp"
+#include "secure_fs/secure_fs.hpp"
+#include "util/checked.hpp"
+#include "util/flush_queue.hpp"
+#include "util/guard.hpp"
+
+namespace kov_core::archive {
+
+namespace {
+
+using crypto::ArchiveKey;
+using secure_fs::platform::PendingFile;
+using secure_fs::platform::Root;
+
+// Flushes in flight at once: enough to keep a disk's queue full.
+constexpr unsigned FLUSH_WINDOW = 128;
+// Files from this size on start their writeback while they are written, so
+// that their flush waits only for the tail.
+constexpr std::uint64_t EARLY_WRITEBACK_FROM = 8u << 20;
+constexpr std::size_t WRITE_BUFFER = 64u << 10;
+constexpr std::uint64_t RESERVE_CAP = 64ull << 20;
+
+// A window no larger than the descriptors allow: each waiting file holds two.
+unsigned flush_window() {
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return FLUSH_WINDOW;
+  const rlim_t spare = limit.rlim_cur > 96 ? (limit.rlim_cur - 64) / 2 : 1;
+  return static_cast<unsigned>(std::min<rlim_t>(FLUSH_WINDOW, spare));
+}
+
+// Verified files waiting for their flush, in index order. Each gets its final
+// name once its own flush and those of every file before it are done.
+class Committer {
+ public:
+  explicit Committer(util::FlushQueue& queue) : queue_(queue) {}
+
+  // Starts the flush of a written, verified file whose commit follows in order.
+  Result<void> add(PendingFile file, std::string path) {
+    while (queue_.in_flight() >= queue_.depth()) KOV_TRY(take_one());
+    KOV_TRY(commit_ready());
+    auto submitted = queue_.submit(file.fd(), first_tag_ + waiting_.size());
+    if (!submitted) {
+      abandon();
+      return submitted;
+    }
+    paths_.insert(path);
+    waiting_.push_back({std::move(file), std::move(path)});
+    return {};
+  }
+
+  // Whether `path` lies below the final name of a file still waiting, which
+  // must then be in place first.
+  [[nodiscard]] bool blocks(std::string_view path) const {
+    if (paths_.empty()) return false;
+    for (std::size_t slash = path.find('/'); slash != std::string_view::npos; slash = path.find('/', slash + 1))
+      if (paths_.contains(std::string(path.substr(0, slash)))) return true;
+    return false;
+  }
+
+  // Commits every waiting file in order; the first failure is returned and
+  // the files after it are released without a name.
+  Result<void> drain() {
+    while (!waiting_.empty()) {
+      KOV_TRY(commit_ready());
+      if (!waiting_.empty()) KOV_TRY(take_one());
+    }
+    return {};
+  }
+
+  [[nodiscard]] std::uint64_t committed() const noexcept { return committed_; }
+
+ private:
+  struct Waiting {
+    PendingFile file;
+    std::string path;
+    bool flushed = false;
+    int error = 0;
+  };
+
+  Result<void> take_one() {
+    auto done = queue_.wait_one();
+    if (!done) {
+      abandon();
+      return std::unexpected(std::move(done).error());
+    }
+    Waiting& w = waiting_.at(done->tag - first_tag_);
+    w.flushed = true;
+    w.error = done->error;
+    return {};
+  }
+
+  Result<void> commit_ready() {
+    while (!waiting_.empty() && waiting_.front().flushed) {
+      Waiting w = std::move(waiting_.front());
+      waiting_.pop_front();
+      ++first_tag_;
+      paths_.erase(w.path);
+      Result<void> placed = w.error != 0 ? Result<void>(std::unexpected(Error::os(w.error)))
+                                         : (w.file.mark_flushed(), std::move(w.file).commit());
+      if (!placed) {
+        abandon();
+        return placed;
+      }
+      ++committed_;
+      progress_add(1);
+    }
+    return {};
+  }
+
+  // After a failure no later file gets its name: each removes its temporary file.
+  void abandon() noexcept {
+    waiting_.clear();
+    paths_.clear();
+  }
+
+  util::FlushQueue& queue_;
+  std::deque<Waiting> waiting_;
+  std::unordered_set<std::string> paths_;
+  std::uint64_t first_tag_ = 0;  // the tag of waiting_.front()
+  std::uint64_t committed_ = 0;
+};
+
+struct Selected {
+  std::size_t index;
+  const Entry* entry;
+};
+
+Result<std::vector<Selected>> select(const std::vector<Entry>& entries, std::span<const std::string> names) {
+  std::vector<Selected> selected;
+  if (names.empty()) {
+    selected.reserve(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) selected.push_back({i, &entries[i]});
+    return selected;
+  }
+  const std::unordered_set<std::string_view> wanted(names.begin(), names.end());
+  std::unordered_set<std::string_view> stored;
+  stored.reserve(entries.size());
+  for (const Entry& entry : entries) stored.insert(entry.path);
+  for (const std::string_view name : wanted)
+    if (!stored.contains(name))
+      return std::unexpected(Error::invalid_input("selected entry was not found: " + std::string(name)));
+  std::vector<std::string_view> directories;
+  for (const Entry& entry : entries)
+    if (entry.kind == EntryKind::Directory && wanted.contains(entry.path)) directories.push_back(entry.path);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::string_view path = entries[i].path;
+    bool take = wanted.contains(path);
+    for (std::size_t d = 0; !take && d < directories.size(); ++d) {
+      const std::string_view dir = directories[d];
+      take = path.size() > dir.size() && path.starts_with(dir) && path[dir.size()] == '/';
+    }
+    if (take) selected.push_back({i, &entries[i]});
+  }
+  return selected;
+}
+
+}  // namespace
+
+Result<Preflight> preflight_extraction(std::span<const Entry* const> selected) {
+  std::unordered_map<std::string_view, std::uint64_t> owners;
+  for (const Entry* entry : selected)
+    if (entry->kind == EntryKind::File) owners.emplace(entry->path, entry->original_size);
+  Preflight need;
+  for (const Entry* entry : selected) {
+    if (entry->kind == EntryKind::ResourceFork) {
+      const auto owner = owners.find(entry->path);
+      if (owner == owners.end())
+        return std::unexpected(Error::corrupt("resource fork has no selected owner: " + entry->path));
+      auto bytes = util::checked_add(need.bytes, owner->second);
+      if (bytes) bytes = util::checked_add(*bytes, entry->original_size);
+      if (!bytes) return std::unexpected(Error::corrupt("resource-fork staging size overflow"));
+      need.bytes = *bytes;
+      continue;
+    }
+    if (need.entries == UINT64_MAX) return std::unexpected(Error::corrupt("extraction entry count overflow"));
+    ++need.entries;
+    if (entry->kind == EntryKind::File) {
+      const auto bytes = util::checked_add(need.bytes, entry->original_size);
+      if (!bytes) return std::unexpected(Error::corrupt("total extracted size overflow"));
+      need.bytes = *bytes;
+    }
+  }
+  return need;
+}
+
+Result<void> check_capacity(const Preflight& need, std::uint64_t free_blocks, std::uint64_t fragment_size,
+                            std::uint64_t free_inodes) {
+  const std::uint64_t available = util::saturating_mul(free_blocks, fragment_size);
+  const std::uint64_t safe = available - std::min(available / 20, RESERVE_CAP);
+  if (need.bytes > safe)
+    return std::unexpected(Error::invalid_input("extraction requires " + std::to_string(need.bytes) +
+                                                " bytes but only " + std::to_string(safe) +
+                                                " bytes are safely available"));
+  const std::uint64_t usable = free_inodes < 1024 ? 0 : free_inodes - 1024;
+  if (free_inodes != 0 && need.entries > usable)
+    return std::unexpected(Error::invalid_input("extraction requires " + std::to_string(need.entries) +
+                                                " filesystem entries but only " + std::to_string(free_inodes) +
+                                                " inodes are available"));
+  return {};
+}
+
+namespace {
+
+class Extraction {
+ public:
+  Extraction(const Archive& archive, Root& root, const ArchiveKey* key, bool overwrite, util::FlushQueue& queue)
+      : archive_(archive), root_(root), key_(key), overwrite_(overwrite), committer_(queue) {}
+
+  // Creates one entry; a failure first puts every earlier file in place.
+  Result<void> create(const Selected& item) {
+    auto done = create_unordered(item);
+    if (done) return done;
+    KOV_TRY(committer_.drain());
+    return done;
+  }
+
+  Result<void> finish() { return committer_.drain(); }
+  [[nodiscard]] std::uint64_t created() const noexcept { return committer_.committed() + links_; }
+
+ private:
+  Result<void> create_unordered(const Selected& item) {
+    KOV_TRY(check_cancelled());
+    const Entry& entry = *item.entry;
+    auto relative = validate_stored_path(entry.path);
+    if (!relative) return std::unexpected(std::move(relative).error());
+    // What lies below a file still waiting for its name meets that file, as
+    // it would had the file been committed at once.
+    if (committer_.blocks(entry.path)) KOV_TRY(committer_.drain());
+    switch (entry.kind) {
+      case EntryKind::Directory:
+        KOV_TRY(root_.ensure_directory(*relative));
+        progress_add(1);
+        return {};
+      case EntryKind::File:
+        return file(item, *relative);
+      case EntryKind::Symlink:
+        // Links are made in order with the files around them.
+        KOV_TRY(committer_.drain());
+        return link(item, *relative);
+      case EntryKind::ResourceFork:
+        KOV_TRY(committer_.drain());
+        return fork(item, *relative);
+    }
+    return {};
+  }
+
+  Result<void> file(const Selected& item, const std::filesystem::path& relative) {
+    const Entry& entry = *item.entry;
+    auto pending = root_.create_file(relative, overwrite_);
+    if (!pending) return std::unexpected(std::move(pending).error());
+    format::BufferedWriter out(pending->fd(), WRITE_BUFFER);
+    if (entry.original_size >= EARLY_WRITEBACK_FROM) out.start_writeback_early();
+    KOV_TRY(decoder_.decode(archive_, item.index, entry, key_, &out));
+    KOV_TRY(out.flush());
+    KOV_TRY(pending->set_mode(entry.mode));
+    return committer_.add(std::move(*pending), entry.path);
+  }
+
+  Result<void> link(const Selected& item, const std::filesystem::path& relative) {
+    auto target = decoder_.link_target(archive_, item.index, *item.entry, key_);
+    if (!target) return std::unexpected(std::move(target).error());
+    KOV_TRY(root_.create_symlink(relative, *target));
+    progress_add(1);
+    ++links_;
+    return {};
+  }
+
+  Result<void> fork(const Selected& item, const std::filesystem::path& relative) {
+    const Entry& entry = *item.entry;
+    auto owner = root_.open_existing_file(relative);
+    if (!owner) return std::unexpected(Error::corrupt("resource fork has no safe data-fork owner: " + entry.path));
+    auto staging = root_.create_file(relative, true);
+    if (!staging) return std::unexpected(std::move(staging).error());
+    KOV_TRY(copy_whole(owner->get(), staging->fd()));
+    const int duplicate = ::fcntl(staging->fd(), F_DUPFD_CLOEXEC, 0);
+    if (duplicate < 0) return std::unexpected(Error::os(errno));
+    auto writer = resource_fork::platform::Writer::create_file(util::Fd(duplicate));
+    if (!writer) return std::unexpected(std::move(writer).error());
+    KOV_TRY(decoder_.decode(archive_, item.index, entry, key_, &*writer));
+    KOV_TRY(staging->set_mode(entry.mode));
+    KOV_TRY(std::move(*staging).commit());
+    progress_add(1);
+    return {};
+  }
+
+  static Result<void> copy_whole(int from, int to) {
+    loff_t offset = 0;
+    for (;;) {
+      const ssize_t n = ::copy_file_range(from, &offset, to, nullptr, 1u << 30, 0);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return std::unexpected(Error::os(errno));
+      }
+      if (n == 0) return {};
+    }
+  }
+
+  const Archive& archive_;
+  Root& root_;
+  const ArchiveKey* key_;
+  bool overwrite_;
+  Decoder decoder_;
+  Committer committer_;
+  std::uint64_t links_ = 0;
+};
+
+Result<std::uint64_t> extract_unguarded(const Archive& archive, const std::filesystem::path& destination,
+                                        std::span<const std::string> names, bool overwrite,
+                                        const crypto::EncryptionCredential& credential,
+                                        const ExtractionOptions& options) {
+  CANCELLED.store(false, std::memory_order_relaxed);
+  PROGRESS_COMPLETED.store(0, std::memory_order_relaxed);
+  PROGRESS_TOTAL.store(0, std::memory_order_relaxed);
+  auto key = archive.authenticate_index(credential);
+  if (!key) return std::unexpected(std::move(key).error());
+  auto selected = select(archive.entries(), names);
+  if (!selected) return std::unexpected(std::move(selected).error());
+  auto root = Root::open(destination);
+  if (!root) return std::unexpected(std::move(root).error());
+
+  std::vector<const Entry*> chosen;
+  chosen.reserve(selected->size());
+  for (const Selected& s : *selected) chosen.push_back(s.entry);
+  auto need = preflight_extraction(chosen);
+  if (!need) return std::unexpected(std::move(need).error());
+  struct statvfs fs {};
+  if (::fstatvfs(root->fd(), &fs) != 0) return std::unexpected(Error::os(errno));
+  KOV_TRY(check_capacity(*need, fs.f_bavail, fs.f_frsize, fs.f_favail));
+
+  if (selected->empty()) return std::uint64_t{0};
+  std::uint64_t total = 0;
+  for (const Entry* entry : chosen) total = util::saturating_add(total, util::saturating_add(entry->original_size, 1));
+  PROGRESS_COMPLETED.store(0, std::memory_order_relaxed);
+  PROGRESS_TOTAL.store(total, std::memory_order_relaxed);
+
+  util::FlushQueue queue = util::FlushQueue::create(options.concurrent_flushes ? flush_window() : 1,
+                                                    options.concurrent_flushes);
+  Extraction extraction(archive, *root, *key ? &**key : nullptr, overwrite, queue);
+  for (const Selected& item : *selected) KOV_TRY(extraction.create(item));
+  KOV_TRY(extraction.finish());
+  // "extracted" must mean that the new names survive a power cut too.
+  KOV_TRY(root->sync_new_names(queue));
+  return extraction.created();
+}
+
+}  // namespace
+
+Result<std::uint64_t> extract_archive(const Archive& archive, const std::filesystem::path& destination,
+                                      std::span<const std::string> selected, bool overwrite,
+                                      const crypto::EncryptionCredential& credential,
+                                      const ExtractionOptions& options) {
+  return util::guarded(
+      [&] { return extract_unguarded(archive, destination, selected, overwrite, credential, options); });
+}
+
+Result<std::uint64_t> Archive::extract_with_credential(const std::filesystem::path& destination,
+                                                       std::span<const std::string> selected, bool overwrite,
+                                                       const crypto::EncryptionCredential& credential) const {
+  return extract_archive(*this, destination, selected, overwrite, credential, {});
+}
+
+Result<std::uint64_t> Archive::extract(const std::filesystem::path& destination,
+                                       std::span<const std::string> selected, bool overwrite) const {
+  return extract_with_credential(destination, selected, overwrite, crypto::EncryptionCredential());
+}
+
+}  // namespace kov_core::archive
