@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "kov_core/progress.hpp"
+#include "kov_core/utf8.hpp"
 #include "main/output.hpp"
 
 namespace kov::cli_progress {
@@ -41,14 +42,6 @@ constexpr std::array<LabelColumn, 5> LABELS{{
 
 std::string two_digits(std::uint64_t value) {
   return (value < 10 ? "0" : "") + std::to_string(value);
-}
-
-// Characters (Unicode scalar values) of UTF-8 text.
-std::size_t char_count(std::string_view text) {
-  std::size_t count = 0;
-  for (const unsigned char c : text)
-    if ((c & 0xC0) != 0x80) ++count;
-  return count;
 }
 
 std::string estimate(const ProgressLabels& labels, std::uint64_t completed, std::uint64_t total,
@@ -114,7 +107,7 @@ std::string line(const ProgressLabels& labels, std::uint64_t completed, std::uin
 
 std::string frame(const std::string& text, bool final, bool terminal, std::size_t& widest) {
   if (!terminal) return text + "\n";
-  const std::size_t count = char_count(text);
+  const std::size_t count = kov_core::util::char_count(text);
   widest = std::max(widest, count);
   return "\r" + text + std::string(widest - count, ' ') + (final ? "\n" : "");
 }

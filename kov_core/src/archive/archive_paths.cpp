@@ -12,7 +12,7 @@
 #include "archive/archive_internal.hpp"
 #include "kov_core/archive.hpp"
 #include "kov_core/path_rules.hpp"
-#include "util/utf8.hpp"
+#include "kov_core/utf8.hpp"
 
 namespace kov_core::archive {
 
