@@ -59,9 +59,9 @@ std::string estimate(const ProgressLabels& labels, std::uint64_t completed, std:
 
 }  // namespace
 
-ProgressLabels labels(std::size_t language, std::uint8_t operation) {
+ProgressLabels labels(std::size_t language, ProgressOperation operation) {
   const LabelColumn& c = LABELS.at(language);
-  return {operation == 0 ? c.compression : c.extraction, c.preparing, c.finalizing, c.elapsed, c.remaining,
+  return {operation == ProgressOperation::Create ? c.compression : c.extraction, c.preparing, c.finalizing, c.elapsed, c.remaining,
           c.estimating, c.done, c.failed};
 }
 
@@ -152,7 +152,7 @@ struct Display::Impl {
 
 };
 
-Display::Display(std::size_t language, std::uint8_t operation, std::future<bool> outcome) {
+Display::Display(std::size_t language, ProgressOperation operation, std::future<bool> outcome) {
   kov_progress_reset();
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
   impl_ = new Impl{labels(language, operation), terminal, Clock::now(),

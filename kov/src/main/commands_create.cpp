@@ -70,7 +70,8 @@ Result<void> run_create(const Create& create, const RunContext& context) {
   if (!secret) return std::unexpected(std::move(secret).error());
   kov_core::archive::CreateOptions options{std::move(*secret)};
   const bool legacy = create.format_version == "0.4.0";
-  auto created = cli_progress::run(context.progress, context.language, 0, [&] {
+  const auto operation = cli_progress::ProgressOperation::Create;
+  auto created = cli_progress::run(context.progress, context.language, operation, [&] {
     return legacy ? kov_core::archive::create_archive_0_4(output, create.inputs, std::move(options))
                   : kov_core::archive::create_archive(output, create.inputs, std::move(options));
   });
