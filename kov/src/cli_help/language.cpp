@@ -1,11 +1,13 @@
 #include "cli_help/language.hpp"
 
-#include "main/utf8.hpp"
-
 #include <array>
 #include <cstdlib>
 
+#include "kov_core/utf8.hpp"
+
 namespace kov::cli_help {
+
+using kov_core::util::is_valid_utf8;
 
 std::size_t language_index(std::string_view text) {
   std::string code(text.substr(0, text.find_first_of("-._")));

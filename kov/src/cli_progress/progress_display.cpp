@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "kov_core/progress.hpp"
+#include "kov_core/utf8.hpp"
 #include "main/output.hpp"
 
 namespace kov::cli_progress {
@@ -43,14 +44,6 @@ std::string two_digits(std::uint64_t value) {
   return (value < 10 ? "0" : "") + std::to_string(value);
 }
 
-// Characters (Unicode scalar values) of UTF-8 text.
-std::size_t char_count(std::string_view text) {
-  std::size_t count = 0;
-  for (const unsigned char c : text)
-    if ((c & 0xC0) != 0x80) ++count;
-  return count;
-}
-
 std::string estimate(const ProgressLabels& labels, std::uint64_t completed, std::uint64_t total,
                      std::chrono::nanoseconds work) {
   if (completed == 0 || completed >= total || work < std::chrono::milliseconds(500))
@@ -66,9 +59,9 @@ std::string estimate(const ProgressLabels& labels, std::uint64_t completed, std:
 
 }  // namespace
 
-ProgressLabels labels(std::size_t language, std::uint8_t operation) {
+ProgressLabels labels(std::size_t language, ProgressOperation operation) {
   const LabelColumn& c = LABELS.at(language);
-  return {operation == 0 ? c.compression : c.extraction, c.preparing, c.finalizing, c.elapsed, c.remaining,
+  return {operation == ProgressOperation::Create ? c.compression : c.extraction, c.preparing, c.finalizing, c.elapsed, c.remaining,
           c.estimating, c.done, c.failed};
 }
 
@@ -114,7 +107,7 @@ std::string line(const ProgressLabels& labels, std::uint64_t completed, std::uin
 
 std::string frame(const std::string& text, bool final, bool terminal, std::size_t& widest) {
   if (!terminal) return text + "\n";
-  const std::size_t count = char_count(text);
+  const std::size_t count = kov_core::util::char_count(text);
   widest = std::max(widest, count);
   return "\r" + text + std::string(widest - count, ' ') + (final ? "\n" : "");
 }
@@ -159,7 +152,7 @@ struct Display::Impl {
 
 };
 
-Display::Display(std::size_t language, std::uint8_t operation, std::future<bool> outcome) {
+Display::Display(std::size_t language, ProgressOperation operation, std::future<bool> outcome) {
   kov_progress_reset();
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
   impl_ = new Impl{labels(language, operation), terminal, Clock::now(),

@@ -28,8 +28,10 @@ struct ProgressLabels {
 
 enum class ProgressState : std::uint8_t { Failed = 0, Done = 1, Running = 2 };
 
-// Operation 0 is creation (compression words); any other value extraction.
-[[nodiscard]] ProgressLabels labels(std::size_t language, std::uint8_t operation);
+// What the line reports: creation (compression words) or extraction.
+enum class ProgressOperation : std::uint8_t { Create = 0, Extract = 1 };
+
+[[nodiscard]] ProgressLabels labels(std::size_t language, ProgressOperation operation);
 
 // MM:SS below an hour, HH:MM:SS from then on.
 [[nodiscard]] std::string time_text(std::uint64_t seconds);
@@ -50,7 +52,7 @@ namespace detail {
 // is set, or at once when the promise behind it is released unset.
 class Display {
  public:
-  Display(std::size_t language, std::uint8_t operation, std::future<bool> outcome);
+  Display(std::size_t language, ProgressOperation operation, std::future<bool> outcome);
   Display(const Display&) = delete;
   Display& operator=(const Display&) = delete;
   ~Display();  // joins
@@ -65,7 +67,7 @@ class Display {
 // Calls `work` on this thread and returns its result unchanged; when `enabled`,
 // the display runs beside it and has drawn its final line before this returns.
 template <class Work>
-auto run(bool enabled, std::size_t language, std::uint8_t operation, Work&& work) -> std::invoke_result_t<Work&> {
+auto run(bool enabled, std::size_t language, ProgressOperation operation, Work&& work) -> std::invoke_result_t<Work&> {
   if (!enabled) return work();
   std::promise<bool> outcome;
   detail::Display display(language, operation, outcome.get_future());

@@ -1,6 +1,7 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "kov_version.hpp"
 #include "main/cli.hpp"
 
 namespace kov {
@@ -130,7 +131,7 @@ CommandDef Cli::command() {
   root = Command::augment_subcommands(std::move(root));
   root.subcommand_required = true;
   root.help_when_no_arguments = true;
-  root.version = "0.6.7";
+  root.version = std::string(VERSION);
   root.about = "Create, inspect, verify, and extract .kov archives";
   return root;
 }

@@ -8,7 +8,7 @@
 
 #include "main/cli.hpp"
 #include "main/help_render.hpp"
-#include "main/utf8.hpp"
+#include "kov_core/utf8.hpp"
 
 namespace kov {
 
@@ -48,7 +48,7 @@ std::string usage_error(const CommandDef& root, const CommandDef& command,
 std::optional<std::string> check_value(const ArgDef& arg, const std::string& value) {
   if (arg.kind == ValueKind::Path && value.empty())
     return "a value is required for '" + arg_label(arg) + "' but none was supplied";
-  if (arg.kind != ValueKind::Path && !is_valid_utf8(value))
+  if (arg.kind != ValueKind::Path && !kov_core::util::is_valid_utf8(value))
     return std::string("invalid UTF-8 was detected");
   if (arg.kind == ValueKind::Choice &&
       std::find(arg.choices.begin(), arg.choices.end(), value) == arg.choices.end()) {

@@ -1,6 +1,5 @@
 #include <unistd.h>
 
-#include <type_traits>
 #include <variant>
 
 #include "cli_help/localize.hpp"
@@ -31,22 +30,28 @@ Result<void> not_available(const char* name) {
   return std::unexpected(Error::unsupported(std::string("the ") + name + " command is not available yet"));
 }
 
+// A visitor made of one handler per alternative: a subcommand without a
+// handler does not compile.
+template <class... Handlers>
+struct Overloaded : Handlers... {
+  using Handlers::operator()...;
+};
+
 }  // namespace
 
 Result<void> run_command(const Command& command, const RunContext& context) {
   return std::visit(
-      [&](const auto& c) -> Result<void> {
-        using T = std::decay_t<decltype(c)>;
-        if constexpr (std::is_same_v<T, Help>) return run_help(c, context);
-        else if constexpr (std::is_same_v<T, PublicKey>) return run_public_key(c);
-        else if constexpr (std::is_same_v<T, Sign>) return run_sign(c);
-        else if constexpr (std::is_same_v<T, VerifySignature>) return run_verify_signature(c);
-        else if constexpr (std::is_same_v<T, Create>) return run_create(c, context);
-        else if constexpr (std::is_same_v<T, Keygen>) return run_keygen(c);
-        else if constexpr (std::is_same_v<T, List>) return not_available("list");
-        else if constexpr (std::is_same_v<T, Extract>) return not_available("extract");
-        else if constexpr (std::is_same_v<T, Test>) return not_available("test");
-        else return not_available("info");
+      Overloaded{
+          [](const PublicKey& c) -> Result<void> { return run_public_key(c); },
+          [](const Sign& c) -> Result<void> { return run_sign(c); },
+          [](const VerifySignature& c) -> Result<void> { return run_verify_signature(c); },
+          [&](const Help& c) -> Result<void> { return run_help(c, context); },
+          [&](const Create& c) -> Result<void> { return run_create(c, context); },
+          [](const Keygen& c) -> Result<void> { return run_keygen(c); },
+          [](const List&) -> Result<void> { return not_available("list"); },
+          [](const Extract&) -> Result<void> { return not_available("extract"); },
+          [](const Test&) -> Result<void> { return not_available("test"); },
+          [](const Info&) -> Result<void> { return not_available("info"); },
       },
       static_cast<const Command::variant&>(command));
 }

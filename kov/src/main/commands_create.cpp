@@ -1,7 +1,5 @@
 #include "main/commands_create.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,56 +8,13 @@
 
 #include "cli_progress/progress_display.hpp"
 #include "kov_core/archive.hpp"
+#include "main/command_credential.hpp"
 #include "main/output.hpp"
 
 namespace kov {
 
-namespace {
-
 using kov_core::Error;
 using kov_core::Result;
-using kov_core::crypto::EncryptionCredential;
-
-Result<kov_core::util::SecretBytes> read_whole_file(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::unexpected(Error::os(errno));
-  kov_core::util::SecretBytes bytes;
-  struct stat st {};
-  // Growing the buffer copies it; start at the file's size so that the secret
-  // usually lands once (every released buffer is wiped either way).
-  std::size_t capacity = ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 4096;
-  std::size_t used = 0;
-  for (;;) {
-    if (bytes.size() < used + 1) bytes.resize(std::max(capacity, used * 2 + 1));
-    const ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int e = errno;
-      ::close(fd);
-      return std::unexpected(Error::os(e));
-    }
-    if (n == 0) break;
-    used += static_cast<std::size_t>(n);
-    capacity = bytes.size();
-  }
-  ::close(fd);
-  bytes.resize(used);
-  return bytes;
-}
-
-}  // namespace
-
-Result<EncryptionCredential> credential(const std::optional<std::filesystem::path>& password_file,
-                                        const std::optional<std::filesystem::path>& key_file) {
-  if (password_file) {
-    auto bytes = read_whole_file(*password_file);
-    if (!bytes) return std::unexpected(std::move(bytes).error());
-    while (!bytes->empty() && (bytes->back() == '\n' || bytes->back() == '\r')) bytes->pop_back();
-    return EncryptionCredential::password(std::move(*bytes));
-  }
-  if (key_file) return kov_core::crypto::read_key_file(*key_file);
-  return EncryptionCredential();
-}
 
 Result<std::filesystem::path> absolute_lexical(const std::filesystem::path& path) {
   const std::string& text = path.native();
@@ -115,7 +70,8 @@ Result<void> run_create(const Create& create, const RunContext& context) {
   if (!secret) return std::unexpected(std::move(secret).error());
   kov_core::archive::CreateOptions options{std::move(*secret)};
   const bool legacy = create.format_version == "0.4.0";
-  auto created = cli_progress::run(context.progress, context.language, 0, [&] {
+  const auto operation = cli_progress::ProgressOperation::Create;
+  auto created = cli_progress::run(context.progress, context.language, operation, [&] {
     return legacy ? kov_core::archive::create_archive_0_4(output, create.inputs, std::move(options))
                   : kov_core::archive::create_archive(output, create.inputs, std::move(options));
   });

@@ -1,20 +1,13 @@
 #pragma once
-// The create command and the helpers other commands share with it.
+// The create command and the path helpers behind its default output name.
 
 #include <filesystem>
-#include <optional>
 
-#include "kov_core/crypto.hpp"
 #include "kov_core/error.hpp"
 #include "main/cli.hpp"
 #include "main/driver.hpp"
 
 namespace kov {
-
-// The credential of a command: a password file's contents without trailing
-// CR/LF bytes, a key file, or none.
-[[nodiscard]] kov_core::Result<kov_core::crypto::EncryptionCredential> credential(
-    const std::optional<std::filesystem::path>& password_file, const std::optional<std::filesystem::path>& key_file);
 
 // `path` made absolute without touching the file system: joined to the current
 // directory, "." parts and repeated separators dropped, ".." kept.

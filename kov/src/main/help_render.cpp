@@ -3,20 +3,16 @@
 #include <cstddef>
 #include <vector>
 
+#include "kov_core/utf8.hpp"
+
 namespace kov {
 
 namespace {
 
+using kov_core::util::char_count;
+
 constexpr std::string_view DEFAULT_TEMPLATE =
     "{about-with-newline}\n{usage-heading} {usage}\n\n{all-args}{after-help}";
-
-// Width in characters (Unicode scalar values) of UTF-8 text.
-std::size_t display_width(std::string_view text) {
-  std::size_t width = 0;
-  for (unsigned char c : text)
-    if ((c & 0xC0) != 0x80) ++width;
-  return width;
-}
 
 // The arguments a command shows: its own, then the root's global ones.
 std::vector<const ArgDef*> shown_args(const CommandDef& root, const CommandDef& command) {
@@ -66,13 +62,13 @@ struct Section {
 
 std::string render_section(const Section& section) {
   std::size_t longest = 0;
-  for (const Row& row : section.rows) longest = std::max(longest, display_width(row.left));
+  for (const Row& row : section.rows) longest = std::max(longest, char_count(row.left));
   std::string out = section.heading + ":\n";
   for (std::size_t i = 0; i < section.rows.size(); ++i) {
     const Row& row = section.rows[i];
     out += "  " + row.left;
     if (!row.right.empty())
-      out += std::string(longest - display_width(row.left) + 2, ' ') + row.right;
+      out += std::string(longest - char_count(row.left) + 2, ' ') + row.right;
     if (i + 1 < section.rows.size()) out += '\n';
   }
   return out;

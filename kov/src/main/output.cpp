@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "kov_core/error.hpp"
-#include "main/utf8.hpp"
+#include "kov_core/utf8.hpp"
 
 namespace kov {
 
@@ -51,6 +51,6 @@ void write_stderr(std::string_view text) {
   if (e != 0) print_failed("stderr", e);
 }
 
-std::string display_path(const std::filesystem::path& path) { return lossy_utf8(path.native()); }
+std::string display_path(const std::filesystem::path& path) { return kov_core::util::lossy_utf8(path.native()); }
 
 }  // namespace kov

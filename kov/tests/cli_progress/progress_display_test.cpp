@@ -16,7 +16,7 @@ using namespace kov::cli_progress;
 using namespace std::chrono_literals;
 
 TEST(ProgressLine, Layouts) {
-  const ProgressLabels en = labels(0, 0);
+  const ProgressLabels en = labels(0, ProgressOperation::Create);
   struct Case {
     const char* name;
     ProgressLabels labels;
@@ -42,7 +42,7 @@ TEST(ProgressLine, Layouts) {
       {"completed beyond the total", en, 105, 100, 24s, 24s, 0, ProgressState::Running,
        "Compression [===========.]  99% | Finalizing | elapsed 00:24"},
       {"done", en, 3, 10, 25s, 25s, 0, ProgressState::Done, "Compression [============] 100% | Done | elapsed 00:25"},
-      {"failed", labels(0, 1), 25, 100, 3s, 3s, 0, ProgressState::Failed,
+      {"failed", labels(0, ProgressOperation::Extract), 25, 100, 3s, 3s, 0, ProgressState::Failed,
        "Extraction [===.........]  25% | Failed | elapsed 00:03"},
       {"failed before the total", en, 0, 0, 0s, 0s, 0, ProgressState::Failed,
        "Compression [............]   0% | Failed | elapsed 00:00"},
@@ -50,7 +50,7 @@ TEST(ProgressLine, Layouts) {
        "Compression [===========.]  99% | Failed | elapsed 00:00"},
       {"huge totals do not overflow", en, UINT64_MAX / 2, UINT64_MAX, 59min + 59s, 1h, 0, ProgressState::Running,
        "Compression [=====.......]  49% | elapsed 59:59 | remaining ~01:00:00"},
-      {"french extraction", labels(1, 1), 0, 0, 3600s, 0s, 3, ProgressState::Running,
+      {"french extraction", labels(1, ProgressOperation::Extract), 0, 0, 3600s, 0s, 3, ProgressState::Running,
        "Décompression \\ Préparation | écoulé 01:00:00 | restant calcul…"},
   };
   for (const Case& c : cases) {
@@ -67,10 +67,10 @@ TEST(ProgressLine, TimeTexts) {
 }
 
 TEST(ProgressLabelsTable, LocalizedWords) {
-  EXPECT_EQ(labels(3, 0).action, "Komprimierung");
-  EXPECT_EQ(labels(3, 7).action, "Entpacken");  // any operation but 0 extracts
-  EXPECT_EQ(labels(2, 1).failed, "Error");
-  EXPECT_EQ(labels(4, 0).done, "Concluído");
+  EXPECT_EQ(labels(3, ProgressOperation::Create).action, "Komprimierung");
+  EXPECT_EQ(labels(3, ProgressOperation::Extract).action, "Entpacken");
+  EXPECT_EQ(labels(2, ProgressOperation::Extract).failed, "Error");
+  EXPECT_EQ(labels(4, ProgressOperation::Create).done, "Concluído");
 }
 
 TEST(ProgressFrame, TerminalRedrawsInPlaceAndPadsByCharacters) {
@@ -92,7 +92,7 @@ std::string stderr_of(bool enabled, Work work) {
   ::unlink(name);
   const int saved = ::dup(STDERR_FILENO);
   ::dup2(fd, STDERR_FILENO);
-  (void)run(enabled, 0, 0, work);
+  (void)run(enabled, 0, ProgressOperation::Create, work);
   ::dup2(saved, STDERR_FILENO);
   ::close(saved);
   std::string text(4096, '\0');
@@ -121,7 +121,8 @@ TEST(ProgressRun, QuickWorkGivesTwoLinesOffATerminal) {
 }
 
 TEST(ProgressRun, ReturnsTheWorkResultUnchanged) {
-  auto result = run(true, 0, 0, [] { return std::expected<int, std::string>(std::unexpected("boom")); });
+  auto result = run(true, 0, ProgressOperation::Create,
+                    [] { return std::expected<int, std::string>(std::unexpected("boom")); });
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error(), "boom");
 }

@@ -49,23 +49,4 @@ TEST(AbsoluteLexical, KeepsParentsAndTrailingSlash) {
   EXPECT_EQ(kov::absolute_lexical("x/.").value().native(), std::string(::getcwd(buffer, sizeof buffer)) + "/x");
 }
 
-TEST(Credential, PasswordFileLosesTrailingLineEndsOnly) {
-  char name[] = "/tmp/kov-password-XXXXXX";
-  const int fd = ::mkstemp(name);
-  const std::string content = " pass\nword12 \r\n\r\n";
-  ASSERT_EQ(::write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-  ::close(fd);
-  auto credential = kov::credential(std::filesystem::path(name), std::nullopt);
-  ::unlink(name);
-  ASSERT_TRUE(credential) << credential.error().display();
-  EXPECT_EQ(credential->mode(), kov_core::crypto::EncryptionMode::Password);
-  const auto bytes = credential->bytes();
-  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), " pass\nword12 ");
-
-  auto missing = kov::credential(std::filesystem::path("/nonexistent/pw"), std::nullopt);
-  ASSERT_FALSE(missing);
-  EXPECT_EQ(missing.error().display(), "I/O error: No such file or directory (os error 2)");
-  EXPECT_EQ(kov::credential(std::nullopt, std::nullopt)->mode(), kov_core::crypto::EncryptionMode::None);
-}
-
 }  // namespace

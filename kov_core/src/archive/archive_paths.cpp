@@ -12,8 +12,8 @@
 #include "archive/archive_internal.hpp"
 #include "kov_core/archive.hpp"
 #include "kov_core/path_rules.hpp"
+#include "kov_core/utf8.hpp"
 #include "secure_fs/secure_fs.hpp"
-#include "util/utf8.hpp"
 
 namespace kov_core::archive {
 

@@ -24,7 +24,7 @@
 #include "util/guard.hpp"
 #include "util/files.hpp"
 #include "util/random.hpp"
-#include "util/utf8.hpp"
+#include "kov_core/utf8.hpp"
 
 namespace kov_core::archive {
 

@@ -13,7 +13,7 @@
 #include "kov_core/resources.hpp"
 #include "util/checked.hpp"
 #include "util/guard.hpp"
-#include "util/utf8.hpp"
+#include "kov_core/utf8.hpp"
 
 namespace kov_core::archive {
 

@@ -4,8 +4,8 @@
 
 #include "archive/archive_internal.hpp"
 #include "kov_core/archive.hpp"
+#include "kov_core/utf8.hpp"
 #include "util/checked.hpp"
-#include "util/utf8.hpp"
 
 namespace kov_core::archive {
 

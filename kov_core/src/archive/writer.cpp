@@ -13,9 +13,9 @@
 #include "archive/archive_internal.hpp"
 #include "archive/progress.hpp"
 #include "kov_core/archive.hpp"
+#include "kov_core/utf8.hpp"
 #include "util/fd.hpp"
 #include "util/random.hpp"
-#include "util/utf8.hpp"
 #include "util/zstd_handles.hpp"
 
 namespace kov_core::archive {

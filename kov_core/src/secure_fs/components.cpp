@@ -3,7 +3,7 @@
 #include <string>
 
 #include "secure_fs/secure_fs.hpp"
-#include "util/utf8.hpp"
+#include "kov_core/utf8.hpp"
 
 namespace kov_core::secure_fs {
 

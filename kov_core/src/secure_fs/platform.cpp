@@ -13,7 +13,7 @@
 #include "secure_fs/secure_fs.hpp"
 #include "util/flush_queue.hpp"
 #include "util/random.hpp"
-#include "util/utf8.hpp"
+#include "kov_core/utf8.hpp"
 
 namespace kov_core::secure_fs::platform {
 

@@ -1,4 +1,4 @@
-#include "util/utf8.hpp"
+#include "kov_core/utf8.hpp"
 
 #include <cstring>
 
@@ -67,6 +67,13 @@ bool is_valid_utf8(std::string_view bytes) noexcept {
     position += length;
   }
   return true;
+}
+
+std::size_t char_count(std::string_view text) noexcept {
+  std::size_t count = 0;
+  for (const unsigned char c : text)
+    if (!is_continuation(c)) ++count;
+  return count;
 }
 
 char32_t decode_utf8(std::string_view bytes, std::size_t length) noexcept {

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "kov_core/archive.hpp"
+#include "kov_core/utf8.hpp"
 #include "support/archive_bytes.hpp"
 #include "support/expect_error.hpp"
-#include "util/utf8.hpp"
 
 namespace {
 
@@ -35,48 +35,6 @@ constexpr std::string_view ABSOLUTE = "absolute targets are forbidden";
 constexpr std::string_view NON_PORTABLE = "empty, oversized, or non-portable target";
 
 fs::path raw(std::string bytes) { return fs::path(std::move(bytes)); }
-
-// ---- lossy UTF-8 helper ----
-
-TEST(Utf8, ValidAndInvalid) {
-  EXPECT_TRUE(kov_core::util::is_valid_utf8(""));
-  EXPECT_TRUE(kov_core::util::is_valid_utf8("plain ascii text, long enough for the fast path"));
-  EXPECT_TRUE(kov_core::util::is_valid_utf8("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"));
-  const std::string_view invalid[] = {
-      "\x80",             "\xC0\xAF",          "\xC1\xBF",          "\xC3",      "\xE0\x80\x80",
-      "\xED\xA0\x80",     "\xF0\x80\x80\x80",  "\xF4\x90\x80\x80",  "\xF5\x80",  "\xFF",
-      "abcdefgh\xFFijkl", "\xE2\x82",          "\xF0\x9F\x98",
-  };
-  for (const std::string_view bytes : invalid) {
-    SCOPED_TRACE(kov_core::util::lossy_utf8(bytes));
-    EXPECT_FALSE(kov_core::util::is_valid_utf8(bytes));
-  }
-}
-
-TEST(Utf8, LossyReplacesEachMaximalInvalidSubpart) {
-  const std::string R = "\xEF\xBF\xBD";
-  struct Case {
-    std::string_view bytes;
-    std::string expected;
-  };
-  const Case cases[] = {
-      {"abc", "abc"},
-      {"a\xFF" "b", "a" + R + "b"},
-      {"\xF0\x9F\x98", R},                        // truncated 4-byte sequence: one subpart
-      {"\xF0\x9F\x98" "a", R + "a"},
-      {"\xE0\x80", R + R},                        // E0 80 is never valid: two subparts
-      {"\xED\xA0\x80", R + R + R},                // surrogate
-      {"\xC0\xAF", R + R},                        // overlong
-      {"\xF4\x90\x80\x80", R + R + R + R},        // above U+10FFFF
-      {"\xE2\x82\xE2\x82\xAC", R + "\xE2\x82\xAC"},
-      {"\x80\x80", R + R},
-      {"\xC3\xA9", "\xC3\xA9"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.expected);
-    EXPECT_EQ(kov_core::util::lossy_utf8(c.bytes), c.expected);
-  }
-}
 
 // ---- portable_path ----
 

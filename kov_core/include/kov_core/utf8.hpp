@@ -1,7 +1,7 @@
 #pragma once
-// UTF-8 helpers shared inside kov_core: validation, decoding and the lossy
-// display of byte strings (each maximal invalid subpart becomes one U+FFFD,
-// the replacement that Unicode recommends).
+// UTF-8 helpers of the library and the front end: validation, decoding,
+// counting characters and the lossy display of byte strings (each maximal
+// invalid subpart becomes one U+FFFD, the replacement that Unicode recommends).
 
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +23,10 @@ namespace kov_core::util {
 
 // `bytes` with every maximal invalid subpart replaced by U+FFFD.
 [[nodiscard]] std::string lossy_utf8(std::string_view bytes);
+
+// Characters (Unicode scalar values) of UTF-8 text: the bytes that are not
+// continuation bytes.
+[[nodiscard]] std::size_t char_count(std::string_view text) noexcept;
 
 // Decodes the valid sequence of `length` bytes at `bytes[0]` (a length
 // returned by utf8_sequence_length).
