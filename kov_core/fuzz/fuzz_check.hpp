@@ -32,12 +32,98 @@ inline constexpr const char* SETTINGS_ERRORS[] = {
     "corrupt archive: invalid encrypted archive settings",
 };
 
-// Whether a display text is in a list; an entry "x*" matches every text that
-// starts with "x".
+// The messages of index decoding.
+inline constexpr const char* INDEX_ERRORS[] = {
+    "corrupt archive: truncated index header",
+    "corrupt archive: wrong index magic",
+    "corrupt archive: truncated integer",
+    "corrupt archive: entry count exceeds implementation limit",
+    "unsupported feature: format version *",
+    "corrupt archive: invalid KOV 0.4 settings size",
+    "corrupt archive: truncated KOV 0.4 settings",
+    "corrupt archive: non-zero reserved index bytes",
+    "corrupt archive: entry count exceeds available index bytes",
+    "corrupt archive: truncated entry",
+    "unsupported feature: entry kind *",
+    "unsupported feature: entry flags or codec",
+    "unsupported feature: entry flags or compression level",
+    "unsupported feature: entry flags",
+    "corrupt archive: invalid path length",
+    "corrupt archive: truncated entry hash",
+    "corrupt archive: truncated entry path",
+    "corrupt archive: entry path is not UTF-8",
+    "corrupt archive: unsafe path in index: *",
+    "corrupt archive: absolute path in index: *",
+    "corrupt archive: non-canonical path in index: *",
+    "corrupt archive: duplicate entry kind/path: *",
+    "corrupt archive: portable path collision: *",
+    "corrupt archive: conflicting entry kinds for path: *",
+    "corrupt archive: directory has file data: *",
+    "corrupt archive: file data out of bounds: *",
+    "corrupt archive: entry encryption flag does not match archive settings: *",
+    "corrupt archive: stored entry has a compression level: *",
+    "corrupt archive: trailing bytes in index",
+    "corrupt archive: resource fork has no file entry: *",
+    "corrupt archive: invalid symbolic link payload: *",
+};
+
+// The messages of opening, authentication, key derivation and testing.
+inline constexpr const char* ARCHIVE_ERRORS[] = {
+    "corrupt archive: archive is too short",
+    "corrupt archive: truncated header",
+    "corrupt archive: wrong KOV magic",
+    "corrupt archive: non-zero reserved version byte",
+    "corrupt archive: header checksum mismatch",
+    "unsupported feature: unknown header flags or invalid chunk size",
+    "corrupt archive: offset overflow",
+    "corrupt archive: invalid index boundaries",
+    "corrupt archive: truncated index",
+    "corrupt archive: index SHA-256 mismatch",
+    "corrupt archive: footer does not match header/index",
+    "corrupt archive: invalid sealed metadata envelope",
+    "corrupt archive: nonzero bootstrap reserved tag",
+    "corrupt archive: sealed metadata requires encryption",
+    "invalid input: insufficient memory for metadata authentication",
+    "invalid input: this archive requires a password",
+    "invalid input: this archive requires its KOV key file",
+    "invalid input: archive is not encrypted",
+    "invalid input: invalid Argon2 parameters: *",
+    "invalid input: password derivation failed: *",
+    "corrupt archive: truncated metadata tag",
+    "corrupt archive: incorrect credentials or modified header/metadata",
+    "corrupt archive: metadata bootstrap mismatch",
+    "corrupt archive: header and index compression profiles differ",
+    "corrupt archive: archive ID does not match the authenticated entry set",
+    "corrupt archive: 0.5 encryption requires sealed metadata",
+    "invalid input: not enough memory for archive authentication: * MiB required",
+    "corrupt archive: encrypted index settings are truncated",
+    "corrupt archive: password/key file is incorrect or archive index was modified",
+    "invalid input: encrypted archive requires credentials",
+    "unsupported feature: codec *",
+    "corrupt archive: *: decompression failed: *",
+    "corrupt archive: decoded size overflow",
+    "corrupt archive: * expands beyond declared size",
+    "corrupt archive: * content hash/size mismatch",
+    "corrupt archive: symbolic link target is not UTF-8: *",
+    "corrupt archive: unsafe symbolic link *: *",
+};
+
+// Whether `text` matches `pattern`, where each "*" stands for any run of bytes.
+inline bool glob(std::string_view pattern, std::string_view text) {
+  const std::size_t star = pattern.find('*');
+  if (star == std::string_view::npos) return pattern == text;
+  if (!text.starts_with(pattern.substr(0, star))) return false;
+  const std::string_view rest = pattern.substr(star + 1);
+  for (std::size_t at = star; at <= text.size(); ++at)
+    if (glob(rest, text.substr(at))) return true;
+  return false;
+}
+
+// Whether a display text is in a list of patterns.
 template <std::size_t N>
 bool listed(std::string_view text, const char* const (&allowed)[N]) {
   for (std::string_view entry : allowed)
-    if (entry.ends_with('*') ? text.starts_with(entry.substr(0, entry.size() - 1)) : text == entry) return true;
+    if (glob(entry, text)) return true;
   return false;
 }
 

@@ -2,7 +2,11 @@
 // of every version, settings records of every encryption mode, and indexes of
 // every generation with each kind of entry. Usage: make_seeds CORPUS_DIR.
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -23,6 +27,73 @@ Bytes prefixed(std::uint8_t control, std::uint64_t offset, const Bytes& index) {
   for (int i = 0; i < 8; ++i) out.push_back(static_cast<std::uint8_t>(offset >> (8 * i)));
   out.insert(out.end(), index.begin(), index.end());
   return out;
+}
+
+Bytes bytes_of(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+// Whole archives for the archive harness (repair byte first) and the clear-index
+// form of encrypted ones, made with the fixed key, for the keyed harness.
+void write_archive_seeds(const fs::path& root) {
+  using kov_test::Item;
+  auto item = [](std::string path, std::uint8_t kind, std::string_view content) {
+    Item out;
+    out.path = std::move(path);
+    out.kind_code = kind;
+    out.stored = out.content = bytes_of(content);
+    return out;
+  };
+  const std::vector<Item> items{item("d", 2, ""), item("d/a.txt", 1, "hello, kov"), item("d/l", 4, "a.txt")};
+  for (const kov_core::format::Version version :
+       {kov_core::format::Version{0, 3, 0}, kov_core::format::VERSION_0_4_0, kov_core::format::VERSION_0_5_0}) {
+    Bytes seed{0x0F};
+    const Bytes file = kov_test::valid_archive(version, items);
+    seed.insert(seed.end(), file.begin(), file.end());
+    put(root / "archive", "builder-" + version.text(), seed);
+  }
+
+  const fs::path work = fs::temp_directory_path() / ("kov-seeds-" + std::to_string(::getpid()));
+  fs::create_directories(work / "t" / "sub");
+  kov_test::write_file(work / "t" / "sub" / "f.txt", bytes_of("some text, some text, some text"));
+  kov_test::write_file(work / "t" / "empty", {});
+  fs::create_symlink("sub/f.txt", work / "t" / "link");
+  const std::vector<fs::path> inputs{work / "t"};
+  auto secret = [] {
+    return kov_core::crypto::EncryptionCredential::key_file_secret(kov_core::util::SecretBytes(Bytes(32, 0x5A))).value();
+  };
+  for (const bool sealed : {false, true}) {
+    const fs::path out = work / (sealed ? "sealed.kov" : "tagged.kov");
+    const auto version = sealed ? kov_core::format::VERSION_0_5_0 : kov_core::format::VERSION_0_4_0;
+    if (!kov_core::archive::create_archive_version(out, inputs, {secret()}, version)) std::exit(1);
+    const Bytes file = kov_test::read_file(out);
+    const std::uint64_t offset = kov_core::format::load_u64(file.data() + 48);
+    const std::uint64_t length = kov_core::format::load_u64(file.data() + 56);
+    Bytes seed{static_cast<std::uint8_t>(sealed ? 1 : 0)};
+    seed.insert(seed.end(), file.begin(), file.begin() + 64);
+    const auto data_length = static_cast<std::uint32_t>(offset - 64);
+    for (int i = 0; i < 4; ++i) seed.push_back(static_cast<std::uint8_t>(data_length >> (8 * i)));
+    seed.insert(seed.end(), file.begin() + 64, file.begin() + static_cast<std::ptrdiff_t>(offset));
+    std::vector<std::uint8_t> index(file.begin() + static_cast<std::ptrdiff_t>(offset),
+                                    file.begin() + static_cast<std::ptrdiff_t>(offset + length));
+    if (sealed) {
+      // The envelope's prefix, then the index it seals, in clear.
+      auto bootstrap = kov_core::archive::decode_settings(std::span(index).subspan(8, 96), true).value();
+      auto key = kov_core::crypto::derive_key(secret(), bootstrap.encryption, bootstrap.salt, 0, 0, 0).value();
+      std::array<std::uint8_t, 64> header{};
+      std::copy_n(file.begin(), 64, header.begin());
+      const auto aad = kov_core::crypto::sealed_metadata_aad(header, std::span(index).first<104>());
+      std::vector<std::uint8_t> plain(index.begin() + 104, index.end());
+      const std::size_t n = kov_core::crypto::open_metadata(*key, bootstrap.nonce_prefix, aad, plain).value();
+      plain.resize(n);
+      index.resize(104);
+      index.insert(index.end(), plain.begin(), plain.end());
+    }
+    seed.insert(seed.end(), index.begin(), index.end());
+    put(root / "keyed", sealed ? "sealed" : "tagged", seed);
+    Bytes whole{0x00};
+    whole.insert(whole.end(), file.begin(), file.end());
+    put(root / "archive", sealed ? "made-sealed" : "made-tagged", whole);
+  }
+  fs::remove_all(work);
 }
 
 }  // namespace
@@ -99,6 +170,7 @@ int main(int argc, char** argv) {
       {"drive", "C:/x"}, {"link", std::string("a/b/link\xFF../../x")}, {"dotdot", "a/../b"},
       {"dotted-i", "\xC4\xB0stanbul"}};
   for (const auto& [name, text] : paths) put(root / "paths", name, Bytes(text.begin(), text.end()));
+  write_archive_seeds(root);
   std::puts("seeds written");
   return 0;
 }

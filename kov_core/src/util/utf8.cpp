@@ -71,8 +71,8 @@ bool is_valid_utf8(std::string_view bytes) noexcept {
 
 std::size_t char_count(std::string_view text) noexcept {
   std::size_t count = 0;
-  for (const unsigned char c : text)
-    if (!is_continuation(c)) ++count;
+  for (const char c : text)
+    if (!is_continuation(static_cast<unsigned char>(c))) ++count;
   return count;
 }
 
