@@ -5,7 +5,6 @@
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zstd.h>
 
 #include <gtest/gtest.h>
 
