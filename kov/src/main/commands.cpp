@@ -3,6 +3,7 @@
 #include <variant>
 
 #include "cli_help/localize.hpp"
+#include "main/commands_archive.hpp"
 #include "main/commands_create.hpp"
 #include "main/commands_keys.hpp"
 #include "main/driver.hpp"
@@ -26,10 +27,6 @@ Result<void> run_help(const Help& help, const RunContext& context) {
   return {};
 }
 
-Result<void> not_available(const char* name) {
-  return std::unexpected(Error::unsupported(std::string("the ") + name + " command is not available yet"));
-}
-
 // A visitor made of one handler per alternative: a subcommand without a
 // handler does not compile.
 template <class... Handlers>
@@ -48,10 +45,10 @@ Result<void> run_command(const Command& command, const RunContext& context) {
           [&](const Help& c) -> Result<void> { return run_help(c, context); },
           [&](const Create& c) -> Result<void> { return run_create(c, context); },
           [](const Keygen& c) -> Result<void> { return run_keygen(c); },
-          [](const List&) -> Result<void> { return not_available("list"); },
-          [](const Extract&) -> Result<void> { return not_available("extract"); },
-          [](const Test&) -> Result<void> { return not_available("test"); },
-          [](const Info&) -> Result<void> { return not_available("info"); },
+          [](const List& c) -> Result<void> { return run_list(c); },
+          [&](const Extract& c) -> Result<void> { return run_extract(c, context); },
+          [](const Test& c) -> Result<void> { return run_test(c); },
+          [](const Info& c) -> Result<void> { return run_info(c); },
       },
       static_cast<const Command::variant&>(command));
 }

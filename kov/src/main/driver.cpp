@@ -11,6 +11,7 @@
 #include "cli_help/language.hpp"
 #include "cli_help/localize.hpp"
 #include "main/output.hpp"
+#include "main/shortcut.hpp"
 
 namespace kov {
 
@@ -19,14 +20,9 @@ namespace {
 using kov_core::Error;
 using kov_core::Result;
 
-// The single-path shortcut ("kov PATH") is not available yet: one bare
-// argument always goes to the parser.
-bool single_path_applies(const std::string&) { return false; }
-
 Result<void> run_unguarded(std::span<const std::string> args) {
   const std::size_t language = cli_help::detect_language(args);
-  if (args.size() == 2 && single_path_applies(args[1]))
-    return std::unexpected(Error::unsupported("the single-path shortcut"));
+  if (args.size() == 2 && single_path_applies(args[1])) return run_single_path(args[1], language);
 
   const CommandDef definition = cli_help::localized_command(Cli::command(), language);
   ParseOutcome outcome = parse(definition, args);

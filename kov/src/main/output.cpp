@@ -4,6 +4,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <utility>
+#include <vector>
 
 #include "kov_core/error.hpp"
 #include "kov_core/utf8.hpp"
@@ -12,12 +15,74 @@ namespace kov {
 
 namespace {
 
+using kov_core::archive::Entry;
+using kov_core::archive::EntryKind;
+
+// Sums of up to 2^64 sizes of up to 2^64 - 1 bytes each fit in 128 bits.
+__extension__ using Wide = unsigned __int128;
+
 [[noreturn]] void print_failed(const char* stream, int error_number) {
   std::string line = std::string("kov: failed printing to ") + stream + ": " +
                      kov_core::error::os_error_text(error_number) + "\n";
   (void)write_all(STDERR_FILENO, line);
   std::_Exit(EXIT_PRINT_FAILED);
 }
+
+std::string decimal(Wide value) {
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(value % 10)));
+    value /= 10;
+  } while (value != 0);
+  return digits;
+}
+
+// A longer text is written whole, never cut.
+std::string align_right(std::string text, std::size_t width) {
+  if (text.size() < width) text.insert(0, width - text.size(), ' ');
+  return text;
+}
+
+std::string align_left(std::string text, std::size_t width) {
+  if (text.size() < width) text.append(width - text.size(), ' ');
+  return text;
+}
+
+std::string_view list_label(EntryKind kind) {
+  switch (kind) {
+    case EntryKind::File:
+      return "file";
+    case EntryKind::Directory:
+      return "dir";
+    case EntryKind::ResourceFork:
+      return "rsrc";
+    case EntryKind::Symlink:
+      break;
+  }
+  return "link";
+}
+
+// Every string is valid UTF-8 by the time it gets here; replacing keeps a
+// stray byte from ever making the dump throw.
+std::string dump(const auto& document, int indent) {
+  return document.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+struct Totals {
+  Wide original = 0;
+  Wide stored = 0;
+};
+
+Totals totals(std::span<const Entry> entries) {
+  Totals sum;
+  for (const Entry& entry : entries) {
+    sum.original += entry.original_size;
+    sum.stored += entry.stored_size;
+  }
+  return sum;
+}
+
+constexpr Wide UINT64_LIMIT = static_cast<Wide>(UINT64_MAX);
 
 }  // namespace
 
@@ -52,5 +117,115 @@ void write_stderr(std::string_view text) {
 }
 
 std::string display_path(const std::filesystem::path& path) { return kov_core::util::lossy_utf8(path.native()); }
+
+std::string listing_header() {
+  return align_right("SIZE", 12) + " " + align_right("STORED", 12) + " " + align_left("TYPE", 5) + " PATH\n";
+}
+
+std::string listing_row(const Entry& entry) {
+  return align_right(std::to_string(entry.original_size), 12) + " " +
+         align_right(std::to_string(entry.stored_size), 12) + " " +
+         align_left(std::string(list_label(entry.kind)), 5) + " " + entry.path + "\n";
+}
+
+std::string listing_json(std::span<const Entry> entries) {
+  nlohmann::ordered_json array = nlohmann::ordered_json::array();
+  for (const Entry& entry : entries) {
+    nlohmann::ordered_json object;
+    object["path"] = entry.path;
+    object["kind"] = kov_core::archive::entry_kind_name(entry.kind);
+    object["codec"] = entry.codec;
+    object["compression_level"] = entry.compression_level;
+    object["adaptively_stored"] = entry.adaptively_stored;
+    object["encrypted"] = entry.encrypted;
+    object["mode"] = entry.mode;
+    object["modified_unix"] = entry.modified_unix;
+    object["original_size"] = entry.original_size;
+    object["stored_size"] = entry.stored_size;
+    object["data_offset"] = entry.data_offset;
+    object["sha256"] = entry.sha256;
+    array.push_back(std::move(object));
+  }
+  return dump(array, 2);
+}
+
+void print_listing(std::span<const Entry> entries, bool json) {
+  if (json) {
+    write_stdout(listing_json(entries));
+    return;
+  }
+  write_stdout(listing_header());
+  for (const Entry& entry : entries) write_stdout(listing_row(entry));
+}
+
+Description describe(const kov_core::archive::Archive& archive) {
+  return Description{archive.format_version(), archive.archive_id(), archive.header().created_unix,
+                     archive.entries(), archive.settings()};
+}
+
+std::string description_text(const Description& description) {
+  const Totals sum = totals(description.entries);
+  return "KOV Format " + description.format_version + "\nArchive ID: " + description.archive_id +
+         "\nEntries: " + std::to_string(description.entries.size()) + "\nOriginal bytes: " + decimal(sum.original) +
+         "\nStored bytes: " + decimal(sum.stored) + "\n";
+}
+
+std::string description_json(const Description& description) {
+  const kov_core::archive::ArchiveSettings& s = description.settings;
+  nlohmann::json settings;
+  settings["adaptive_selection"] = s.adaptive_selection;
+  settings["available_memory_mib"] = s.available_memory_mib;
+  settings["compression_level"] = s.compression_level;
+  settings["constrained_at_creation"] = s.constrained_at_creation;
+  settings["encryption"] = kov_core::crypto::encryption_mode_name(s.encryption);
+  settings["encryption_chunk_size"] = s.encryption_chunk_size;
+  settings["io_buffer_size"] = s.io_buffer_size;
+  settings["kdf_iterations"] = s.kdf_iterations;
+  settings["kdf_lanes"] = s.kdf_lanes;
+  settings["kdf_memory_kib"] = s.kdf_memory_kib;
+  settings["memory_limit_mib"] = s.memory_limit_mib;
+  settings["profile"] = kov_core::archive::profile_name(s.profile);
+  settings["sample_size"] = s.sample_size;
+  settings["store_threshold_permille"] = s.store_threshold_permille;
+  settings["thread_limit"] = s.thread_limit;
+
+  nlohmann::json info;
+  info["archive_id"] = description.archive_id;
+  info["created_unix"] = description.created_unix;
+  info["entries"] = static_cast<std::uint64_t>(description.entries.size());
+  info["format"] = "KOV";
+  info["settings"] = std::move(settings);
+  info["version"] = description.format_version;
+
+  // nlohmann holds no number wider than 64 bits, while a JSON number may be
+  // any length: a larger total goes in as the string of its digits, and its
+  // quotation marks come off after the dump.
+  const Totals sum = totals(description.entries);
+  std::vector<std::pair<std::string, std::string>> unquote;
+  for (const auto& [key, total] : {std::pair{"original_bytes", sum.original}, std::pair{"stored_bytes", sum.stored}}) {
+    if (total <= UINT64_LIMIT) {
+      info[key] = static_cast<std::uint64_t>(total);
+    } else {
+      info[key] = decimal(total);
+      unquote.emplace_back(key, decimal(total));
+    }
+  }
+  std::string text = dump(info, 2);
+  for (const auto& [key, digits] : unquote) {
+    const std::string quoted = "\n  \"" + key + "\": \"" + digits + "\"";
+    const std::size_t at = text.find(quoted);
+    if (at != std::string::npos) text.replace(at, quoted.size(), "\n  \"" + key + "\": " + digits);
+  }
+  return text;
+}
+
+std::string test_result_text(const std::filesystem::path& archive) { return "OK: " + display_path(archive) + "\n"; }
+
+std::string test_result_json(const std::filesystem::path& archive) {
+  nlohmann::json verdict;
+  verdict["archive"] = display_path(archive);
+  verdict["ok"] = true;
+  return dump(verdict, -1);
+}
 
 }  // namespace kov

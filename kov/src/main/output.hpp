@@ -1,11 +1,16 @@
 #pragma once
-// Writing results and error lines. A result line that cannot be written ends
+// Writing results and error lines, and the exact text of the listing, the
+// description and the test verdict. A result line that cannot be written ends
 // the process with status 101, after a diagnostic on standard error.
 
+#include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
+
+#include "kov_core/archive.hpp"
 
 namespace kov {
 
@@ -24,5 +29,43 @@ void write_stderr(std::string_view text);
 
 // A path as text, each invalid UTF-8 sequence replaced by U+FFFD.
 [[nodiscard]] std::string display_path(const std::filesystem::path& path);
+
+// ---- Listing ----
+
+// The column titles of the text listing, with its line feed.
+[[nodiscard]] std::string listing_header();
+// One row of the text listing: sizes right-aligned in 12 columns (wider when
+// they need it), the kind's short label and the stored path as it is.
+[[nodiscard]] std::string listing_row(const kov_core::archive::Entry& entry);
+// The entries as a pretty-printed JSON array, with its line feed.
+[[nodiscard]] std::string listing_json(std::span<const kov_core::archive::Entry> entries);
+// Writes the listing: the JSON array in one write, or the text table one
+// write per line, never built whole.
+void print_listing(std::span<const kov_core::archive::Entry> entries, bool json);
+
+// ---- Description ----
+
+// What info shows of an opened archive.
+struct Description {
+  std::string format_version;
+  std::string archive_id;
+  std::int64_t created_unix = 0;
+  std::span<const kov_core::archive::Entry> entries;
+  kov_core::archive::ArchiveSettings settings;
+};
+
+[[nodiscard]] Description describe(const kov_core::archive::Archive& archive);
+// Five lines: version, ID, entry count and the two byte totals. The totals are
+// exact however large: they never wrap.
+[[nodiscard]] std::string description_text(const Description& description);
+// The description as a pretty-printed JSON object with sorted keys, with its line feed.
+[[nodiscard]] std::string description_json(const Description& description);
+
+// ---- Test verdict ----
+
+// "OK: {archive}" with its line feed; the path is shown lossily.
+[[nodiscard]] std::string test_result_text(const std::filesystem::path& archive);
+// The compact JSON verdict with its line feed; the path is shown lossily.
+[[nodiscard]] std::string test_result_json(const std::filesystem::path& archive);
 
 }  // namespace kov

@@ -2,7 +2,7 @@
 # to them succeeds silently.
 "$KOV" --version >&-
 echo "stdout closed: status $?"
-"$KOV" nope 2>&-
+"$KOV" nope x 2>&-
 echo "stderr closed: status $?"
 "$KOV" --version <&-
 echo "stdin closed: status $?"

@@ -1,0 +1,181 @@
+#include "main/shortcut.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <vector>
+
+#include "cli_progress/progress_display.hpp"
+#include "kov_core/archive.hpp"
+#include "kov_core/utf8.hpp"
+#include "main/commands_create.hpp"
+#include "main/output.hpp"
+
+namespace kov {
+
+namespace {
+
+namespace fs = std::filesystem;
+using kov_core::Error;
+using kov_core::Result;
+
+constexpr std::array<std::string_view, 10> SUBCOMMAND_WORDS{
+    "help", "list", "test", "info", "sign", "create", "keygen", "extract", "public-key", "verify-signature"};
+
+// By language index: English, French, Spanish, German, Portuguese.
+constexpr std::array<std::string_view, 5> ACTION_WORDS{"Extract", "Extraire", "Extraer", "Entpacken", "Extrair"};
+constexpr std::array<std::string_view, 5> ANSWER_HINTS{"Y/n", "O/n", "Y/n", "Y/n", "Y/n"};
+constexpr std::size_t FRENCH = 1;
+
+std::size_t known_language(std::size_t language) { return language < ACTION_WORDS.size() ? language : 0; }
+
+bool is_white_space(char32_t c) {
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
+bool names_file_or_directory(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode));
+}
+
+bool names_regular_file(const fs::path& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// One line of standard input, its line feed included; empty at the end of
+// input. Read a byte at a time so that nothing after the line is consumed.
+Result<std::string> read_answer_line() {
+  std::string line;
+  for (;;) {
+    char byte = 0;
+    const ssize_t n = ::read(STDIN_FILENO, &byte, 1);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(Error::os(errno));
+    }
+    if (n == 0) break;
+    line += byte;
+    if (byte == '\n') break;
+  }
+  if (!kov_core::util::is_valid_utf8(line)) return std::unexpected(Error::io("stream did not contain valid UTF-8"));
+  return line;
+}
+
+Result<void> create_beside(const fs::path& absolute, const fs::path& parent, std::size_t language, bool progress) {
+  auto name = default_output(absolute);
+  if (!name) return std::unexpected(std::move(name).error());
+  const fs::path output = parent / *name;
+  const std::vector<fs::path> inputs{absolute};
+  KOV_TRY(cli_progress::run(progress, language, cli_progress::ProgressOperation::Create, [&] {
+    return kov_core::archive::create_archive(output, inputs, kov_core::archive::CreateOptions{});
+  }));
+  write_stdout("created " + display_path(output) + "\n");
+  return {};
+}
+
+Result<void> extract_beside(const fs::path& absolute, const fs::path& parent, std::size_t language, bool progress) {
+  auto archive = kov_core::archive::Archive::open(absolute);
+  if (!archive) return std::unexpected(std::move(archive).error());
+  const std::string question = extraction_question(language, absolute, parent);
+  for (;;) {
+    // Written unbuffered, so there is nothing left to flush.
+    write_stderr(question);
+    auto line = read_answer_line();
+    if (!line) return std::unexpected(std::move(line).error());
+    if (line->empty()) return {};
+    const Answer answer = classify_answer(*line, language);
+    if (answer == Answer::Decline) return {};
+    if (answer == Answer::Accept) break;
+  }
+  auto count = cli_progress::run(progress, language, cli_progress::ProgressOperation::Extract,
+                                 [&] { return archive->extract(parent, {}, false); });
+  if (!count) return std::unexpected(std::move(count).error());
+  write_stdout("extracted " + std::to_string(*count) + " file(s) to " + display_path(parent) + "\n");
+  return {};
+}
+
+}  // namespace
+
+bool single_path_applies(const std::string& argument) {
+  const std::string text = kov_core::util::lossy_utf8(argument);
+  if (text.starts_with("-")) return false;
+  if (std::ranges::find(SUBCOMMAND_WORDS, text) != SUBCOMMAND_WORDS.end()) return names_file_or_directory(argument);
+  return true;
+}
+
+std::optional<fs::path> lexical_parent(const fs::path& absolute) {
+  std::string text = absolute.native();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  const std::size_t slash = text.rfind('/');
+  if (slash == std::string::npos || text == "/") return std::nullopt;
+  std::string parent = text.substr(0, slash);
+  while (parent.size() > 1 && parent.back() == '/') parent.pop_back();
+  if (parent.empty()) parent = "/";
+  return fs::path(parent);
+}
+
+bool has_kov_extension(const fs::path& path) {
+  const std::string& text = path.native();
+  const std::string name = text.substr(text.rfind('/') + 1);
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0 || name.size() - dot != 4) return false;
+  for (std::size_t i = 0; i < 3; ++i) {
+    char c = name[dot + 1 + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != "kov"[i]) return false;
+  }
+  return true;
+}
+
+std::string extraction_question(std::size_t language, const fs::path& archive, const fs::path& parent) {
+  language = known_language(language);
+  return std::string(ACTION_WORDS[language]) + " " + display_path(archive) + " \u2192 " + display_path(parent) +
+         " [" + std::string(ANSWER_HINTS[language]) + "] ";
+}
+
+std::string_view trim_white_space(std::string_view text) {
+  std::size_t begin = 0;
+  while (begin < text.size()) {
+    std::size_t next = begin;
+    if (!is_white_space(kov_core::util::next_code_point(text, next))) break;
+    begin = next;
+  }
+  std::size_t end = text.size();
+  while (end > begin) {
+    std::size_t start = end - 1;
+    while (start > begin && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
+    std::size_t position = start;
+    if (!is_white_space(kov_core::util::next_code_point(text, position))) break;
+    end = start;
+  }
+  return text.substr(begin, end - begin);
+}
+
+Answer classify_answer(std::string_view line, std::size_t language) {
+  std::string word(trim_white_space(line));
+  if (word.empty()) return Answer::Accept;
+  for (char& c : word)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  if (word == "n" || word == "no" || word == "non") return Answer::Decline;
+  const bool accepted = known_language(language) == FRENCH ? (word == "o" || word == "oui")
+                                                           : (word == "y" || word == "yes");
+  return accepted ? Answer::Accept : Answer::AskAgain;
+}
+
+Result<void> run_single_path(const fs::path& argument, std::size_t language) {
+  auto absolute = absolute_lexical(argument);
+  if (!absolute) return std::unexpected(std::move(absolute).error());
+  const std::optional<fs::path> parent = lexical_parent(*absolute);
+  if (!parent) return std::unexpected(Error::invalid_input("input has no parent directory"));
+  const bool progress = ::isatty(STDERR_FILENO) == 1;
+  if (names_regular_file(*absolute) && has_kov_extension(*absolute))
+    return extract_beside(*absolute, *parent, language, progress);
+  return create_beside(*absolute, *parent, language, progress);
+}
+
+}  // namespace kov

@@ -1,0 +1,50 @@
+#pragma once
+// "kov PATH": an archive is extracted beside itself after a question on the
+// terminal, anything else is packed into a new archive beside itself.
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "kov_core/error.hpp"
+
+namespace kov {
+
+// Whether the one argument after the program name takes the shortcut instead
+// of the parser: never for an option, for a subcommand word only when a file
+// or directory of that name exists, always otherwise (even when nothing of
+// that name exists, and for the empty argument).
+[[nodiscard]] bool single_path_applies(const std::string& argument);
+
+// Packs or extracts `argument` beside itself. Declining the question and the
+// end of standard input are successes that extract nothing.
+[[nodiscard]] kov_core::Result<void> run_single_path(const std::filesystem::path& argument, std::size_t language);
+
+// ---- The pieces of the shortcut ----
+
+// The parent of an absolute path, found lexically (a trailing "/" is not a
+// component); none for the root.
+[[nodiscard]] std::optional<std::filesystem::path> lexical_parent(const std::filesystem::path& absolute);
+
+// Whether the final component's extension (the text after its last ".", when
+// that "." is not its first character) is "kov" in any ASCII letter case.
+[[nodiscard]] bool has_kov_extension(const std::filesystem::path& path);
+
+// "{action} {archive} → {parent} [{hint}] " in the language, without a line feed.
+[[nodiscard]] std::string extraction_question(std::size_t language, const std::filesystem::path& archive,
+                                              const std::filesystem::path& parent);
+
+enum class Answer : unsigned char { Accept, Decline, AskAgain };
+
+// What one line typed at the question means in the language: blank accepts,
+// "n", "no" and "non" decline everywhere, "o"/"oui" (French) or "y"/"yes"
+// (the others) accept, in any ASCII letter case. `line` is valid UTF-8.
+[[nodiscard]] Answer classify_answer(std::string_view line, std::size_t language);
+
+// `text` without its leading and trailing Unicode White_Space characters.
+// `text` is valid UTF-8.
+[[nodiscard]] std::string_view trim_white_space(std::string_view text);
+
+}  // namespace kov

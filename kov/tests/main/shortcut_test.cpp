@@ -1,0 +1,127 @@
+#include "main/shortcut.hpp"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+
+namespace {
+
+namespace fs = std::filesystem;
+using kov::Answer;
+
+// Runs the test in a fresh current directory and removes it afterwards.
+class InScratchDirectory : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    old_ = fs::current_path();
+    char name[] = "/tmp/kov-shortcut-XXXXXX";
+    ASSERT_NE(::mkdtemp(name), nullptr);
+    dir_ = name;
+    fs::current_path(dir_);
+  }
+  void TearDown() override {
+    fs::current_path(old_);
+    fs::remove_all(dir_);
+  }
+
+ private:
+  fs::path old_;
+  fs::path dir_;
+};
+
+using SinglePathApplies = InScratchDirectory;
+
+TEST_F(SinglePathApplies, OptionsNeverWordsOnlyWhenTheyExist) {
+  fs::create_directory("list");
+  std::ofstream("info") << "x";
+  fs::create_symlink("list", "test");  // followed: a link to a directory counts
+  fs::create_symlink("nowhere", "sign");
+  struct Case {
+    const char* argument;
+    bool applies;
+  };
+  const Case cases[] = {
+      {"-", false},        {"--help", false},        {"-x.kov", false},     {"photos", true},
+      {"", true},          {"missing.kov", true},    {"list", true},        {"info", true},
+      {"test", true},      {"sign", false},          {"extract", false},    {"verify-signature", false},
+      {"List", true},      {"./create", true},       {"list/", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.argument);
+    EXPECT_EQ(kov::single_path_applies(c.argument), c.applies);
+  }
+}
+
+TEST(LexicalParent, DropsTheFinalComponent) {
+  struct Case {
+    const char* path;
+    std::optional<std::string> parent;
+  };
+  const Case cases[] = {
+      {"/a/b", "/a"}, {"/a/b/", "/a"}, {"/a", "/"}, {"/a/..", "/a"},
+      {"//x", "/"},   {"/", std::nullopt}, {"//", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    const std::optional<fs::path> parent = kov::lexical_parent(c.path);
+    EXPECT_EQ(parent ? std::optional(parent->native()) : std::nullopt, c.parent);
+  }
+}
+
+TEST(HasKovExtension, LastDotNotFirstAnyCase) {
+  for (const char* yes : {"/d/a.kov", "/d/a.KOV", "/d/a.Kov", "/d/a.tar.kov", "/d/..kov", "/d.x/b.kov"}) {
+    EXPECT_TRUE(kov::has_kov_extension(yes)) << yes;
+  }
+  for (const char* no : {"/d/.kov", "/d/a.kov.bak", "/d/akov", "/d/a.kovx", "/d/a.ko", "/d.kov/a", "/d/a.kov/"}) {
+    EXPECT_FALSE(kov::has_kov_extension(no)) << no;
+  }
+}
+
+TEST(ExtractionQuestion, EveryLanguage) {
+  const char* expected[] = {
+      "Extract /d/a.kov \u2192 /d [Y/n] ",   "Extraire /d/a.kov \u2192 /d [O/n] ",
+      "Extraer /d/a.kov \u2192 /d [Y/n] ",   "Entpacken /d/a.kov \u2192 /d [Y/n] ",
+      "Extrair /d/a.kov \u2192 /d [Y/n] ",
+  };
+  for (std::size_t language = 0; language < 5; ++language) {
+    EXPECT_EQ(kov::extraction_question(language, "/d/a.kov", "/d"), expected[language]);
+  }
+  EXPECT_EQ(kov::extraction_question(0, "/d/\xff.kov", "/d"), "Extract /d/\uFFFD.kov \u2192 /d [Y/n] ");
+}
+
+TEST(ClassifyAnswer, ByLanguage) {
+  constexpr std::size_t EN = 0, FR = 1, DE = 3;
+  struct Case {
+    const char* line;
+    std::size_t language;
+    Answer answer;
+  };
+  const Case cases[] = {
+      {"\n", EN, Answer::Accept},          {"", FR, Answer::Accept},           {" \t\r\n", DE, Answer::Accept},
+      {"y\n", EN, Answer::Accept},         {"YES\n", DE, Answer::Accept},      {"  Yes \n", EN, Answer::Accept},
+      {"o\n", FR, Answer::Accept},         {"Oui\n", FR, Answer::Accept},      {"n\n", EN, Answer::Decline},
+      {"No\n", FR, Answer::Decline},       {"NON\n", EN, Answer::Decline},     {"non", DE, Answer::Decline},
+      {"oui\n", EN, Answer::AskAgain},     {"o\n", DE, Answer::AskAgain},      {"yes\n", FR, Answer::AskAgain},
+      {"y\n", FR, Answer::AskAgain},       {"maybe\n", EN, Answer::AskAgain},  {"y y\n", EN, Answer::AskAgain},
+      {"\u00E9\n", EN, Answer::AskAgain},  {"\u00A0y\u3000\n", EN, Answer::Accept},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(kov::classify_answer(c.line, c.language), c.answer);
+  }
+}
+
+TEST(TrimWhiteSpace, UnicodeWhiteSpaceOnly) {
+  EXPECT_EQ(kov::trim_white_space("\u3000\u2028 a b\u00A0\u0085\u202F\r\n"), "a b");
+  EXPECT_EQ(kov::trim_white_space("\x0b\x0c" "x" "\x1c"), "x\x1c");  // U+001C is no White_Space
+  EXPECT_EQ(kov::trim_white_space("\u200Bx\u200B"), "\u200Bx\u200B");  // nor is the zero-width space
+  EXPECT_EQ(kov::trim_white_space("\u2000\u200A"), "");
+  EXPECT_EQ(kov::trim_white_space("\u00E9 "), "\u00E9");
+}
+
+}  // namespace
