@@ -143,7 +143,7 @@ std::string listing_json(std::span<const Entry> entries) {
     object["original_size"] = entry.original_size;
     object["stored_size"] = entry.stored_size;
     object["data_offset"] = entry.data_offset;
-    object["sha256"] = entry.sha256;
+    object["sha256"] = entry.sha256();
     array.push_back(std::move(object));
   }
   return dump(array, 2);

@@ -82,11 +82,11 @@ TEST(Listing, JsonMembersInOrderWithEscapes) {
   file.mode = 0644;
   file.modified_unix = -86400;
   file.data_offset = 64;
-  file.sha256 = std::string(64, 'a');
+  file.sha256_bytes.fill(0xaa);
   Entry link = entry("l", EntryKind::Symlink, 1, 1);
   link.adaptively_stored = true;
   link.compression_level = 19;
-  link.sha256 = std::string(64, '0');
+  link.sha256_bytes.fill(0);
   const Entry entries[] = {file, link};
   EXPECT_EQ(kov::listing_json(entries),
             "[\n"

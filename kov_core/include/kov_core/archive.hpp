@@ -29,23 +29,26 @@ enum class CompressionProfile : std::uint8_t { Current = 0, Automatic = 1, Fast 
 inline constexpr std::uint8_t CODEC_STORE = 0;
 inline constexpr std::uint8_t CODEC_ZSTD = 1;
 
-// One archived item. Fields in serialized order; `sha256_bytes` and `codec_id`
-// are held but not serialized.
+// One archived item, fields in serialized order. The digest is held as bytes;
+// `sha256()` gives its lowercase hex text. `codec_id` is held but not
+// serialized; `codec` names it ("zstd" or "store").
 struct Entry {
   std::string path;
   EntryKind kind = EntryKind::File;
-  std::string codec = "store";
+  std::string_view codec = "store";
   std::int8_t compression_level = 0;
   bool adaptively_stored = false;
   bool encrypted = false;
+  std::uint8_t codec_id = CODEC_STORE;
   std::uint32_t mode = 0;
   std::int64_t modified_unix = 0;
   std::uint64_t original_size = 0;
   std::uint64_t stored_size = 0;
   std::uint64_t data_offset = 0;
-  std::string sha256;
   format::Digest sha256_bytes{};
-  std::uint8_t codec_id = CODEC_STORE;
+
+  // The 64 lowercase hexadecimal digits of the digest.
+  [[nodiscard]] std::string sha256() const;
 
   friend bool operator==(const Entry&, const Entry&) = default;
 };

@@ -254,7 +254,6 @@ Result<DecodedIndex> decode_index(std::span<const std::uint8_t> index, std::uint
     e.codec_id = codec;
     e.adaptively_stored = (flag_bits & 1) != 0;
     e.encrypted = (flag_bits & 2) != 0;
-    e.sha256 = hex(e.sha256_bytes);
   }
 
   if (in.remaining() != 0) return std::unexpected(corrupt("trailing bytes in index"));

@@ -44,6 +44,8 @@ std::string hex(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
+std::string Entry::sha256() const { return hex(sha256_bytes); }
+
 ArchiveSettings generation0_settings() {
   ArchiveSettings settings;
   settings.profile = CompressionProfile::Current;

@@ -84,7 +84,6 @@ std::int64_t seconds_since_epoch(const struct timespec& t) { return t.tv_sec < 0
 constexpr format::Digest EMPTY_DIGEST{0xe3, 0xb0, 0xc4, 0x42, 0x98, 0xfc, 0x1c, 0x14, 0x9a, 0xfb, 0xf4,
                                       0xc8, 0x99, 0x6f, 0xb9, 0x24, 0x27, 0xae, 0x41, 0xe4, 0x64, 0x9b,
                                       0x93, 0x4c, 0xa4, 0x95, 0x99, 0x1b, 0x78, 0x52, 0xb8, 0x55};
-constexpr std::string_view EMPTY_DIGEST_HEX = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 
 class Writer {
  public:
@@ -154,7 +153,6 @@ class Writer {
     entry.modified_unix = seconds_since_epoch(st.st_mtim);
     if (source.kind == EntryKind::Directory) {
       entry.sha256_bytes = EMPTY_DIGEST;
-      entry.sha256 = EMPTY_DIGEST_HEX;
       entries_.push_back(std::move(entry));
       progress_add(1);
       return {};
@@ -210,7 +208,6 @@ class Writer {
     if (encrypt) KOV_TRY(encrypt->finish());
     entry.stored_size = out_->position() - entry.data_offset;
     entry.sha256_bytes = sha_.finish();
-    entry.sha256 = hex(entry.sha256_bytes);
     entries_.push_back(std::move(entry));
     progress_add(1);
     return {};

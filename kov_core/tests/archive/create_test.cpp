@@ -108,7 +108,7 @@ TEST_F(Creation, EveryModeReadsBackExactly) {
         SCOPED_TRACE(e.path);
         EXPECT_EQ(e.path, order[i]);
         if (e.kind == EntryKind::Directory) {
-          EXPECT_EQ(e.sha256, archive::hex(format::digest({})));
+          EXPECT_EQ(e.sha256(), archive::hex(format::digest({})));
           EXPECT_FALSE(e.encrypted);
           continue;
         }

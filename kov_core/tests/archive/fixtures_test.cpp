@@ -106,7 +106,7 @@ void expect_contents(const Archive& archive, const Fixture& fixture) {
     EXPECT_EQ(got.original_size, want.original_size);
     EXPECT_EQ(got.stored_size, want.stored_size);
     EXPECT_EQ(got.data_offset, want.data_offset);
-    EXPECT_EQ(got.sha256, want.sha256);
+    EXPECT_EQ(got.sha256(), want.sha256);
     EXPECT_EQ(hex(got.sha256_bytes), want.sha256);
   }
 }

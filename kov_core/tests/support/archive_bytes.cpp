@@ -188,7 +188,7 @@ void PrintTo(const Entry& e, std::ostream* out) {
   *out << "{" << e.path << " kind " << static_cast<int>(e.kind) << " " << e.codec << " level "
        << static_cast<int>(e.compression_level) << " enc " << e.encrypted << " mode " << e.mode << " mtime "
        << e.modified_unix << " sizes " << e.original_size << "/" << e.stored_size << " @" << e.data_offset << " "
-       << e.sha256 << "}";
+       << e.sha256() << "}";
 }
 
 void PrintTo(const ArchiveSettings& s, std::ostream* out) {
