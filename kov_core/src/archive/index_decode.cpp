@@ -28,49 +28,46 @@ constexpr std::uint8_t bit(EntryKind kind) { return static_cast<std::uint8_t>(1u
 
 // Paths seen so far, found by collision key. Every path seen is held under its
 // key, and a key never holds two paths (that is a collision), so one table
-// answers both "seen before" and "collides with".
+// answers both "seen before" and "collides with". A slot keeps part of the
+// key's hash and no key: on a matching fingerprint the key of the entry it
+// names is computed again, which only a real match or a rare clash needs.
 class PathTable {
  public:
   struct Slot {
     std::uint32_t entry = 0;  // index of the first entry with this path, plus one; 0 when free
+    std::uint16_t fingerprint = 0;
     std::uint8_t kinds_seen = 0;
     EntryKind latest = EntryKind::File;
-    std::uint32_t key_length = 0;
-    std::size_t key_offset = SIZE_MAX;  // in keys_; SIZE_MAX when the key is the path itself
   };
 
   explicit PathTable(std::size_t count) {
     std::size_t size = 16;
-    while (size < count * 2) size *= 2;
+    while (size < count + count / 2) size *= 2;
     slots_.resize(size);
   }
 
   // The slot of `key`, or the free slot where it belongs.
   Slot& find(std::string_view key, const std::vector<Entry>& entries) {
-    std::size_t i = std::hash<std::string_view>{}(key) & (slots_.size() - 1);
-    for (;; i = (i + 1) & (slots_.size() - 1)) {
+    const std::size_t hash = std::hash<std::string_view>{}(key);
+    const auto fingerprint = static_cast<std::uint16_t>(hash >> 48);
+    for (std::size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
       Slot& slot = slots_[i];
-      if (slot.entry == 0 || key_of(slot, entries) == key) return slot;
+      if (slot.entry == 0) {
+        slot.fingerprint = fingerprint;
+        return slot;
+      }
+      if (slot.fingerprint == fingerprint && same_key(entries[slot.entry - 1].path, key)) return slot;
     }
   }
 
-  void claim(Slot& slot, std::string_view key, std::uint32_t entry, const std::vector<Entry>& entries) {
-    slot.entry = entry + 1;
-    if (key != entries[entry].path) {
-      slot.key_offset = keys_.size();
-      slot.key_length = static_cast<std::uint32_t>(key.size());
-      keys_.append(key);
-    }
-  }
+  void claim(Slot& slot, std::uint32_t entry) { slot.entry = entry + 1; }
 
  private:
-  std::string_view key_of(const Slot& slot, const std::vector<Entry>& entries) const {
-    if (slot.key_offset == SIZE_MAX) return entries[slot.entry - 1].path;
-    return std::string_view(keys_).substr(slot.key_offset, slot.key_length);
+  static bool same_key(std::string_view path, std::string_view key) {
+    return collision_key(path) == key;
   }
 
   std::vector<Slot> slots_;
-  std::string keys_;  // the keys that differ from their path, back to back
 };
 
 }  // namespace
@@ -233,7 +230,7 @@ Result<DecodedIndex> decode_index(std::span<const std::uint8_t> index, std::uint
     }
     entries.push_back(std::move(entry));
     Entry& e = entries.back();
-    if (slot.entry == 0) table.claim(slot, key, static_cast<std::uint32_t>(entries.size() - 1), entries);
+    if (slot.entry == 0) table.claim(slot, static_cast<std::uint32_t>(entries.size() - 1));
     slot.kinds_seen |= bit(e.kind);
     slot.latest = e.kind;
 
