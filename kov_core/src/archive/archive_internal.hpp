@@ -80,10 +80,33 @@ struct ArchiveAccess {
 // available memory (when known) and at most 8 MiB.
 [[nodiscard]] std::size_t decode_buffer_size(std::uint32_t io_buffer_size, std::uint32_t available_mib);
 
+// Positioned reads of an archive's data area through one window, so that
+// consecutive small entries are read together.
+class ReadAhead {
+ public:
+  // `end` is where the data area ends (the index offset).
+  ReadAhead(int fd, std::uint64_t end) noexcept : fd_(fd), end_(end) {}
+  [[nodiscard]] int fd() const noexcept { return fd_; }
+  // Up to out.size() bytes at `offset`; a file that ends there is Io
+  // "failed to fill whole buffer".
+  [[nodiscard]] Result<std::size_t> read(std::uint64_t offset, std::span<std::uint8_t> out);
+
+ private:
+  [[nodiscard]] Result<std::size_t> read_file(std::uint64_t offset, std::span<std::uint8_t> out);
+
+  int fd_;
+  std::uint64_t end_;
+  std::vector<std::uint8_t> buffer_;
+  std::uint64_t start_ = 0;  // file offset of buffer_[0]
+  std::size_t filled_ = 0;
+};
+
 // Decodes entries one after another with one set of buffers and one zstd
-// context; the decode chain of copy_entry, testing and extraction.
+// context; the decode chain of copy_entry, testing and extraction. The
+// available memory that sizes its buffer is measured once, when it is made.
 class Decoder {
  public:
+  Decoder() noexcept;
   // Decodes entry `index` into `sink` (none: only checked), verifying size and
   // SHA-256; progress grows by the decoded bytes.
   [[nodiscard]] Result<void> decode(const Archive& archive, std::size_t index, const Entry& entry,
@@ -93,10 +116,11 @@ class Decoder {
                                                 const crypto::ArchiveKey* key);
 
  private:
+  std::uint32_t available_mib_;
   util::ZstdDctx dctx_;
   std::vector<std::uint8_t> buffer_;
   std::vector<std::uint8_t> zstd_input_;
-  std::vector<std::uint8_t> read_ahead_;
+  std::optional<ReadAhead> window_;
 };
 
 // ---- Extraction ----

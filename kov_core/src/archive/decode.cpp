@@ -22,55 +22,34 @@ namespace {
 using crypto::ArchiveKey;
 
 constexpr std::size_t MAX_DECODE_BUFFER = 8u << 20;
-// Read-ahead of the stored bytes, so that the small reads of the chunk reader
-// do not each become a system call; larger reads bypass it.
-constexpr std::size_t READ_AHEAD = 128u << 10;
+// Read-ahead of the archive's data area, shared by consecutive entries: many
+// small entries then cost one system call together, not one each. Larger
+// reads bypass it.
+constexpr std::size_t READ_AHEAD = 1u << 20;
 constexpr std::size_t MAX_LINK_TARGET = 1u << 20;
 
 // Exactly the `length` bytes at `offset` of the archive file, read with
-// positioned reads, so the descriptor's own position is never involved.
+// positioned reads (the descriptor's own position is never involved) through
+// the decoder's read-ahead window.
 class RangeSource final : public format::ByteSource {
  public:
-  RangeSource(int fd, std::uint64_t offset, std::uint64_t length, std::vector<std::uint8_t>& buffer)
-      : fd_(fd), offset_(offset), left_(length), buffer_(buffer) {}
+  RangeSource(ReadAhead& window, std::uint64_t offset, std::uint64_t length)
+      : window_(window), offset_(offset), left_(length) {}
 
   Result<std::size_t> read(std::span<std::uint8_t> out) override {
-    if (out.empty()) return 0;
-    if (start_ == end_) {
-      if (left_ == 0) return 0;
-      if (out.size() >= buffer_.size()) return read_file(out);
-      auto n = read_file(buffer_);
-      if (!n) return n;
-      start_ = 0;
-      end_ = *n;
-    }
-    const std::size_t n = std::min(out.size(), end_ - start_);
-    std::copy_n(buffer_.begin() + static_cast<std::ptrdiff_t>(start_), n, out.begin());
-    start_ += n;
+    if (out.empty() || left_ == 0) return 0;
+    if (out.size() > left_) out = out.first(static_cast<std::size_t>(left_));
+    auto n = window_.read(offset_, out);
+    if (!n) return n;
+    offset_ += *n;
+    left_ -= *n;
     return n;
   }
 
  private:
-  Result<std::size_t> read_file(std::span<std::uint8_t> out) {
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), left_));
-    ssize_t n;
-    do {
-      n = ::pread(fd_, out.data(), want, static_cast<off_t>(offset_));
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) return std::unexpected(Error::os(errno));
-    // The archive file ended inside the entry's region.
-    if (n == 0) return std::unexpected(Error::io("failed to fill whole buffer"));
-    offset_ += static_cast<std::uint64_t>(n);
-    left_ -= static_cast<std::uint64_t>(n);
-    return static_cast<std::size_t>(n);
-  }
-
-  int fd_;
+  ReadAhead& window_;
   std::uint64_t offset_;
   std::uint64_t left_;
-  std::vector<std::uint8_t>& buffer_;
-  std::size_t start_ = 0;
-  std::size_t end_ = 0;
 };
 
 // zstd streaming decompression of `source`, several frames in a row accepted.
@@ -133,11 +112,43 @@ Error decompression_failed(const Entry& entry, const Error& cause) {
 
 }  // namespace
 
+Result<std::size_t> ReadAhead::read(std::uint64_t offset, std::span<std::uint8_t> out) {
+  if (offset < start_ || offset >= start_ + filled_) {
+    if (out.size() >= READ_AHEAD) return read_file(offset, out);
+    if (buffer_.empty()) buffer_.resize(READ_AHEAD);
+    // Never past the end of the data area: the index after it is not entry data.
+    const std::uint64_t room = end_ > offset ? end_ - offset : out.size();
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), std::max<std::uint64_t>(room, out.size())));
+    start_ = offset;
+    filled_ = 0;
+    auto n = read_file(offset, std::span(buffer_).first(want));
+    if (!n) return n;
+    filled_ = *n;
+  }
+  const std::size_t at = static_cast<std::size_t>(offset - start_);
+  const std::size_t n = std::min(out.size(), filled_ - at);
+  std::copy_n(buffer_.begin() + static_cast<std::ptrdiff_t>(at), n, out.begin());
+  return n;
+}
+
+Result<std::size_t> ReadAhead::read_file(std::uint64_t offset, std::span<std::uint8_t> out) {
+  ssize_t n;
+  do {
+    n = ::pread(fd_, out.data(), out.size(), static_cast<off_t>(offset));
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return std::unexpected(Error::os(errno));
+  // The archive file ended inside the entry's region.
+  if (n == 0) return std::unexpected(Error::io("failed to fill whole buffer"));
+  return static_cast<std::size_t>(n);
+}
+
 std::size_t decode_buffer_size(std::uint32_t io_buffer_size, std::uint32_t available_mib) {
   std::uint64_t size = io_buffer_size;
   if (available_mib != 0) size = std::min<std::uint64_t>(size, std::uint64_t{available_mib} << 16);
   return static_cast<std::size_t>(std::min<std::uint64_t>(size, MAX_DECODE_BUFFER));
 }
+
+Decoder::Decoder() noexcept : available_mib_(resources::available_memory_mib()) {}
 
 Result<void> Decoder::decode(const Archive& archive, std::size_t index, const Entry& entry, const ArchiveKey* key,
                              format::ByteSink* sink) {
@@ -145,11 +156,12 @@ Result<void> Decoder::decode(const Archive& archive, std::size_t index, const En
     return std::unexpected(Error::invalid_input("encrypted archive requires credentials"));
   if (entry.codec_id != CODEC_STORE && entry.codec_id != CODEC_ZSTD)
     return std::unexpected(Error::unsupported("codec " + std::to_string(entry.codec_id)));
-  if (read_ahead_.empty()) read_ahead_.resize(READ_AHEAD);
+  if (!window_ || window_->fd() != ArchiveAccess::file(archive))
+    window_.emplace(ArchiveAccess::file(archive), archive.header().index_offset);
 
   format::ByteSource* stream;
   std::unique_ptr<crypto::DecryptReader> decrypt;
-  auto range = std::make_unique<RangeSource>(ArchiveAccess::file(archive), entry.data_offset, entry.stored_size, read_ahead_);
+  auto range = std::make_unique<RangeSource>(*window_, entry.data_offset, entry.stored_size);
   if (entry.encrypted) {
     crypto::EntryCipherContext context;
     context.path = entry.path;
@@ -178,7 +190,7 @@ Result<void> Decoder::decode(const Archive& archive, std::size_t index, const En
   }
 
   format::Sha256 sha;
-  const std::size_t size = decode_buffer_size(archive.header().io_buffer_size, resources::available_memory_mib());
+  const std::size_t size = decode_buffer_size(archive.header().io_buffer_size, available_mib_);
   if (buffer_.size() != size) buffer_ = std::vector<std::uint8_t>(size);
   std::uint64_t total = 0;
   for (;;) {
