@@ -36,7 +36,6 @@ constexpr unsigned FLUSH_WINDOW = 128;
 // Files from this size on start their writeback while they are written, so
 // that their flush waits only for the tail.
 constexpr std::uint64_t EARLY_WRITEBACK_FROM = 8u << 20;
-constexpr std::size_t WRITE_BUFFER = 64u << 10;
 constexpr std::uint64_t RESERVE_CAP = 64ull << 20;
 
 // A window no larger than the descriptors allow: each waiting file holds two.
@@ -267,7 +266,8 @@ class Extraction {
     const Entry& entry = *item.entry;
     auto pending = root_.create_file(relative, overwrite_);
     if (!pending) return std::unexpected(std::move(pending).error());
-    format::BufferedWriter out(pending->fd(), WRITE_BUFFER);
+    // Decoded pieces are large, so they go straight to the file, unbuffered.
+    format::BufferedWriter out(pending->fd(), 1);
     if (entry.original_size >= EARLY_WRITEBACK_FROM) out.start_writeback_early();
     KOV_TRY(decoder_.decode(archive_, item.index, entry, key_, &out));
     KOV_TRY(out.flush());

@@ -2,11 +2,14 @@
 // never follow a symbolic link below the destination.
 
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <stdio.h>  // renameat2, RENAME_NOREPLACE
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <system_error>
 
@@ -265,8 +268,35 @@ void Root::record(const std::vector<std::string_view>& parts, std::size_t count)
   new_names_->relative.insert(join(parts, count));
 }
 
+namespace {
+
+// The directory at `relative` below `root` in one system call that refuses
+// every symbolic link and every way out of the root (openat2, Linux 5.6): the
+// same outcome as the walk one component at a time, without a call per
+// component. -1 when it cannot tell (the path is missing, or anything else);
+// the walk then runs and gives its own answer.
+int open_beneath(int root, const std::string& relative) noexcept {
+  static std::atomic<bool> unavailable{false};
+  if (unavailable.load(std::memory_order_relaxed)) return -1;
+  open_how how{};
+  how.flags = DIRECTORY_FLAGS;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  const long fd = ::syscall(SYS_openat2, root, relative.c_str(), &how, sizeof how);
+  if (fd < 0 && (errno == ENOSYS || errno == EPERM)) unavailable.store(true, std::memory_order_relaxed);
+  return fd < 0 ? -1 : static_cast<int>(fd);
+}
+
+}  // namespace
+
 Result<util::Fd> Root::walk(const std::vector<std::string_view>& parts, std::size_t count,
                             bool create) {
+  if (count > 0) {
+    const std::string relative = join(parts, count);
+    if (relative.find('\0') == std::string::npos) {
+      const int fast = open_beneath(fd_.get(), relative);
+      if (fast >= 0) return util::Fd(fast);
+    }
+  }
   const int raw = ::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0);
   if (raw < 0) return std::unexpected(Error::os(errno));
   util::Fd current(raw);
