@@ -210,6 +210,19 @@ TEST_P(Extracting, NothingIsWrittenOutsideOrThroughALink) {
   EXPECT_FALSE(has_temporary(out));
 }
 
+TEST_P(Extracting, UnsafeStoredPathsNeverReachTheDestination) {
+  // Index decoding refuses them when the archive is opened: nothing is made.
+  for (const std::string& path : std::vector<std::string>{"../evil", "/etc/evil", "a\\b", std::string("a\0b", 3), "./a", "a//b"}) {
+    SCOPED_TRACE(path);
+    const fs::path archive = dir_ / "crafted.kov";
+    kov_test::write_file(archive, kov_test::valid_archive(V030, {file(path, "owned")}));
+    auto opened = Archive::open(archive);
+    ASSERT_FALSE(opened);
+    EXPECT_EQ(opened.error().kind(), ErrorKind::Corrupt) << opened.error().display();
+  }
+  EXPECT_EQ(tree(dir_.path()), std::vector<std::string>{"crafted.kov"});
+}
+
 TEST_P(Extracting, AFileAboveALaterEntryIsInPlaceFirst) {
   // Index decoding does not examine order: a crafted archive may hold a file
   // and then an entry below it. The file gets its name first, so the entry
