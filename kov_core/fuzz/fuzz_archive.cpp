@@ -22,12 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> file(data + 1, data + size);
   kov_fuzz::repair(file, data[0]);
   kov_fuzz::MemoryFile memory(file);
-  auto opened = kov_core::archive::Archive::open(memory.path());
-  if (!opened) {
-    kov_fuzz::check_error(opened.error(), kov_fuzz::ARCHIVE_ERRORS, kov_fuzz::INDEX_ERRORS, kov_fuzz::SETTINGS_ERRORS);
-    return 0;
-  }
-  auto tested = opened->test();
-  if (!tested) kov_fuzz::check_error(tested.error(), kov_fuzz::ARCHIVE_ERRORS);
+  kov_fuzz::open_and_test(memory, {});
   return 0;
 }

@@ -94,4 +94,16 @@ inline void repair(std::vector<std::uint8_t>& file, std::uint8_t what) {
   if (what & REPAIR_CHECKSUM) repair_checksum(file);
 }
 
+// Opens the file with `credential` and tests it: every failure must be one of
+// the archive's own messages.
+inline void open_and_test(const MemoryFile& file, const kov_core::crypto::EncryptionCredential& credential) {
+  auto opened = kov_core::archive::Archive::open_with_credential(file.path(), credential);
+  if (!opened) {
+    check_error(opened.error(), ARCHIVE_ERRORS, INDEX_ERRORS, SETTINGS_ERRORS);
+    return;
+  }
+  auto tested = opened->test();
+  if (!tested) check_error(tested.error(), ARCHIVE_ERRORS);
+}
+
 }  // namespace kov_fuzz

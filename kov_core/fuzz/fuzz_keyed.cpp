@@ -98,12 +98,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   kov_fuzz::repair(file, what);
 
   kov_fuzz::MemoryFile memory(file);
-  auto opened = kov_core::archive::Archive::open_with_credential(memory.path(), credential());
-  if (!opened) {
-    kov_fuzz::check_error(opened.error(), kov_fuzz::ARCHIVE_ERRORS, kov_fuzz::INDEX_ERRORS, kov_fuzz::SETTINGS_ERRORS);
-    return 0;
-  }
-  auto tested = opened->test();
-  if (!tested) kov_fuzz::check_error(tested.error(), kov_fuzz::ARCHIVE_ERRORS);
+  kov_fuzz::open_and_test(memory, credential());
   return 0;
 }
