@@ -19,6 +19,7 @@
 #include "kov_core/archive.hpp"
 #include "resource_fork.hpp"
 #include "secure_fs/secure_fs.hpp"
+#include "util/async_writer.hpp"
 #include "util/checked.hpp"
 #include "util/flush_queue.hpp"
 #include "util/guard.hpp"
@@ -33,9 +34,9 @@ using secure_fs::platform::Root;
 
 // Flushes in flight at once: enough to keep a disk's queue full.
 constexpr unsigned FLUSH_WINDOW = 128;
-// Files from this size on start their writeback while they are written, so
-// that their flush waits only for the tail.
-constexpr std::uint64_t EARLY_WRITEBACK_FROM = 8u << 20;
+// Files from this size on are copied into the page cache by the kernel's
+// workers while the next piece is decoded.
+constexpr std::uint64_t ASYNC_WRITES_FROM = 4u << 20;
 constexpr std::uint64_t RESERVE_CAP = 64ull << 20;
 
 // A window no larger than the descriptors allow: each waiting file holds two.
@@ -222,7 +223,12 @@ namespace {
 class Extraction {
  public:
   Extraction(const Archive& archive, Root& root, const ArchiveKey* key, bool overwrite, util::FlushQueue& queue)
-      : archive_(archive), root_(root), key_(key), overwrite_(overwrite), committer_(queue) {}
+      : archive_(archive),
+        root_(root),
+        key_(key),
+        overwrite_(overwrite),
+        large_(4, 1u << 20, queue.mode() == util::FlushQueue::Mode::Concurrent),
+        committer_(queue) {}
 
   // Creates one entry; a failure first puts every earlier file in place.
   Result<void> create(const Selected& item) {
@@ -266,11 +272,16 @@ class Extraction {
     const Entry& entry = *item.entry;
     auto pending = root_.create_file(relative, overwrite_);
     if (!pending) return std::unexpected(std::move(pending).error());
-    // Decoded pieces are large, so they go straight to the file, unbuffered.
-    format::BufferedWriter out(pending->fd(), 1);
-    if (entry.original_size >= EARLY_WRITEBACK_FROM) out.start_writeback_early();
-    KOV_TRY(decoder_.decode(archive_, item.index, entry, key_, &out));
-    KOV_TRY(out.flush());
+    if (entry.original_size >= ASYNC_WRITES_FROM) {
+      large_.begin(pending->fd());
+      KOV_TRY(decoder_.decode(archive_, item.index, entry, key_, &large_));
+      KOV_TRY(large_.finish());
+    } else {
+      // Decoded pieces are large, so they go straight to the file, unbuffered.
+      format::BufferedWriter out(pending->fd(), 1);
+      KOV_TRY(decoder_.decode(archive_, item.index, entry, key_, &out));
+      KOV_TRY(out.flush());
+    }
     KOV_TRY(pending->set_mode(entry.mode));
     return committer_.add(std::move(*pending), entry.path);
   }
@@ -319,6 +330,7 @@ class Extraction {
   const ArchiveKey* key_;
   bool overwrite_;
   Decoder decoder_;
+  util::AsyncWriter large_;
   Committer committer_;
   std::uint64_t links_ = 0;
 };

@@ -99,12 +99,17 @@ TEST_P(Extracting, RestoresFilesLinksDirectoriesAndModes) {
                           file("d/sub/empty", "", 0600)};
   // Enough files for many flushes to be in flight at once.
   for (int i = 0; i < 300; ++i) items.push_back(file("d/sub/f" + std::to_string(1000 + i), std::to_string(i), 0640));
+  // Large enough to be written through the kernel's workers.
+  std::string big(5u << 20, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 131 >> 7);
+  items.push_back(file("d/big", big, 0600));
   std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.path < b.path; });
   const Archive archive = open(items);
   const fs::path out = dir_ / "out" / "deeper";
   auto count = extract(archive, out);
   ASSERT_TRUE(count) << count.error().display();
-  EXPECT_EQ(*count, 303u);  // files and links; directories are not counted
+  EXPECT_EQ(*count, 304u);  // files and links; directories are not counted
+  EXPECT_EQ(read_text(out / "d" / "big"), big);
   EXPECT_EQ(read_text(out / "d" / "a"), "alpha");
   EXPECT_EQ(mode_of(out / "d" / "a"), 0755u);  // only the permission bits
   EXPECT_EQ(fs::read_symlink(out / "d" / "l"), "a");

@@ -1,0 +1,141 @@
+#include "util/async_writer.hpp"
+
+#include <liburing.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+namespace kov_core::util {
+
+void AsyncWriter::RingDeleter::operator()(io_uring* ring) const noexcept {
+  ::io_uring_queue_exit(ring);
+  delete ring;
+}
+
+AsyncWriter::AsyncWriter(unsigned pieces, std::size_t piece_size, bool concurrent) : pieces_(std::max(pieces, 1u)) {
+  for (Piece& piece : pieces_) piece.bytes.resize(piece_size);
+  if (!concurrent) return;
+  auto* raw = new (std::nothrow) io_uring{};
+  // Without a ring every piece is written at once, which is always correct.
+  if (raw != nullptr && ::io_uring_queue_init(static_cast<unsigned>(pieces_.size()), raw, 0) == 0) {
+    ring_.reset(raw);
+  } else {
+    delete raw;
+  }
+}
+
+AsyncWriter::~AsyncWriter() {
+  // The kernel must not copy from a buffer after it is freed.
+  while (in_flight_ > 0 && take_one()) {
+  }
+}
+
+void AsyncWriter::begin(int fd) noexcept {
+  fd_ = fd;
+  offset_ = 0;
+  failed_.reset();
+}
+
+Result<void> AsyncWriter::write(std::span<const std::uint8_t> bytes) {
+  while (!bytes.empty()) {
+    if (failed_) return std::unexpected(*failed_);
+    Piece& piece = pieces_[current_];
+    while (piece.in_flight) KOV_TRY(take_one());
+    const std::size_t n = std::min(bytes.size(), piece.bytes.size() - piece.used);
+    std::memcpy(piece.bytes.data() + piece.used, bytes.data(), n);
+    piece.used += n;
+    bytes = bytes.subspan(n);
+    if (piece.used == piece.bytes.size()) {
+      KOV_TRY(submit(piece));
+      current_ = (current_ + 1) % pieces_.size();
+    }
+  }
+  return {};
+}
+
+Result<void> AsyncWriter::finish() {
+  Piece& piece = pieces_[current_];
+  if (piece.used > 0 && !piece.in_flight) {
+    KOV_TRY(submit(piece));
+    current_ = (current_ + 1) % pieces_.size();
+  }
+  while (in_flight_ > 0) KOV_TRY(take_one());
+  if (failed_) return std::unexpected(*failed_);
+  return {};
+}
+
+Result<void> AsyncWriter::submit(Piece& piece) {
+  piece.offset = offset_;
+  offset_ += piece.used;
+  io_uring_sqe* sqe = ring_ ? ::io_uring_get_sqe(ring_.get()) : nullptr;
+  if (sqe == nullptr) {
+    auto written = write_at(fd_, std::span(piece.bytes).first(piece.used), piece.offset);
+    piece.used = 0;
+    return written;
+  }
+  ::io_uring_prep_write(sqe, fd_, piece.bytes.data(), static_cast<unsigned>(piece.used), piece.offset);
+  // A worker makes the copy, not this thread.
+  sqe->flags |= IOSQE_ASYNC;
+  ::io_uring_sqe_set_data64(sqe, static_cast<std::uint64_t>(&piece - pieces_.data()));
+  int rc;
+  do {
+    rc = ::io_uring_submit(ring_.get());
+  } while (rc == -EINTR || rc == -EAGAIN);
+  if (rc < 0) {
+    // Not taken by the kernel: written here instead.
+    ::io_uring_prep_nop(sqe);
+    sqe->flags = 0;
+    ::io_uring_sqe_set_data64(sqe, UINT64_MAX);
+    auto written = write_at(fd_, std::span(piece.bytes).first(piece.used), piece.offset);
+    piece.used = 0;
+    return written;
+  }
+  piece.in_flight = true;
+  ++in_flight_;
+  return {};
+}
+
+Result<void> AsyncWriter::take_one() {
+  io_uring_cqe* cqe = nullptr;
+  int rc;
+  do {
+    rc = ::io_uring_wait_cqe(ring_.get(), &cqe);
+  } while (rc == -EINTR || rc == -EAGAIN);
+  if (rc < 0) return std::unexpected(Error::os(-rc));
+  const std::uint64_t index = ::io_uring_cqe_get_data64(cqe);
+  const int result = cqe->res;
+  ::io_uring_cqe_seen(ring_.get(), cqe);
+  if (index >= pieces_.size()) return {};  // a submission that was written here
+  Piece& piece = pieces_[index];
+  if (result < 0) {
+    if (!failed_) failed_ = Error::os(-result);
+  } else if (static_cast<std::size_t>(result) < piece.used) {
+    // A short write ends only at an error, which writing the rest reports.
+    auto rest = write_at(fd_, std::span(piece.bytes).subspan(static_cast<std::size_t>(result), piece.used - result),
+                         piece.offset + static_cast<std::uint64_t>(result));
+    if (!rest && !failed_) failed_ = rest.error();
+  }
+  piece.in_flight = false;
+  piece.used = 0;
+  --in_flight_;
+  return {};
+}
+
+Result<void> AsyncWriter::write_at(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(Error::os(errno));
+    }
+    if (n == 0) return std::unexpected(Error::io("failed to write whole buffer"));
+    bytes = bytes.subspan(static_cast<std::size_t>(n));
+    offset += static_cast<std::uint64_t>(n);
+  }
+  return {};
+}
+
+}  // namespace kov_core::util

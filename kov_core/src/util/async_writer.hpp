@@ -1,0 +1,61 @@
+#pragma once
+// Writes a large file through io_uring, so that the kernel copies each piece
+// into the page cache on one of its workers while the caller decodes the
+// next: the decoding stays on the caller's thread, the copying does not hold
+// it up. Where io_uring is not available it writes each piece at once.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "kov_core/error.hpp"
+#include "kov_core/format.hpp"
+
+struct io_uring;
+
+namespace kov_core::util {
+
+class AsyncWriter final : public format::ByteSink {
+ public:
+  // `pieces` buffers of `piece_size` bytes are in flight at most. Without
+  // `concurrent` (or io_uring) each piece is written at once.
+  AsyncWriter(unsigned pieces, std::size_t piece_size, bool concurrent = true);
+  AsyncWriter(const AsyncWriter&) = delete;
+  AsyncWriter& operator=(const AsyncWriter&) = delete;
+  ~AsyncWriter() override;
+
+  // Starts a new file at offset 0; the previous one must have been finished.
+  void begin(int fd) noexcept;
+  // Copies `bytes` into free buffers and starts their writes. A failed write
+  // is Io with the system's error, here or at finish().
+  [[nodiscard]] Result<void> write(std::span<const std::uint8_t> bytes) override;
+  // Writes out what is buffered and waits for every write of the file.
+  [[nodiscard]] Result<void> finish();
+
+ private:
+  struct Piece {
+    std::vector<std::uint8_t> bytes;
+    std::size_t used = 0;
+    std::uint64_t offset = 0;
+    bool in_flight = false;
+  };
+  struct RingDeleter {
+    void operator()(io_uring* ring) const noexcept;
+  };
+
+  [[nodiscard]] Result<void> submit(Piece& piece);
+  [[nodiscard]] Result<void> take_one();
+  [[nodiscard]] static Result<void> write_at(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset);
+
+  std::unique_ptr<io_uring, RingDeleter> ring_;
+  std::vector<Piece> pieces_;
+  std::size_t current_ = 0;  // the piece being filled
+  unsigned in_flight_ = 0;
+  int fd_ = -1;
+  std::uint64_t offset_ = 0;
+  std::optional<Error> failed_;
+};
+
+}  // namespace kov_core::util
