@@ -40,9 +40,8 @@ constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   return out;
 }
 
-[[nodiscard]] Result<std::string> temporary_name() {
-  std::array<std::uint8_t, 16> bytes{};
-  KOV_TRY(util::random_bytes(bytes));
+// ".kov-partial-" and the 16 bytes as 32 lowercase hexadecimal digits.
+[[nodiscard]] std::string temporary_name(std::span<const std::uint8_t, 16> bytes) {
   static constexpr char DIGITS[] = "0123456789abcdef";
   std::string name;
   name.reserve(TEMP_PREFIX.size() + 2 * bytes.size());
@@ -350,12 +349,17 @@ Result<PendingFile> Root::create_file(const std::filesystem::path& relative, boo
   // its creation and the PendingFile that owns it.
   std::string directory = join(*parts, parts->size() - 1);
   for (int attempt = 0; attempt < TEMP_ATTEMPTS; ++attempt) {
-    auto temp = temporary_name();
-    if (!temp) return std::unexpected(std::move(temp).error());
+    // Random bytes are drawn from the system many names at a time.
+    if (random_used_ == random_.size()) {
+      KOV_TRY(util::random_bytes(random_));
+      random_used_ = 0;
+    }
+    std::string temp = temporary_name(std::span(random_).subspan(random_used_).first<16>());
+    random_used_ += 16;
     const int raw =
-        ::openat(dir, temp->c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        ::openat(dir, temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (raw >= 0) {
-      return PendingFile(util::Fd(raw), std::move(parent_dir->dir), std::move(*temp),
+      return PendingFile(util::Fd(raw), std::move(parent_dir->dir), std::move(temp),
                          std::move(parent_dir->name), std::move(directory), overwrite,
                          new_names_.get());
     }

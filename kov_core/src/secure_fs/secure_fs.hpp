@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
@@ -188,6 +189,9 @@ class Root {
   util::Fd fd_;
   // On the heap so that a PendingFile keeps a stable pointer while the Root moves.
   std::unique_ptr<NewNames> new_names_;
+  // Random bytes for temporary names, drawn 256 names at a time.
+  std::array<std::uint8_t, 4096> random_{};
+  std::size_t random_used_ = random_.size();
 };
 
 // openat of a directory without following a link; when `create` and missing,

@@ -19,6 +19,8 @@ constexpr unsigned MAX_DEPTH = 4096;
 // usually clears it, but it must not turn into an endless loop.
 constexpr int AGAIN_ATTEMPTS = 1000;
 
+constexpr unsigned SUBMIT_BATCH = 16;
+
 [[nodiscard]] int fsync_retrying(int fd) noexcept {
   while (::fsync(fd) != 0) {
     if (errno != EINTR) return errno;
@@ -71,8 +73,7 @@ Result<void> FlushQueue::submit(int fd, std::uint64_t tag) {
   }
   io_uring_sqe* sqe = ::io_uring_get_sqe(ring_.get());
   if (sqe == nullptr) {
-    // Only an abandoned no-op can still occupy the submission ring.
-    (void)::io_uring_submit(ring_.get());
+    KOV_TRY(submit_pending());
     sqe = ::io_uring_get_sqe(ring_.get());
     if (sqe == nullptr) return std::unexpected(Error::os(EBUSY));
   }
@@ -82,28 +83,31 @@ Result<void> FlushQueue::submit(int fd, std::uint64_t tag) {
   }
   const unsigned slot = free_slots_.back();
   free_slots_.pop_back();
-  slots_[slot] = {tag, false};
+  slots_[slot] = {tag};
   ::io_uring_prep_fsync(sqe, fd, 0);
   ::io_uring_sqe_set_data64(sqe, slot);
+  ++in_flight_;
+  // Handed to the kernel in groups: one system call for several flushes.
+  if (++unsubmitted_ >= SUBMIT_BATCH) KOV_TRY(submit_pending());
+  return {};
+}
 
+Result<void> FlushQueue::submit_pending() {
   int again = 0;
-  for (;;) {
+  while (unsubmitted_ > 0) {
     const int rc = ::io_uring_submit(ring_.get());
-    if (rc > 0) break;
+    if (rc > 0) {
+      unsubmitted_ -= std::min<unsigned>(unsubmitted_, static_cast<unsigned>(rc));
+      continue;
+    }
     if (rc == -EINTR) continue;
     if ((rc == -EAGAIN || rc == 0) && ++again < AGAIN_ATTEMPTS) {
       ::sched_yield();
       continue;
     }
-    // The entry is already visible to the kernel and may be picked up by a
-    // later submission: it becomes a no-op whose completion is dropped, so
-    // the caller's descriptor is never touched after this failure.
-    ::io_uring_prep_nop(sqe);
-    ::io_uring_sqe_set_data64(sqe, slot);
-    slots_[slot].abandoned = true;
+    // The queue is of no further use; its owner abandons what it queued.
     return std::unexpected(Error::os(rc < 0 ? -rc : EAGAIN));
   }
-  ++in_flight_;
   return {};
 }
 
@@ -115,6 +119,7 @@ Result<FlushQueue::Completion> FlushQueue::wait_one() {
     --in_flight_;
     return completion;
   }
+  KOV_TRY(submit_pending());
   int again = 0;
   for (;;) {
     io_uring_cqe* cqe = nullptr;
@@ -130,7 +135,6 @@ Result<FlushQueue::Completion> FlushQueue::wait_one() {
     ::io_uring_cqe_seen(ring_.get(), cqe);
     const Slot taken = slots_[slot];
     free_slots_.push_back(slot);
-    if (taken.abandoned) continue;
     --in_flight_;
     return Completion{taken.tag, result < 0 ? -result : 0};
   }

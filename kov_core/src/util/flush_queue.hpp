@@ -40,11 +40,13 @@ class FlushQueue {
   // Submitted flushes whose completion has not been taken by wait_one yet.
   [[nodiscard]] std::size_t in_flight() const noexcept { return in_flight_; }
 
-  // Starts an fsync of `fd`; its completion carries `tag`. The caller keeps
-  // `fd` open until that completion is taken. Requires in_flight() < depth():
-  // a full queue is refused with Io, so the caller takes a completion first.
-  // In OneAtATime mode the fsync runs here and its outcome waits in the queue.
-  // A failure to submit is Io and leaves nothing in flight for `fd`.
+  // Queues an fsync of `fd`; its completion carries `tag`. Queued flushes are
+  // handed to the kernel in groups, at the latest when a completion is waited
+  // for. The caller keeps `fd` open until that completion is taken. Requires
+  // in_flight() < depth(): a full queue is refused with Io, so the caller
+  // takes a completion first. In OneAtATime mode the fsync runs here and its
+  // outcome waits in the queue. A failure to hand flushes to the kernel is Io;
+  // the queue is then of no further use.
   [[nodiscard]] Result<void> submit(int fd, std::uint64_t tag);
 
   // Waits for the completion of one submitted flush, in any order. With
@@ -58,13 +60,14 @@ class FlushQueue {
   // The ring's user data is a slot number; the slot holds the caller's tag.
   struct Slot {
     std::uint64_t tag = 0;
-    bool abandoned = false;  // its submission failed and became a no-op
   };
 
   FlushQueue(unsigned depth, std::unique_ptr<io_uring, RingDeleter> ring);
+  [[nodiscard]] Result<void> submit_pending();
 
   unsigned depth_;
   std::size_t in_flight_ = 0;
+  unsigned unsubmitted_ = 0;  // queued in the ring, not yet handed to the kernel
   std::unique_ptr<io_uring, RingDeleter> ring_;  // null in OneAtATime mode
   std::vector<Slot> slots_;
   std::vector<unsigned> free_slots_;
