@@ -39,11 +39,12 @@ constexpr unsigned FLUSH_WINDOW = 128;
 constexpr std::uint64_t ASYNC_WRITES_FROM = 4u << 20;
 constexpr std::uint64_t RESERVE_CAP = 64ull << 20;
 
-// A window no larger than the descriptors allow: each waiting file holds two.
+// A window no larger than the descriptors allow: each waiting file holds two,
+// and up to three quarters of a window more wait before their flush starts.
 unsigned flush_window() {
   struct rlimit limit {};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return FLUSH_WINDOW;
-  const rlim_t spare = limit.rlim_cur > 96 ? (limit.rlim_cur - 64) / 2 : 1;
+  const rlim_t spare = limit.rlim_cur > 96 ? (limit.rlim_cur - 64) / 4 : 1;
   return static_cast<unsigned>(std::min<rlim_t>(FLUSH_WINDOW, spare));
 }
 
@@ -53,18 +54,35 @@ class Committer {
  public:
   explicit Committer(util::FlushQueue& queue) : queue_(queue) {}
 
-  // Starts the flush of a written, verified file whose commit follows in order.
+  // Takes a written, verified file. Its flush starts once its directory is
+  // done or enough files wait; its commit follows in index order.
   Result<void> add(PendingFile file, std::string path) {
-    while (queue_.in_flight() >= queue_.depth()) KOV_TRY(take_one());
-    KOV_TRY(commit_ready());
-    auto submitted = queue_.submit(file.fd(), first_tag_ + waiting_.size());
-    if (!submitted) {
-      abandon();
-      return submitted;
+    const std::string_view directory = std::string_view(path).substr(0, std::min(path.rfind('/'), path.size()));
+    if (directory != directory_) {
+      KOV_TRY(submit_held());
+      directory_.assign(directory);
     }
     paths_.insert(path);
     waiting_.push_back({std::move(file), std::move(path)});
+    ++held_;
+    if (held_ >= hold_limit()) KOV_TRY(submit_held());
     return {};
+  }
+
+  // Flushes of files still in the directory being filled wait: each would
+  // write that directory again while its next names are made.
+  Result<void> submit_held() {
+    while (held_ > 0) {
+      while (queue_.in_flight() >= queue_.depth()) KOV_TRY(take_one());
+      Waiting& w = waiting_[waiting_.size() - held_];
+      auto submitted = queue_.submit(w.file.fd(), first_tag_ + (waiting_.size() - held_));
+      if (!submitted) {
+        abandon();
+        return submitted;
+      }
+      --held_;
+    }
+    return commit_ready();
   }
 
   // Whether `path` lies below the final name of a file still waiting, which
@@ -79,6 +97,7 @@ class Committer {
   // Commits every waiting file in order; the first failure is returned and
   // the files after it are released without a name.
   Result<void> drain() {
+    KOV_TRY(submit_held());
     while (!waiting_.empty()) {
       KOV_TRY(commit_ready());
       if (!waiting_.empty()) KOV_TRY(take_one());
@@ -128,6 +147,7 @@ class Committer {
 
   // After a failure no later file gets its name: each removes its temporary file.
   void abandon() noexcept {
+    held_ = 0;
     waiting_.clear();
     paths_.clear();
   }
@@ -136,6 +156,10 @@ class Committer {
   std::deque<Waiting> waiting_;
   std::unordered_set<std::string> paths_;
   std::uint64_t first_tag_ = 0;  // the tag of waiting_.front()
+  std::size_t held_ = 0;         // the last files of waiting_, not yet submitted
+  std::string directory_;        // where the held files are
+
+  [[nodiscard]] std::size_t hold_limit() const noexcept { return std::max<std::size_t>(1, queue_.depth() * 3 / 4); }
   std::uint64_t committed_ = 0;
 };
 

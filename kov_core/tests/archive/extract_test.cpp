@@ -4,6 +4,7 @@
 
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -121,6 +122,23 @@ TEST_P(Extracting, RestoresFilesLinksDirectoriesAndModes) {
   EXPECT_EQ(mode_of(out / "d" / "sub"), 0755u & ~mask);
   EXPECT_FALSE(has_temporary(out));
   EXPECT_EQ(kov_progress_completed(), kov_progress_total());
+}
+
+TEST_P(Extracting, FewDescriptorsAreEnough) {
+  std::vector<Item> items{dir("d")};
+  for (int i = 0; i < 300; ++i) items.push_back(file("d/f" + std::to_string(1000 + i), "x"));
+  const Archive archive = open(items);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const struct rlimit low {100, 100};
+    if (::setrlimit(RLIMIT_NOFILE, &low) != 0) ::_exit(2);
+    ::_exit(extract(archive, dir_ / "out") ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(tree(dir_ / "out").size(), 301u);
 }
 
 TEST_P(Extracting, SecondExtractionStopsAtTheFirstExistingName) {
