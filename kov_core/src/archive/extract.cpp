@@ -62,7 +62,6 @@ class Committer {
       KOV_TRY(submit_held());
       directory_.assign(directory);
     }
-    paths_.insert(path);
     waiting_.push_back({std::move(file), std::move(path)});
     ++held_;
     if (held_ >= hold_limit()) KOV_TRY(submit_held());
@@ -86,11 +85,13 @@ class Committer {
   }
 
   // Whether `path` lies below the final name of a file still waiting, which
-  // must then be in place first.
+  // must then be in place first. Compares with each waiting path rather than
+  // looking up each prefix: linear in the path however deep it is.
   [[nodiscard]] bool blocks(std::string_view path) const {
-    if (paths_.empty()) return false;
-    for (std::size_t slash = path.find('/'); slash != std::string_view::npos; slash = path.find('/', slash + 1))
-      if (paths_.contains(std::string(path.substr(0, slash)))) return true;
+    for (const Waiting& w : waiting_) {
+      const std::string_view file = w.path;
+      if (path.size() > file.size() && path[file.size()] == '/' && path.starts_with(file)) return true;
+    }
     return false;
   }
 
@@ -132,7 +133,6 @@ class Committer {
       Waiting w = std::move(waiting_.front());
       waiting_.pop_front();
       ++first_tag_;
-      paths_.erase(w.path);
       Result<void> placed = w.error != 0 ? Result<void>(std::unexpected(Error::os(w.error)))
                                          : (w.file.mark_flushed(), std::move(w.file).commit());
       if (!placed) {
@@ -149,12 +149,10 @@ class Committer {
   void abandon() noexcept {
     held_ = 0;
     waiting_.clear();
-    paths_.clear();
   }
 
   util::FlushQueue& queue_;
   std::deque<Waiting> waiting_;
-  std::unordered_set<std::string> paths_;
   std::uint64_t first_tag_ = 0;  // the tag of waiting_.front()
   std::size_t held_ = 0;         // the last files of waiting_, not yet submitted
   std::string directory_;        // where the held files are
@@ -378,6 +376,15 @@ Result<std::uint64_t> extract_unguarded(const Archive& archive, const std::files
   for (const Selected& s : *selected) chosen.push_back(s.entry);
   auto need = preflight_extraction(chosen);
   if (!need) return std::unexpected(std::move(need).error());
+  // The directories the entries lie in: those still missing need inodes too,
+  // and all of them are flushed at the end.
+  secure_fs::DirectoryTree directories;
+  for (const Entry* entry : chosen) KOV_TRY(directories.add(entry->path, entry->kind == EntryKind::Directory));
+  auto missing = root->missing_directories(directories);
+  if (!missing) return std::unexpected(std::move(missing).error());
+  const auto entries = util::checked_add(need->entries, *missing);
+  if (!entries) return std::unexpected(Error::corrupt("extraction entry count overflow"));
+  need->entries = *entries;
   struct statvfs fs {};
   if (::fstatvfs(root->fd(), &fs) != 0) return std::unexpected(Error::os(errno));
   KOV_TRY(check_capacity(*need, fs.f_bavail, fs.f_frsize, fs.f_favail));
@@ -393,8 +400,9 @@ Result<std::uint64_t> extract_unguarded(const Archive& archive, const std::files
   Extraction extraction(archive, *root, *key ? &**key : nullptr, overwrite, queue);
   for (const Selected& item : *selected) KOV_TRY(extraction.create(item));
   KOV_TRY(extraction.finish());
-  // "extracted" must mean that the new names survive a power cut too.
-  KOV_TRY(root->sync_new_names(queue));
+  // "extracted" must mean that every name of this run survives a power cut,
+  // also in directories that an earlier, failed run made and never flushed.
+  KOV_TRY(root->sync(directories, queue));
   return extraction.created();
 }
 

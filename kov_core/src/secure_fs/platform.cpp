@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -62,10 +63,30 @@ constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   return absolute;
 }
 
+// The destination without trailing "/" and "." components: the kernel
+// follows a link named "dest/" or "dest/.", so the last real component must be
+// the last one opened. "/" and "." stay as they are.
+[[nodiscard]] std::string without_trailing_dots(std::string path) {
+  for (;;) {
+    if (path.size() > 1 && path.back() == '/') {
+      path.pop_back();
+    } else if (path.size() > 2 && path.ends_with("/.")) {
+      path.resize(path.size() - 2);
+    } else {
+      return path;
+    }
+  }
+}
+
 // mkdir of every component in turn, accepting those that exist; the parent of
-// each directory made here is recorded.
+// each directory made here is kept, as is the destination's own parent.
 [[nodiscard]] Result<void> create_destination(const std::filesystem::path& destination,
-                                              NewNames& new_names) {
+                                              std::vector<std::filesystem::path>& above) {
+  const auto keep = [&](const std::filesystem::path& directory) {
+    const std::filesystem::path parent = absolute_parent(directory);
+    if (std::find(above.begin(), above.end(), parent) == above.end()) above.push_back(parent);
+  };
+  keep(destination);
   struct stat status {};
   if (::stat(destination.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) return {};
   std::filesystem::path prefix;
@@ -73,7 +94,7 @@ constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     if (part.empty()) continue;  // a trailing "/"
     prefix /= part;
     if (::mkdir(prefix.c_str(), 0777) == 0) {
-      new_names.absolute.insert(absolute_parent(prefix));
+      keep(prefix);
     } else if (errno != EEXIST) {
       return std::unexpected(Error::os(errno));
     }
@@ -81,21 +102,51 @@ constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   return {};
 }
 
-// The no-follow walk of a recorded directory, keeping the errno so that a
-// directory that may not be read can be told from a real failure.
-[[nodiscard]] std::expected<util::Fd, int> reopen(int root, std::string_view relative) {
+// Visits a tree's directories depth first below `root`, each opened from its
+// parent without following a link and left through "..", so that one
+// descriptor is open at a time at any depth and nothing is walked again from
+// the root. `unopened(node, errno)` decides about a directory that cannot be
+// opened (its subtree is skipped); `leave(node, fd)` gets each opened one, the
+// root last, after its subtree.
+template <class Unopened, class Leave>
+[[nodiscard]] Result<void> visit(int root, const std::vector<DirectoryTree::Node>& first,
+                                 const std::vector<DirectoryTree::Node>& children,
+                                 const std::vector<std::string>& names, Unopened unopened,
+                                 Leave leave) {
   const int raw = ::fcntl(root, F_DUPFD_CLOEXEC, 0);
-  if (raw < 0) return std::unexpected(errno);
+  if (raw < 0) return std::unexpected(Error::os(errno));
   util::Fd current(raw);
-  Components walk(relative);
-  Component component{};
-  while (walk.next(component)) {
-    const std::string name(component.text);
-    auto next = open_directory(current.get(), name.c_str(), false);
-    if (!next) return std::unexpected(next.error());
-    current = std::move(*next);
+  struct Frame {
+    DirectoryTree::Node node;
+    DirectoryTree::Node next;  // position in `children`
+  };
+  std::vector<Frame> stack{{DirectoryTree::ROOT, first[DirectoryTree::ROOT]}};
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    if (top.next < first[top.node + 1]) {
+      const DirectoryTree::Node child = children[top.next++];
+      const int opened = ::openat(current.get(), names[child].c_str(), DIRECTORY_FLAGS);
+      if (opened < 0) {
+        KOV_TRY(unopened(child, errno));
+        continue;
+      }
+      // The parent's descriptor goes: it is found again through "..".
+      current.reset(opened);
+      stack.push_back({child, first[child]});
+      continue;
+    }
+    const DirectoryTree::Node node = top.node;
+    stack.pop_back();
+    util::Fd parent;
+    if (!stack.empty()) {
+      const int up = ::openat(current.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (up < 0) return std::unexpected(Error::os(errno));
+      parent.reset(up);
+    }
+    KOV_TRY(leave(node, std::move(current)));
+    current = std::move(parent);
   }
-  return current;
+  return {};
 }
 
 }  // namespace
@@ -148,25 +199,21 @@ Result<void> move_no_replace(int dir, const char* from, const char* to, bool& pl
 // ---- PendingFile ----
 
 PendingFile::PendingFile(util::Fd file, util::Fd dir, std::string temp_name, std::string final_name,
-                         std::string directory, bool overwrite, NewNames* new_names) noexcept
+                         bool overwrite) noexcept
     : file_(std::move(file)),
       dir_(std::move(dir)),
       temp_name_(std::move(temp_name)),
       final_name_(std::move(final_name)),
-      directory_(std::move(directory)),
-      overwrite_(overwrite),
-      new_names_(new_names) {}
+      overwrite_(overwrite) {}
 
 PendingFile::PendingFile(PendingFile&& other) noexcept
     : file_(std::move(other.file_)),
       dir_(std::move(other.dir_)),
       temp_name_(std::move(other.temp_name_)),
       final_name_(std::move(other.final_name_)),
-      directory_(std::move(other.directory_)),
       overwrite_(other.overwrite_),
       committed_(other.committed_),
-      flushed_(other.flushed_),
-      new_names_(other.new_names_) {}
+      flushed_(other.flushed_) {}
 
 PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
   if (this != &other) {
@@ -175,11 +222,9 @@ PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
     dir_ = std::move(other.dir_);
     temp_name_ = std::move(other.temp_name_);
     final_name_ = std::move(other.final_name_);
-    directory_ = std::move(other.directory_);
     overwrite_ = other.overwrite_;
     committed_ = other.committed_;
     flushed_ = other.flushed_;
-    new_names_ = other.new_names_;
   }
   return *this;
 }
@@ -234,15 +279,9 @@ Result<void> PendingFile::commit() && {
     if (::renameat(dir, temp, dir, final_name) != 0) return std::unexpected(Error::os(errno));
   } else {
     bool placed = false;
-    auto moved = move_no_replace(dir, temp, final_name, placed);
-    if (!moved) {
-      // A link whose unlink failed still made the final name: it must reach the disk.
-      if (placed) self.new_names_->relative.insert(self.directory_);
-      return moved;
-    }
+    KOV_TRY(move_no_replace(dir, temp, final_name, placed));
   }
   self.committed_ = true;
-  self.new_names_->relative.insert(self.directory_);
   return {};
 }
 
@@ -255,16 +294,13 @@ Result<Root> Root::open(const std::filesystem::path& destination) {
   if (native.find('\0') != std::string::npos) {
     return std::unexpected(Error::invalid_input("destination contains NUL"));
   }
-  auto new_names = std::make_unique<NewNames>();
-  KOV_TRY(create_destination(destination, *new_names));
+  const std::filesystem::path last_real = without_trailing_dots(native);
+  std::vector<std::filesystem::path> above;
+  KOV_TRY(create_destination(last_real, above));
   // Links in earlier components are followed; a link as the last one is not.
-  const int raw = ::open(native.c_str(), DIRECTORY_FLAGS);
+  const int raw = ::open(last_real.c_str(), DIRECTORY_FLAGS);
   if (raw < 0) return std::unexpected(Error::os(errno));
-  return Root(util::Fd(raw), std::move(new_names));
-}
-
-void Root::record(const std::vector<std::string_view>& parts, std::size_t count) {
-  new_names_->relative.insert(join(parts, count));
+  return Root(util::Fd(raw), std::move(above));
 }
 
 namespace {
@@ -302,10 +338,8 @@ Result<util::Fd> Root::walk(const std::vector<std::string_view>& parts, std::siz
   for (std::size_t i = 0; i < count; ++i) {
     auto name = c_name(parts[i]);
     if (!name) return std::unexpected(std::move(name).error());
-    bool made = false;
-    auto next = open_directory(current.get(), name->c_str(), create, &made);
+    auto next = open_directory(current.get(), name->c_str(), create);
     if (!next) return std::unexpected(Error::os(next.error()));
-    if (made) record(parts, i);
     current = std::move(*next);  // closes the previous directory
   }
   return current;
@@ -345,9 +379,6 @@ Result<PendingFile> Root::create_file(const std::filesystem::path& relative, boo
     return std::unexpected(
         Error::invalid_input("extraction target already exists: " + shown(relative)));
   }
-  // Made before the temporary file exists, so that nothing can fail between
-  // its creation and the PendingFile that owns it.
-  std::string directory = join(*parts, parts->size() - 1);
   for (int attempt = 0; attempt < TEMP_ATTEMPTS; ++attempt) {
     // Random bytes are drawn from the system many names at a time.
     if (random_used_ == random_.size()) {
@@ -360,8 +391,7 @@ Result<PendingFile> Root::create_file(const std::filesystem::path& relative, boo
         ::openat(dir, temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (raw >= 0) {
       return PendingFile(util::Fd(raw), std::move(parent_dir->dir), std::move(temp),
-                         std::move(parent_dir->name), std::move(directory), overwrite,
-                         new_names_.get());
+                         std::move(parent_dir->name), overwrite);
     }
     if (errno != EEXIST) return std::unexpected(Error::os(errno));
   }
@@ -381,7 +411,6 @@ Result<void> Root::create_symlink(const std::filesystem::path& relative, std::st
   if (::symlinkat(text.c_str(), parent_dir->dir.get(), parent_dir->name.c_str()) != 0) {
     return std::unexpected(Error::os(errno));
   }
-  record(*parts, parts->size() - 1);
   return {};
 }
 
@@ -403,11 +432,51 @@ Result<util::Fd> Root::open_existing_file(const std::filesystem::path& relative)
   return file;
 }
 
-Result<void> Root::sync_new_names(util::FlushQueue& queue) {
+namespace {
+
+// Each directory's name, NUL-terminated, for the system calls.
+Result<std::vector<std::string>> c_names(const DirectoryTree& tree) {
+  std::vector<std::string> names(tree.size() + 1);
+  for (DirectoryTree::Node n = 1; n <= tree.size(); ++n) {
+    auto name = c_name(tree.name(n));
+    if (!name) return std::unexpected(std::move(name).error());
+    names[n] = std::move(*name);
+  }
+  return names;
+}
+
+}  // namespace
+
+Result<std::uint64_t> Root::missing_directories(const DirectoryTree& tree) {
+  std::vector<DirectoryTree::Node> first, children;
+  tree.index_children(first, children);
+  auto names = c_names(tree);
+  if (!names) return std::unexpected(std::move(names).error());
+  // Below a missing directory everything is missing: counted from the leaves up.
+  std::vector<std::uint64_t> below(tree.size() + 1, 0);
+  for (DirectoryTree::Node n = static_cast<DirectoryTree::Node>(tree.size()); n >= 1; --n) {
+    below[n] += tree.is_entry(n) ? 0 : 1;
+    below[tree.parent(n)] += below[n];
+  }
+  std::uint64_t missing = 0;
+  const auto unopened = [&](DirectoryTree::Node node, int error) -> Result<void> {
+    if (error == ENOENT) missing += below[node];
+    return {};
+  };
+  const auto leave = [](DirectoryTree::Node, util::Fd) -> Result<void> { return {}; };
+  KOV_TRY(visit(fd_.get(), first, children, *names, unopened, leave));
+  return missing;
+}
+
+Result<void> Root::sync(const DirectoryTree& tree, util::FlushQueue& queue) {
   if (queue.in_flight() != 0) return std::unexpected(Error::io("flush queue is busy"));
+  std::vector<DirectoryTree::Node> first, children;
+  tree.index_children(first, children);
+  auto names = c_names(tree);
+  if (!names) return std::unexpected(std::move(names).error());
   // Tags index `held`, which keeps each descriptor open until its flush is done.
   std::vector<util::Fd> held;
-  held.reserve(new_names_->relative.size() + new_names_->absolute.size());
+  held.reserve(tree.size() + 1 + above_.size());
   Result<void> outcome;  // the first failure; no new flush starts after it
   bool whole_file_system = false;
 
@@ -418,9 +487,11 @@ Result<void> Root::sync_new_names(util::FlushQueue& queue) {
     if (completion->error != 0 && outcome) outcome = std::unexpected(Error::os(completion->error));
     return {};
   };
-  const auto flush = [&](int fd, util::Fd owned) -> Result<void> {
+  const auto flush = [&](util::Fd owned) -> Result<void> {
+    if (!outcome) return {};
     while (queue.in_flight() >= queue.depth()) KOV_TRY(take_one());
     const std::uint64_t tag = held.size();
+    const int fd = owned.get();
     held.push_back(std::move(owned));
     auto submitted = queue.submit(fd, tag);
     if (!submitted) outcome = std::move(submitted);
@@ -431,26 +502,19 @@ Result<void> Root::sync_new_names(util::FlushQueue& queue) {
     // flushing its whole file system makes it just as durable.
     if (error == EACCES) {
       whole_file_system = true;
-    } else {
+    } else if (outcome) {
       outcome = std::unexpected(Error::os(error));
     }
   };
 
-  for (const std::string& relative : new_names_->relative) {
-    if (!outcome) break;
-    if (relative.empty()) {
-      KOV_TRY(flush(fd_.get(), util::Fd()));  // the root descriptor itself
-      continue;
-    }
-    auto opened = reopen(fd_.get(), relative);
-    if (!opened) {
-      unopened(opened.error());
-      continue;
-    }
-    const int fd = opened->get();
-    KOV_TRY(flush(fd, std::move(*opened)));
-  }
-  for (const std::filesystem::path& absolute : new_names_->absolute) {
+  KOV_TRY(visit(
+      fd_.get(), first, children, *names,
+      [&](DirectoryTree::Node, int error) -> Result<void> {
+        unopened(error);
+        return {};
+      },
+      [&](DirectoryTree::Node, util::Fd fd) { return flush(std::move(fd)); }));
+  for (const std::filesystem::path& absolute : above_) {
     if (!outcome) break;
     // By path, following links as the creation of the destination did.
     const int raw = ::open(absolute.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -458,14 +522,12 @@ Result<void> Root::sync_new_names(util::FlushQueue& queue) {
       unopened(errno);
       continue;
     }
-    KOV_TRY(flush(raw, util::Fd(raw)));
+    KOV_TRY(flush(util::Fd(raw)));
   }
   while (queue.in_flight() != 0) KOV_TRY(take_one());
   if (!outcome) return outcome;
   // syncfs reports the write-back errors of the file system since the root was opened.
   if (whole_file_system && ::syncfs(fd_.get()) != 0) return std::unexpected(Error::os(errno));
-  new_names_->relative.clear();
-  new_names_->absolute.clear();
   return {};
 }
 

@@ -10,10 +10,9 @@
 #include <cstdint>
 #include <expected>
 #include <filesystem>
-#include <memory>
-#include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "kov_core/error.hpp"
@@ -78,15 +77,53 @@ inline bool Components::next(Component& out) noexcept {
 // path without components is InvalidInput "empty extraction path".
 [[nodiscard]] Result<std::vector<std::string_view>> components(std::string_view relative);
 
-namespace platform {
+// The directories below the root that hold the entries of one extraction,
+// each once: a tree of components, so that memory and work grow with the
+// paths' length, not with its square. Names are borrowed from the paths
+// added, which must outlive the tree.
+class DirectoryTree {
+ public:
+  using Node = std::uint32_t;
+  static constexpr Node ROOT = 0;
 
-// The directories in which the layer created a name, to be flushed once at
-// the end: relative to the root ("" is the root itself), and the ancestors of
-// the destination by absolute path.
-struct NewNames {
-  std::set<std::string> relative;
-  std::set<std::filesystem::path> absolute;
+  DirectoryTree();
+
+  // Adds the directories above a relative path (all its components but the
+  // last); a directory entry's own path is added too, marked as an entry.
+  // The path's errors are those of components().
+  [[nodiscard]] Result<void> add(std::string_view relative, bool is_directory);
+
+  // Directories in the tree, the root not included; nodes are numbered from
+  // the root (0) to size(), each after its parent.
+  [[nodiscard]] std::size_t size() const noexcept { return nodes_.size() - 1; }
+  [[nodiscard]] Node parent(Node node) const noexcept { return nodes_[node].parent; }
+  [[nodiscard]] std::string_view name(Node node) const noexcept { return nodes_[node].name; }
+  [[nodiscard]] bool is_entry(Node node) const noexcept { return nodes_[node].entry; }
+  // Each node's children, contiguous: children[first[n] .. first[n + 1]).
+  void index_children(std::vector<Node>& first, std::vector<Node>& children) const;
+
+ private:
+  struct Entry {
+    Node parent;
+    bool entry;  // a directory entry of the archive, counted as one already
+    std::string_view name;
+  };
+  struct Key {
+    Node parent;
+    std::string_view name;
+    bool operator==(const Key&) const = default;
+  };
+  struct KeyHash {
+    std::size_t operator()(const Key& key) const noexcept;
+  };
+
+  [[nodiscard]] Node child(Node parent, std::string_view name);
+
+  std::vector<Entry> nodes_;
+  std::unordered_map<Key, Node, KeyHash> lookup_;
 };
+
+namespace platform {
 
 // A regular file being extracted under a temporary name. Released without a
 // successful commit, it removes that name. It must not outlive its Root.
@@ -115,18 +152,16 @@ class PendingFile {
  private:
   friend class Root;
   PendingFile(util::Fd file, util::Fd dir, std::string temp_name, std::string final_name,
-              std::string directory, bool overwrite, NewNames* new_names) noexcept;
+              bool overwrite) noexcept;
   void release() noexcept;
 
   util::Fd file_;
   util::Fd dir_;
   std::string temp_name_;
   std::string final_name_;
-  std::string directory_;  // the directory's path relative to the root, for the record
   bool overwrite_ = false;
   bool committed_ = false;
   bool flushed_ = false;
-  NewNames* new_names_ = nullptr;
 };
 
 // The open destination directory. Move-only; every operation walks again
@@ -141,8 +176,9 @@ class Root {
   };
 
   // Creates the destination and its missing ancestors (mode 0777 less the
-  // umask), then opens it without following a final symbolic link. A NUL is
-  // InvalidInput "destination contains NUL"; system failures are Io.
+  // umask), then opens it without following its last component, however it
+  // is spelled ("dest", "dest/", "dest/."). A NUL is InvalidInput
+  // "destination contains NUL"; system failures are Io.
   [[nodiscard]] static Result<Root> open(const std::filesystem::path& destination);
 
   Root(Root&&) noexcept = default;
@@ -169,26 +205,32 @@ class Root {
   // directories when `create`. Used by the operations above.
   [[nodiscard]] Result<Parent> parent(const std::filesystem::path& relative, bool create);
 
-  // Flushes every directory in which a name was created, through `queue`,
+  // The directories of `tree` that do not exist yet and are not entries
+  // themselves: what the extraction will make besides its entries. A
+  // directory that cannot be looked into counts as present.
+  [[nodiscard]] Result<std::uint64_t> missing_directories(const DirectoryTree& tree);
+
+  // Flushes every directory of `tree`, the root, the destination's parent and
+  // the parent of each ancestor that open() made, each once, through `queue`,
   // which must have nothing in flight; all flushes are complete when it
-  // returns, and the record is then empty. A directory that may not be read is
-  // made durable by flushing the whole file system. Failures are Io.
-  [[nodiscard]] Result<void> sync_new_names(util::FlushQueue& queue);
-  [[nodiscard]] const NewNames& new_names() const noexcept { return *new_names_; }
+  // returns. Whoever made those directories, the names in them then survive
+  // a power cut. A directory that may not be read is made durable by
+  // flushing the whole file system. Failures are Io.
+  [[nodiscard]] Result<void> sync(const DirectoryTree& tree, util::FlushQueue& queue);
+  // The directories outside the root that sync() flushes, by absolute path.
+  [[nodiscard]] const std::vector<std::filesystem::path>& above() const noexcept { return above_; }
   // The destination's descriptor, for status queries of its file system.
   [[nodiscard]] int fd() const noexcept { return fd_.get(); }
 
  private:
-  Root(util::Fd fd, std::unique_ptr<NewNames> new_names) noexcept
-      : fd_(std::move(fd)), new_names_(std::move(new_names)) {}
+  Root(util::Fd fd, std::vector<std::filesystem::path> above) noexcept
+      : fd_(std::move(fd)), above_(std::move(above)) {}
   [[nodiscard]] Result<Parent> parent_of(const std::vector<std::string_view>& parts, bool create);
   [[nodiscard]] Result<util::Fd> walk(const std::vector<std::string_view>& parts, std::size_t count,
                                       bool create);
-  void record(const std::vector<std::string_view>& parts, std::size_t count);
 
   util::Fd fd_;
-  // On the heap so that a PendingFile keeps a stable pointer while the Root moves.
-  std::unique_ptr<NewNames> new_names_;
+  std::vector<std::filesystem::path> above_;
   // Random bytes for temporary names, drawn 256 names at a time.
   std::array<std::uint8_t, 4096> random_{};
   std::size_t random_used_ = random_.size();

@@ -2,6 +2,7 @@
 // what never appears: nothing outside it, nothing through a link, no damaged
 // file under its final name, no temporary file after a failure.
 
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 
 #include "archive/archive_internal.hpp"
@@ -395,6 +397,52 @@ TEST_P(Extracting, SpaceAndInodesAreCheckedFirstAndAFullDiskLeavesNoTemporaryFil
     return has_temporary(small / "out") ? 2 : 0;
   });
   EXPECT_EQ(full, 0);
+}
+
+// One file 20,000 directories deep: every directory it implies needs an
+// inode, and the work stays linear in the path's length.
+TEST_P(Extracting, ADeepEntryIsCountedByThePreflightAndExtractedInLinearTime) {
+  std::string deep;
+  for (int i = 0; i < 20000; ++i) deep += "d/";
+  const Archive archive = open({file(deep + "f", "deep")});
+  const auto started = std::chrono::steady_clock::now();
+  auto count = extract(archive, dir_ / "out");
+  ASSERT_TRUE(count) << count.error().display();
+  EXPECT_EQ(*count, 1u);
+  // Quadratic work took minutes here; linear work takes well under a second.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+  const Bytes content = [&] {
+    // The path is longer than the kernel takes at once: open it a piece at a time.
+    int fd = ::open((dir_ / "out").c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < 20000 && fd >= 0; i += 1000) {
+      std::string piece;
+      for (int j = 0; j < 1000; ++j) piece += j == 0 ? "d" : "/d";
+      const int next = ::openat(fd, piece.c_str(), O_RDONLY | O_DIRECTORY);
+      ::close(fd);
+      fd = next;
+    }
+    const int file_fd = fd < 0 ? -1 : ::openat(fd, "f", O_RDONLY);
+    if (fd >= 0) ::close(fd);
+    Bytes out(16);
+    const ssize_t n = file_fd < 0 ? -1 : ::read(file_fd, out.data(), out.size());
+    if (file_fd >= 0) ::close(file_fd);
+    out.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
+    return out;
+  }();
+  EXPECT_EQ(content, text("deep"));
+
+  if (::geteuid() != 0) GTEST_SKIP() << "a private tmpfs needs root (a mount namespace)";
+  const fs::path small = dir_ / "small";
+  fs::create_directories(small);
+  const int status = with_small_tmpfs(small, "size=64m,nr_inodes=3000", [&] {
+    auto refused = extract(archive, small / "out");
+    if (refused || refused.error().display().find("extraction requires 20001 filesystem entries but only") ==
+                       std::string::npos)
+      return 1;
+    return fs::is_empty(small / "out") ? 0 : 2;
+  });
+  if (status == 77) GTEST_SKIP() << "no private mount namespace here";
+  EXPECT_EQ(status, 0);
 }
 
 }  // namespace

@@ -123,8 +123,8 @@ TEST(RootOpen, CreatesTheDestinationAndItsMissingParents) {
   EXPECT_TRUE(fs::is_directory(tmp / "x/y/dest"));
   EXPECT_EQ(mode_of(tmp / "x"), 0777 & ~current_umask());
   // Each new directory's name lives in its parent, which must be flushed.
-  EXPECT_EQ(root.new_names().absolute, (std::set<fs::path>{tmp.path(), tmp / "x", tmp / "x/y"}));
-  EXPECT_TRUE(root.new_names().relative.empty());
+  EXPECT_EQ(std::set<fs::path>(root.above().begin(), root.above().end()),
+            (std::set<fs::path>{tmp.path(), tmp / "x", tmp / "x/y"}));
 }
 
 TEST(RootOpen, LeavesAnExistingDirectoryAsItIs) {
@@ -135,15 +135,22 @@ TEST(RootOpen, LeavesAnExistingDirectoryAsItIs) {
   const Root root = open_root(tmp / "dest");
   EXPECT_EQ(mode_of(tmp / "dest"), 0701U);
   EXPECT_EQ(names(tmp / "dest"), std::set<std::string>{"keep"});
-  EXPECT_TRUE(root.new_names().absolute.empty());
+  // Only the parent that holds the destination's name.
+  EXPECT_EQ(root.above(), std::vector<fs::path>{tmp.path()});
 }
 
 TEST(RootOpen, RefusesALinkAsDestinationAndANul) {
   const TempDir tmp;
   fs::create_directory(tmp / "real");
   fs::create_directory_symlink("real", tmp / "link");
-  // O_NOFOLLOW with O_DIRECTORY: a link is not a directory.
-  EXPECT_KOV_ERROR(Root::open(tmp / "link"), ErrorKind::Io, os_error(ENOTDIR));
+  // O_NOFOLLOW with O_DIRECTORY: a link is not a directory, however it is
+  // spelled (the kernel follows "link/" and "link/.").
+  for (const char* spelling : {"link", "link/", "link/.", "link/./", "link//", "link/./."}) {
+    SCOPED_TRACE(spelling);
+    EXPECT_KOV_ERROR(Root::open(tmp / spelling), ErrorKind::Io, os_error(ENOTDIR));
+  }
+  const Root real = open_root(tmp / "real/.");
+  EXPECT_EQ(real.above(), std::vector<fs::path>{tmp.path()});
   // Nothing is made for a destination with a NUL, not even the part before it.
   EXPECT_KOV_ERROR(Root::open(tmp.path() / "new\0tail"s), ErrorKind::InvalidInput,
                    "invalid input: destination contains NUL");
@@ -272,7 +279,6 @@ TEST(CreateFile, CommitWithoutOverwriteNeverReplacesANodeThatAppeared) {
     EXPECT_KOV_ERROR(std::move(*pending).commit(), ErrorKind::Io, os_error(EEXIST));
     expect_untouched(tmp, kind);
     EXPECT_EQ(names(tmp / "dest"), std::set<std::string>{"x"});
-    EXPECT_TRUE(root.new_names().relative.empty()) << "no name was made";
   }
 }
 
@@ -443,40 +449,83 @@ std::string mode_name(const testing::TestParamInfo<bool>& param) {
   return param.param ? "Concurrent" : "OneAtATime";
 }
 
-class NewNames : public testing::TestWithParam<bool> {};
+class Syncing : public testing::TestWithParam<bool> {};
 
-TEST_P(NewNames, RecordsEachDirectoryThatGotANameAndFlushesThem) {
-  const TempDir tmp;
-  Root root = open_root(tmp / "dest");
-  ASSERT_TRUE(root.ensure_directory("d/e").has_value());  // names in the root and in d
-  ASSERT_TRUE(root.ensure_directory("d").has_value());    // nothing new
-  auto file = root.create_file("d/e/f", false);
-  ASSERT_TRUE(file.has_value());
-  ASSERT_TRUE(std::move(*file).commit().has_value());
-  ASSERT_TRUE(root.create_symlink("d/l", "e/f").has_value());
-  ASSERT_TRUE(root.create_file("g/h", false).has_value());  // g is made, h released uncommitted
-  EXPECT_EQ(root.new_names().relative, (std::set<std::string>{"", "d", "d/e"}));
-
-  // The record points into the Root's heap, so moving the Root keeps it valid.
-  auto pending = root.create_file("g/i", false);
-  ASSERT_TRUE(pending.has_value());
-  Root moved = std::move(root);
-  ASSERT_TRUE(std::move(*pending).commit().has_value());
-  EXPECT_EQ(moved.new_names().relative, (std::set<std::string>{"", "d", "d/e", "g"}));
-
-  FlushQueue queue = FlushQueue::create(2, GetParam());
-  ASSERT_TRUE(moved.sync_new_names(queue).has_value());
-  EXPECT_EQ(queue.in_flight(), 0U);
-  EXPECT_TRUE(moved.new_names().relative.empty());
+kov_core::secure_fs::DirectoryTree tree_of(const std::vector<std::pair<std::string, bool>>& paths) {
+  kov_core::secure_fs::DirectoryTree tree;
+  for (const auto& [path, is_directory] : paths) {
+    auto added = tree.add(path, is_directory);
+    if (!added) throw std::runtime_error(added.error().display());
+  }
+  return tree;
 }
 
-TEST_P(NewNames, ADirectoryThatVanishedIsAnError) {
+// The paths must outlive the trees made of them.
+const std::vector<std::pair<std::string, bool>> PLANNED{
+    {"d", true}, {"d/e/f", false}, {"d/e", true}, {"d/l", false}, {"g/h/i/j", false}};
+
+TEST(DirectoryTree, HoldsEachDirectoryAboveTheEntriesOnce) {
+  const auto tree = tree_of(PLANNED);
+  EXPECT_EQ(tree.size(), 5U);  // d, d/e, g, g/h, g/h/i
+  std::vector<kov_core::secure_fs::DirectoryTree::Node> first, children;
+  tree.index_children(first, children);
+  std::set<std::string> paths;
+  for (kov_core::secure_fs::DirectoryTree::Node n = 1; n <= tree.size(); ++n) {
+    std::string path(tree.name(n));
+    for (auto p = tree.parent(n); p != 0; p = tree.parent(p)) path = std::string(tree.name(p)) + "/" + path;
+    paths.insert(path + (tree.is_entry(n) ? " entry" : ""));
+    EXPECT_LT(tree.parent(n), n);
+  }
+  EXPECT_EQ(paths, (std::set<std::string>{"d entry", "d/e entry", "g", "g/h", "g/h/i"}));
+  EXPECT_EQ(first.back(), tree.size());
+  EXPECT_KOV_ERROR(kov_core::secure_fs::DirectoryTree().add("a/../b", false), ErrorKind::InvalidInput,
+                   "invalid input: unsafe extraction path: a/../b");
+}
+
+TEST(DirectoryTree, MissingDirectoriesAreThoseNotThereAndNotEntries) {
   const TempDir tmp;
   Root root = open_root(tmp / "dest");
-  ASSERT_TRUE(root.create_symlink("d/l", "t").has_value());
+  const auto tree = tree_of(PLANNED);
+  // d and d/e are entries, counted already; g, g/h and g/h/i are not.
+  EXPECT_EQ(root.missing_directories(tree), 3U);
+  fs::create_directories(tmp / "dest/g/h");
+  EXPECT_EQ(root.missing_directories(tree), 1U);
+  // A link is never entered: what lies behind it does not count as present.
+  fs::remove_all(tmp / "dest/g");
+  fs::create_directories(tmp / "elsewhere/h/i");
+  fs::create_directory_symlink(tmp / "elsewhere", tmp / "dest/g");
+  EXPECT_EQ(root.missing_directories(tree), 0U) << "a link counts as present: the extraction fails there";
+}
+
+TEST(DirectoryTree, ADeepPathCostsLinearly) {
+  const TempDir tmp;
+  Root root = open_root(tmp / "dest");
+  std::string deep;
+  for (int i = 0; i < 20000; ++i) deep += "d/";
+  deep += "f";
+  kov_core::secure_fs::DirectoryTree tree;
+  ASSERT_TRUE(tree.add(deep, false).has_value());
+  EXPECT_EQ(tree.size(), 20000U);
+  EXPECT_EQ(root.missing_directories(tree), 20000U);
+  auto pending = root.create_file(deep, false);
+  ASSERT_TRUE(pending.has_value()) << pending.error().display();
+  ASSERT_TRUE(std::move(*pending).commit().has_value());
+  EXPECT_EQ(root.missing_directories(tree), 0U);
+  FlushQueue queue = FlushQueue::create(8, true);
+  const auto synced = root.sync(tree, queue);
+  EXPECT_TRUE(synced.has_value()) << synced.error().display();
+}
+
+TEST_P(Syncing, ADirectoryThatVanishedIsAnError) {
+  const TempDir tmp;
+  Root root = open_root(tmp / "dest");
+  const std::string path = "d/l";
+  kov_core::secure_fs::DirectoryTree tree;
+  ASSERT_TRUE(tree.add(path, false).has_value());
+  ASSERT_TRUE(root.create_symlink(path, "t").has_value());
   fs::remove_all(tmp / "dest/d");
   FlushQueue queue = FlushQueue::create(2, GetParam());
-  EXPECT_KOV_ERROR(root.sync_new_names(queue), ErrorKind::Io, os_error(ENOENT));
+  EXPECT_KOV_ERROR(root.sync(tree, queue), ErrorKind::Io, os_error(ENOENT));
   EXPECT_EQ(queue.in_flight(), 0U);
 }
 
@@ -504,12 +553,15 @@ class WithoutDacOverride {
   bool dropped_ = false;
 };
 
-TEST_P(NewNames, AnUnreadableDirectoryIsFlushedWithItsFileSystem) {
+TEST_P(Syncing, AnUnreadableDirectoryIsFlushedWithItsFileSystem) {
   const TempDir tmp;
   fs::create_directory(tmp / "p");
   Root root = open_root(tmp / "p/dest");
-  ASSERT_TRUE(root.create_symlink("sub/l", "t").has_value());
-  EXPECT_EQ(root.new_names().absolute, std::set<fs::path>{tmp / "p"});
+  const std::string path = "sub/l";
+  kov_core::secure_fs::DirectoryTree tree;
+  ASSERT_TRUE(tree.add(path, false).has_value());
+  ASSERT_TRUE(root.create_symlink(path, "t").has_value());
+  EXPECT_EQ(root.above(), std::vector<fs::path>{tmp / "p"});
   ::chmod((tmp / "p").c_str(), 0333);
   ::chmod((tmp / "p/dest/sub").c_str(), 0333);
   FlushQueue queue = FlushQueue::create(2, GetParam());
@@ -519,15 +571,14 @@ TEST_P(NewNames, AnUnreadableDirectoryIsFlushedWithItsFileSystem) {
     const WithoutDacOverride unprivileged;
     const Fd probe(::open((tmp / "p").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     unreadable = !probe.valid() && errno == EACCES;
-    if (unreadable) synced = root.sync_new_names(queue);
+    if (unreadable) synced = root.sync(tree, queue);
   }
   ::chmod((tmp / "p/dest/sub").c_str(), 0755);
   ::chmod((tmp / "p").c_str(), 0755);
   if (!unreadable) GTEST_SKIP() << "directory modes are not enforced for this process";
   ASSERT_TRUE(synced.has_value()) << synced.error().display();
-  EXPECT_TRUE(root.new_names().relative.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(, NewNames, testing::Bool(), mode_name);
+INSTANTIATE_TEST_SUITE_P(, Syncing, testing::Bool(), mode_name);
 
 }  // namespace
