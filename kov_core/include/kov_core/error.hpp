@@ -24,6 +24,8 @@ class Error {
   [[nodiscard]] static Error cancelled();
 
   [[nodiscard]] ErrorKind kind() const noexcept { return kind_; }
+  // The operating-system error number of an Io error from the system, else 0.
+  [[nodiscard]] int os_error() const noexcept { return error_number_; }
   // The text after "kov: " on the error line, e.g. "corrupt archive: truncated header".
   [[nodiscard]] std::string display() const;
   // The display text without the kind's prefix: for an Io error the operating

@@ -144,6 +144,9 @@ struct Preflight {
 struct ExtractionOptions {
   // Many flushes in flight at once where the system allows; else one at a time.
   bool concurrent_flushes = true;
+  // Files that may wait for their flush at once; 0: as many as the free
+  // descriptors allow. A larger figure than they allow is met by waiting less.
+  unsigned flush_window = 0;
 };
 
 [[nodiscard]] Result<std::uint64_t> extract_archive(const Archive& archive, const std::filesystem::path& destination,

@@ -3,6 +3,7 @@
 // flushed many at a time and given their final names in index order, each only
 // after its own flush succeeded.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/statvfs.h>
 #include <sys/resource.h>
@@ -32,31 +33,55 @@ using crypto::ArchiveKey;
 using secure_fs::platform::PendingFile;
 using secure_fs::platform::Root;
 
-// Flushes in flight at once: enough to keep a disk's queue full.
+// Files waiting for their flush at once: enough to keep a disk's queue full.
 constexpr unsigned FLUSH_WINDOW = 128;
+// Descriptors kept free beside the waiting files: the walk to a directory,
+// the rings of the flush queue and of the large-file writer, the link checks.
+constexpr std::size_t SPARE_DESCRIPTORS = 12;
 // Files from this size on are copied into the page cache by the kernel's
 // workers while the next piece is decoded.
 constexpr std::uint64_t ASYNC_WRITES_FROM = 4u << 20;
 constexpr std::uint64_t RESERVE_CAP = 64ull << 20;
 
-// A window no larger than the descriptors allow: each waiting file holds two,
-// and up to three quarters of a window more wait before their flush starts.
-unsigned flush_window() {
+// The descriptors this process may still open: its limit less those open now.
+std::size_t free_descriptors() {
   struct rlimit limit {};
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return FLUSH_WINDOW;
-  const rlim_t spare = limit.rlim_cur > 96 ? (limit.rlim_cur - 64) / 4 : 1;
-  return static_cast<unsigned>(std::min<rlim_t>(FLUSH_WINDOW, spare));
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+  std::size_t open = 64;  // a guess where /proc is not mounted
+  if (DIR* fds = ::opendir("/proc/self/fd")) {
+    open = 0;
+    while (const dirent* entry = ::readdir(fds))
+      if (entry->d_name[0] != '.') ++open;
+    ::closedir(fds);
+    --open;  // the listing's own descriptor
+  }
+  return limit.rlim_cur > open ? static_cast<std::size_t>(limit.rlim_cur) - open : 0;
+}
+
+// A window no larger than the free descriptors allow: each waiting file holds
+// two, its own and its directory's.
+unsigned flush_window() {
+  const std::size_t free = free_descriptors();
+  if (free <= SPARE_DESCRIPTORS + 2) return 1;
+  return static_cast<unsigned>(std::min<std::size_t>(FLUSH_WINDOW, (free - SPARE_DESCRIPTORS) / 2));
+}
+
+// EMFILE or ENFILE: fewer files held open at once may still do.
+bool short_of_descriptors(const Error& error) noexcept {
+  return error.kind() == ErrorKind::Io && (error.os_error() == EMFILE || error.os_error() == ENFILE);
 }
 
 // Verified files waiting for their flush, in index order. Each gets its final
 // name once its own flush and those of every file before it are done.
 class Committer {
  public:
-  explicit Committer(util::FlushQueue& queue) : queue_(queue) {}
+  explicit Committer(util::FlushQueue& queue) : queue_(queue), capacity_(queue.depth()) {}
 
   // Takes a written, verified file. Its flush starts once its directory is
-  // done or enough files wait; its commit follows in index order.
+  // done or enough files wait; its commit follows in index order. At most
+  // capacity() files wait at once, whatever order their flushes end in.
   Result<void> add(PendingFile file, std::string path) {
+    while (waiting_.size() >= capacity_) KOV_TRY(make_room());
     const std::string_view directory = std::string_view(path).substr(0, std::min(path.rfind('/'), path.size()));
     if (directory != directory_) {
       KOV_TRY(submit_held());
@@ -107,6 +132,10 @@ class Committer {
   }
 
   [[nodiscard]] std::uint64_t committed() const noexcept { return committed_; }
+  [[nodiscard]] std::size_t waiting() const noexcept { return waiting_.size(); }
+  [[nodiscard]] std::size_t capacity() const noexcept { return capacity_; }
+  // After the system ran out of descriptors: half as many files wait from now on.
+  void shrink() noexcept { capacity_ = std::max<std::size_t>(1, capacity_ / 2); }
 
  private:
   struct Waiting {
@@ -126,6 +155,13 @@ class Committer {
     w.flushed = true;
     w.error = done->error;
     return {};
+  }
+
+  // Starts the flushes held back, or waits for one to end, and commits what can be.
+  Result<void> make_room() {
+    if (held_ > 0) return submit_held();
+    KOV_TRY(take_one());
+    return commit_ready();
   }
 
   Result<void> commit_ready() {
@@ -157,7 +193,8 @@ class Committer {
   std::size_t held_ = 0;         // the last files of waiting_, not yet submitted
   std::string directory_;        // where the held files are
 
-  [[nodiscard]] std::size_t hold_limit() const noexcept { return std::max<std::size_t>(1, queue_.depth() * 3 / 4); }
+  [[nodiscard]] std::size_t hold_limit() const noexcept { return std::max<std::size_t>(1, capacity_ * 3 / 4); }
+  std::size_t capacity_;
   std::uint64_t committed_ = 0;
 };
 
@@ -261,9 +298,23 @@ class Extraction {
   }
 
   Result<void> finish() { return committer_.drain(); }
+  [[nodiscard]] std::size_t window() const noexcept { return committer_.capacity(); }
   [[nodiscard]] std::uint64_t created() const noexcept { return committer_.committed() + links_; }
 
  private:
+  // Runs an operation of the file layer; when the descriptors run out, the
+  // waiting files are put in place first, fewer wait from then on, and the
+  // operation is tried again, until one file at a time cannot be done.
+  template <class Operation>
+  auto with_descriptors(Operation operation) -> decltype(operation()) {
+    for (;;) {
+      auto result = operation();
+      if (result || !short_of_descriptors(result.error()) || committer_.waiting() == 0) return result;
+      KOV_TRY(committer_.drain());
+      committer_.shrink();
+    }
+  }
+
   Result<void> create_unordered(const Selected& item) {
     KOV_TRY(check_cancelled());
     const Entry& entry = *item.entry;
@@ -274,7 +325,7 @@ class Extraction {
     if (committer_.blocks(entry.path)) KOV_TRY(committer_.drain());
     switch (entry.kind) {
       case EntryKind::Directory:
-        KOV_TRY(root_.ensure_directory(*relative));
+        KOV_TRY(with_descriptors([&] { return root_.ensure_directory(*relative); }));
         progress_add(1);
         return {};
       case EntryKind::File:
@@ -292,7 +343,7 @@ class Extraction {
 
   Result<void> file(const Selected& item, const std::filesystem::path& relative) {
     const Entry& entry = *item.entry;
-    auto pending = root_.create_file(relative, overwrite_);
+    auto pending = with_descriptors([&] { return root_.create_file(relative, overwrite_); });
     if (!pending) return std::unexpected(std::move(pending).error());
     if (entry.original_size >= ASYNC_WRITES_FROM) {
       large_.begin(pending->fd());
@@ -311,7 +362,7 @@ class Extraction {
   Result<void> link(const Selected& item, const std::filesystem::path& relative) {
     auto target = decoder_.link_target(archive_, item.index, *item.entry, key_);
     if (!target) return std::unexpected(std::move(target).error());
-    KOV_TRY(root_.create_symlink(relative, *target));
+    KOV_TRY(with_descriptors([&] { return root_.create_symlink(relative, *target); }));
     progress_add(1);
     ++links_;
     return {};
@@ -395,8 +446,8 @@ Result<std::uint64_t> extract_unguarded(const Archive& archive, const std::files
   PROGRESS_COMPLETED.store(0, std::memory_order_relaxed);
   PROGRESS_TOTAL.store(total, std::memory_order_relaxed);
 
-  util::FlushQueue queue = util::FlushQueue::create(options.concurrent_flushes ? flush_window() : 1,
-                                                    options.concurrent_flushes);
+  const unsigned window = options.flush_window != 0 ? options.flush_window : flush_window();
+  util::FlushQueue queue = util::FlushQueue::create(options.concurrent_flushes ? window : 1, options.concurrent_flushes);
   Extraction extraction(archive, *root, *key ? &**key : nullptr, overwrite, queue);
   for (const Selected& item : *selected) KOV_TRY(extraction.create(item));
   KOV_TRY(extraction.finish());

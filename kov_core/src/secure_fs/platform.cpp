@@ -107,12 +107,26 @@ constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 // descriptor is open at a time at any depth and nothing is walked again from
 // the root. `unopened(node, errno)` decides about a directory that cannot be
 // opened (its subtree is skipped); `leave(node, fd)` gets each opened one, the
-// root last, after its subtree.
-template <class Unopened, class Leave>
+// root last, after its subtree. When the descriptors run out, `relieve()`
+// may release some (true) before the open is tried again.
+template <class Unopened, class Leave, class Relieve>
 [[nodiscard]] Result<void> visit(int root, const std::vector<DirectoryTree::Node>& first,
                                  const std::vector<DirectoryTree::Node>& children,
                                  const std::vector<std::string>& names, Unopened unopened,
-                                 Leave leave) {
+                                 Leave leave, Relieve relieve) {
+  const auto open_at = [&](int dir, const char* name, int flags) -> Result<int> {
+    for (;;) {
+      const int fd = ::openat(dir, name, flags);
+      if (fd >= 0 || (errno != EMFILE && errno != ENFILE)) return fd;
+      const int error = errno;
+      auto relieved = relieve();
+      if (!relieved) return std::unexpected(std::move(relieved).error());
+      if (!*relieved) {
+        errno = error;
+        return -1;
+      }
+    }
+  };
   const int raw = ::fcntl(root, F_DUPFD_CLOEXEC, 0);
   if (raw < 0) return std::unexpected(Error::os(errno));
   util::Fd current(raw);
@@ -125,7 +139,9 @@ template <class Unopened, class Leave>
     Frame& top = stack.back();
     if (top.next < first[top.node + 1]) {
       const DirectoryTree::Node child = children[top.next++];
-      const int opened = ::openat(current.get(), names[child].c_str(), DIRECTORY_FLAGS);
+      auto attempt = open_at(current.get(), names[child].c_str(), DIRECTORY_FLAGS);
+      if (!attempt) return std::unexpected(std::move(attempt).error());
+      const int opened = *attempt;
       if (opened < 0) {
         KOV_TRY(unopened(child, errno));
         continue;
@@ -139,9 +155,10 @@ template <class Unopened, class Leave>
     stack.pop_back();
     util::Fd parent;
     if (!stack.empty()) {
-      const int up = ::openat(current.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      if (up < 0) return std::unexpected(Error::os(errno));
-      parent.reset(up);
+      auto up = open_at(current.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (!up) return std::unexpected(std::move(up).error());
+      if (*up < 0) return std::unexpected(Error::os(errno));
+      parent.reset(*up);
     }
     KOV_TRY(leave(node, std::move(current)));
     current = std::move(parent);
@@ -464,7 +481,8 @@ Result<std::uint64_t> Root::missing_directories(const DirectoryTree& tree) {
     return {};
   };
   const auto leave = [](DirectoryTree::Node, util::Fd) -> Result<void> { return {}; };
-  KOV_TRY(visit(fd_.get(), first, children, *names, unopened, leave));
+  const auto relieve = []() -> Result<bool> { return false; };
+  KOV_TRY(visit(fd_.get(), first, children, *names, unopened, leave, relieve));
   return missing;
 }
 
@@ -513,11 +531,21 @@ Result<void> Root::sync(const DirectoryTree& tree, util::FlushQueue& queue) {
         unopened(error);
         return {};
       },
-      [&](DirectoryTree::Node, util::Fd fd) { return flush(std::move(fd)); }));
+      [&](DirectoryTree::Node, util::Fd fd) { return flush(std::move(fd)); },
+      // Each flush in flight holds a descriptor: the end of one frees it.
+      [&]() -> Result<bool> {
+        if (queue.in_flight() == 0) return false;
+        KOV_TRY(take_one());
+        return true;
+      }));
   for (const std::filesystem::path& absolute : above_) {
     if (!outcome) break;
     // By path, following links as the creation of the destination did.
-    const int raw = ::open(absolute.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int raw = ::open(absolute.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    while (raw < 0 && (errno == EMFILE || errno == ENFILE) && queue.in_flight() != 0) {
+      KOV_TRY(take_one());
+      raw = ::open(absolute.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
     if (raw < 0) {
       unopened(errno);
       continue;

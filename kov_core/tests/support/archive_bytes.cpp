@@ -149,9 +149,13 @@ void refresh_header_checksum(Bytes& bytes) {
   std::copy(sum.begin(), sum.begin() + 4, bytes.begin() + 44);
 }
 
-TempDir::TempDir() {
+TempDir::TempDir() : TempDir(std::filesystem::path()) {}
+
+TempDir::TempDir(const std::filesystem::path& base_directory) {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/kov-test-XXXXXX";
+  std::string pattern = !base_directory.empty() ? base_directory.string()
+                        : std::string(base != nullptr && *base != '\0' ? base : "/tmp");
+  pattern += "/kov-test-XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
 }

@@ -87,6 +87,8 @@ void refresh_header_checksum(Bytes& bytes);
 class TempDir {
  public:
   TempDir();
+  // Under `base` instead of $TMPDIR.
+  explicit TempDir(const std::filesystem::path& base);
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   ~TempDir();
