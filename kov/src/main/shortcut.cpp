@@ -74,14 +74,14 @@ Result<void> create_beside(const fs::path& absolute, const fs::path& parent, std
   KOV_TRY(cli_progress::run(progress, language, cli_progress::ProgressOperation::Create, [&] {
     return kov_core::archive::create_archive(output, inputs, kov_core::archive::CreateOptions{});
   }));
-  write_stdout("created " + display_path(output) + "\n");
+  write_stdout("created " + display_path(output, shown_on(STDOUT_FILENO)) + "\n");
   return {};
 }
 
 Result<void> extract_beside(const fs::path& absolute, const fs::path& parent, std::size_t language, bool progress) {
   auto archive = kov_core::archive::Archive::open(absolute);
   if (!archive) return std::unexpected(std::move(archive).error());
-  const std::string question = extraction_question(language, absolute, parent);
+  const std::string question = extraction_question(language, absolute, parent, shown_on(STDERR_FILENO));
   for (;;) {
     // Written unbuffered, so there is nothing left to flush.
     write_stderr(question);
@@ -95,7 +95,8 @@ Result<void> extract_beside(const fs::path& absolute, const fs::path& parent, st
   auto count = cli_progress::run(progress, language, cli_progress::ProgressOperation::Extract,
                                  [&] { return archive->extract(parent, {}, false); });
   if (!count) return std::unexpected(std::move(count).error());
-  write_stdout("extracted " + std::to_string(*count) + " file(s) to " + display_path(parent) + "\n");
+  write_stdout("extracted " + std::to_string(*count) + " file(s) to " + display_path(parent, shown_on(STDOUT_FILENO)) +
+               "\n");
   return {};
 }
 
@@ -132,10 +133,11 @@ bool has_kov_extension(const fs::path& path) {
   return true;
 }
 
-std::string extraction_question(std::size_t language, const fs::path& archive, const fs::path& parent) {
+std::string extraction_question(std::size_t language, const fs::path& archive, const fs::path& parent,
+                                Shown shown) {
   language = known_language(language);
-  return std::string(ACTION_WORDS[language]) + " " + display_path(archive) + " \u2192 " + display_path(parent) +
-         " [" + std::string(ANSWER_HINTS[language]) + "] ";
+  return std::string(ACTION_WORDS[language]) + " " + display_path(archive, shown) + " \u2192 " +
+         display_path(parent, shown) + " [" + std::string(ANSWER_HINTS[language]) + "] ";
 }
 
 std::string_view trim_white_space(std::string_view text) {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "kov_core/error.hpp"
+#include "main/output.hpp"
 
 namespace kov {
 
@@ -32,9 +33,10 @@ namespace kov {
 // that "." is not its first character) is "kov" in any ASCII letter case.
 [[nodiscard]] bool has_kov_extension(const std::filesystem::path& path);
 
-// "{action} {archive} → {parent} [{hint}] " in the language, without a line feed.
+// "{action} {archive} → {parent} [{hint}] " in the language, without a line
+// feed; the paths as shown.
 [[nodiscard]] std::string extraction_question(std::size_t language, const std::filesystem::path& archive,
-                                              const std::filesystem::path& parent);
+                                              const std::filesystem::path& parent, Shown shown);
 
 enum class Answer : unsigned char { Accept, Decline, AskAgain };
 

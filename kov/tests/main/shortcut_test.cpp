@@ -89,9 +89,11 @@ TEST(ExtractionQuestion, EveryLanguage) {
       "Extrair /d/a.kov \u2192 /d [Y/n] ",
   };
   for (std::size_t language = 0; language < 5; ++language) {
-    EXPECT_EQ(kov::extraction_question(language, "/d/a.kov", "/d"), expected[language]);
+    EXPECT_EQ(kov::extraction_question(language, "/d/a.kov", "/d", kov::Shown::Raw), expected[language]);
   }
-  EXPECT_EQ(kov::extraction_question(0, "/d/\xff.kov", "/d"), "Extract /d/\uFFFD.kov \u2192 /d [Y/n] ");
+  EXPECT_EQ(kov::extraction_question(0, "/d/\xff.kov", "/d", kov::Shown::Raw), "Extract /d/\uFFFD.kov \u2192 /d [Y/n] ");
+  EXPECT_EQ(kov::extraction_question(0, "/\x1b]0;x\x07/a\u202e.kov", "/\x1b]0;x\x07", kov::Shown::Escaped),
+            "Extract /\\x1b]0;x\\x07/a\\u{202e}.kov \u2192 /\\x1b]0;x\\x07 [Y/n] ");
 }
 
 TEST(ClassifyAnswer, ByLanguage) {
