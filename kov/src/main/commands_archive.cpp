@@ -1,5 +1,7 @@
 #include "main/commands_archive.hpp"
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <string>
 
@@ -46,7 +48,7 @@ Result<void> run_test(const Test& test) {
   auto archive = Archive::open_with_credential(test.archive, *secret);
   if (!archive) return std::unexpected(std::move(archive).error());
   KOV_TRY(archive->test());
-  write_stdout(test.json ? test_result_json(test.archive) : test_result_text(test.archive));
+  write_stdout(test.json ? test_result_json(test.archive) : test_result_text(test.archive, shown_on(STDOUT_FILENO)));
   return {};
 }
 
@@ -62,7 +64,8 @@ Result<void> run_extract(const Extract& extract, const RunContext& context) {
                                    return archive->extract(extract.destination, extract.entry, extract.overwrite);
                                  });
   if (!count) return std::unexpected(std::move(count).error());
-  write_stdout("extracted " + std::to_string(*count) + " file(s) to " + display_path(extract.destination) + "\n");
+  write_stdout("extracted " + std::to_string(*count) + " file(s) to " +
+               display_path(extract.destination, shown_on(STDOUT_FILENO)) + "\n");
   return {};
 }
 

@@ -1,5 +1,7 @@
 #include "main/commands_keys.hpp"
 
+#include <unistd.h>
+
 #include <string>
 
 #include "kov_core/crypto.hpp"
@@ -10,7 +12,7 @@ namespace kov {
 
 kov_core::Result<void> run_keygen(const Keygen& command) {
   KOV_TRY(kov_core::crypto::generate_key_file(command.output));
-  write_stdout("created secret key file " + display_path(command.output) + "\n");
+  write_stdout("created secret key file " + display_path(command.output, shown_on(STDOUT_FILENO)) + "\n");
   return {};
 }
 

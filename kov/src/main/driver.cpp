@@ -60,7 +60,7 @@ void main(int argc, char** argv) {
     const std::vector<std::string> args(argv, argv + argc);
     Result<void> result = run(args);
     if (result) std::exit(0);
-    line = "kov: " + result.error().display() + "\n";
+    line = "kov: " + shown_text(result.error().display(), shown_on(STDERR_FILENO)) + "\n";
     kind = static_cast<std::size_t>(result.error().kind());
   } catch (const std::bad_alloc&) {
     line.clear();

@@ -118,14 +118,52 @@ void write_stderr(std::string_view text) {
 
 std::string display_path(const std::filesystem::path& path) { return kov_core::util::lossy_utf8(path.native()); }
 
+Shown shown_on(int fd) {
+  static const Shown out = ::isatty(STDOUT_FILENO) == 1 ? Shown::Escaped : Shown::Raw;
+  static const Shown err = ::isatty(STDERR_FILENO) == 1 ? Shown::Escaped : Shown::Raw;
+  return fd == STDERR_FILENO ? err : out;
+}
+
+std::string escape_controls(std::string_view text) {
+  static constexpr char HEX[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  std::size_t position = 0;
+  while (position < text.size()) {
+    const char32_t c = kov_core::util::next_code_point(text, position);
+    if (c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += HEX[c >> 4];
+      out += HEX[c & 0xF];
+    } else if ((c >= 0x80 && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069)) {
+      std::string digits;
+      for (char32_t rest = c; rest != 0; rest >>= 4) digits.insert(digits.begin(), HEX[rest & 0xF]);
+      out += "\\u{" + digits + "}";
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else {
+      kov_core::util::append_utf8(out, c);
+    }
+  }
+  return out;
+}
+
+std::string shown_text(std::string_view text, Shown shown) {
+  return shown == Shown::Escaped ? escape_controls(text) : std::string(text);
+}
+
+std::string display_path(const std::filesystem::path& path, Shown shown) {
+  return shown == Shown::Escaped ? escape_controls(path.native()) : display_path(path);
+}
+
 std::string listing_header() {
   return align_right("SIZE", 12) + " " + align_right("STORED", 12) + " " + align_left("TYPE", 5) + " PATH\n";
 }
 
-std::string listing_row(const Entry& entry) {
+std::string listing_row(const Entry& entry, Shown shown) {
   return align_right(std::to_string(entry.original_size), 12) + " " +
          align_right(std::to_string(entry.stored_size), 12) + " " +
-         align_left(std::string(list_label(entry.kind)), 5) + " " + entry.path + "\n";
+         align_left(std::string(list_label(entry.kind)), 5) + " " + shown_text(entry.path, shown) + "\n";
 }
 
 std::string listing_json(std::span<const Entry> entries) {
@@ -154,8 +192,9 @@ void print_listing(std::span<const Entry> entries, bool json) {
     write_stdout(listing_json(entries));
     return;
   }
+  const Shown shown = shown_on(STDOUT_FILENO);
   write_stdout(listing_header());
-  for (const Entry& entry : entries) write_stdout(listing_row(entry));
+  for (const Entry& entry : entries) write_stdout(listing_row(entry, shown));
 }
 
 Description describe(const kov_core::archive::Archive& archive) {
@@ -219,7 +258,9 @@ std::string description_json(const Description& description) {
   return text;
 }
 
-std::string test_result_text(const std::filesystem::path& archive) { return "OK: " + display_path(archive) + "\n"; }
+std::string test_result_text(const std::filesystem::path& archive, Shown shown) {
+  return "OK: " + display_path(archive, shown) + "\n";
+}
 
 std::string test_result_json(const std::filesystem::path& archive) {
   nlohmann::json verdict;

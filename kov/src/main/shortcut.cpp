@@ -47,23 +47,14 @@ bool names_regular_file(const fs::path& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// One line of standard input, its line feed included; empty at the end of
-// input. Read a byte at a time so that nothing after the line is consumed.
-Result<std::string> read_answer_line() {
-  std::string line;
-  for (;;) {
-    char byte = 0;
-    const ssize_t n = ::read(STDIN_FILENO, &byte, 1);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(Error::os(errno));
-    }
-    if (n == 0) break;
-    line += byte;
-    if (byte == '\n') break;
-  }
-  if (!kov_core::util::is_valid_utf8(line)) return std::unexpected(Error::io("stream did not contain valid UTF-8"));
-  return line;
+// `text` without a trailing lead byte and the continuation bytes after it,
+// which the bytes still to come may complete.
+std::size_t complete_prefix(std::string_view text) {
+  std::size_t start = text.size();
+  while (start > 0 && text.size() - start < 3 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80)
+    --start;
+  if (start > 0 && static_cast<unsigned char>(text[start - 1]) >= 0xC0) return start - 1;
+  return text.size();
 }
 
 Result<void> create_beside(const fs::path& absolute, const fs::path& parent, std::size_t language, bool progress) {
@@ -74,28 +65,31 @@ Result<void> create_beside(const fs::path& absolute, const fs::path& parent, std
   KOV_TRY(cli_progress::run(progress, language, cli_progress::ProgressOperation::Create, [&] {
     return kov_core::archive::create_archive(output, inputs, kov_core::archive::CreateOptions{});
   }));
-  write_stdout("created " + display_path(output) + "\n");
+  write_stdout("created " + display_path(output, shown_on(STDOUT_FILENO)) + "\n");
   return {};
 }
 
 Result<void> extract_beside(const fs::path& absolute, const fs::path& parent, std::size_t language, bool progress) {
   auto archive = kov_core::archive::Archive::open(absolute);
   if (!archive) return std::unexpected(std::move(archive).error());
-  const std::string question = extraction_question(language, absolute, parent);
+  const std::string question = extraction_question(language, absolute, parent, shown_on(STDERR_FILENO));
+  AnswerReader answers(STDIN_FILENO);
   for (;;) {
     // Written unbuffered, so there is nothing left to flush.
     write_stderr(question);
-    auto line = read_answer_line();
+    auto line = answers.next_line();
     if (!line) return std::unexpected(std::move(line).error());
-    if (line->empty()) return {};
-    const Answer answer = classify_answer(*line, language);
+    if (line->too_long) continue;
+    if (line->text.empty()) return {};
+    const Answer answer = classify_answer(line->text, language);
     if (answer == Answer::Decline) return {};
     if (answer == Answer::Accept) break;
   }
   auto count = cli_progress::run(progress, language, cli_progress::ProgressOperation::Extract,
                                  [&] { return archive->extract(parent, {}, false); });
   if (!count) return std::unexpected(std::move(count).error());
-  write_stdout("extracted " + std::to_string(*count) + " file(s) to " + display_path(parent) + "\n");
+  write_stdout("extracted " + std::to_string(*count) + " file(s) to " + display_path(parent, shown_on(STDOUT_FILENO)) +
+               "\n");
   return {};
 }
 
@@ -132,10 +126,54 @@ bool has_kov_extension(const fs::path& path) {
   return true;
 }
 
-std::string extraction_question(std::size_t language, const fs::path& archive, const fs::path& parent) {
+std::string extraction_question(std::size_t language, const fs::path& archive, const fs::path& parent,
+                                Shown shown) {
   language = known_language(language);
-  return std::string(ACTION_WORDS[language]) + " " + display_path(archive) + " \u2192 " + display_path(parent) +
-         " [" + std::string(ANSWER_HINTS[language]) + "] ";
+  return std::string(ACTION_WORDS[language]) + " " + display_path(archive, shown) + " \u2192 " +
+         display_path(parent, shown) + " [" + std::string(ANSWER_HINTS[language]) + "] ";
+}
+
+AnswerReader::AnswerReader(int fd) noexcept : fd_(fd), seekable_(::lseek(fd, 0, SEEK_CUR) != -1) {}
+
+Result<AnswerLine> AnswerReader::next_line() {
+  AnswerLine line;
+  bool valid = true;
+  for (;;) {
+    if (begin_ == end_) {
+      const ssize_t n = ::read(fd_, buffer_.data(), buffer_.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return std::unexpected(Error::os(errno));
+      }
+      if (n == 0) break;
+      begin_ = 0;
+      end_ = static_cast<std::size_t>(n);
+    }
+    const std::string_view unread(buffer_.data() + begin_, end_ - begin_);
+    const std::size_t feed = unread.find('\n');
+    const std::size_t taken = feed == std::string_view::npos ? unread.size() : feed + 1;
+    line.text.append(unread.substr(0, taken));
+    begin_ += taken;
+    if (line.text.size() > ANSWER_LINE_LIMIT) {
+      // No answer any more: only its validity is left to learn, so what has
+      // been checked is dropped.
+      line.too_long = true;
+      const std::size_t checked = complete_prefix(line.text);
+      valid = valid && kov_core::util::is_valid_utf8(std::string_view(line.text).substr(0, checked));
+      line.text.erase(0, checked);
+    }
+    if (feed != std::string_view::npos) break;
+  }
+  give_back();
+  if (!valid || !kov_core::util::is_valid_utf8(line.text))
+    return std::unexpected(Error::io("stream did not contain valid UTF-8"));
+  if (line.too_long) line.text.clear();
+  return line;
+}
+
+void AnswerReader::give_back() noexcept {
+  if (!seekable_ || begin_ == end_) return;
+  if (::lseek(fd_, -static_cast<off_t>(end_ - begin_), SEEK_CUR) != -1) begin_ = end_;
 }
 
 std::string_view trim_white_space(std::string_view text) {

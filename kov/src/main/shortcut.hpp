@@ -2,6 +2,7 @@
 // "kov PATH": an archive is extracted beside itself after a question on the
 // terminal, anything else is packed into a new archive beside itself.
 
+#include <array>
 #include <cstddef>
 #include <filesystem>
 #include <optional>
@@ -9,6 +10,7 @@
 #include <string_view>
 
 #include "kov_core/error.hpp"
+#include "main/output.hpp"
 
 namespace kov {
 
@@ -32,9 +34,41 @@ namespace kov {
 // that "." is not its first character) is "kov" in any ASCII letter case.
 [[nodiscard]] bool has_kov_extension(const std::filesystem::path& path);
 
-// "{action} {archive} → {parent} [{hint}] " in the language, without a line feed.
+// "{action} {archive} → {parent} [{hint}] " in the language, without a line
+// feed; the paths as shown.
 [[nodiscard]] std::string extraction_question(std::size_t language, const std::filesystem::path& archive,
-                                              const std::filesystem::path& parent);
+                                              const std::filesystem::path& parent, Shown shown);
+
+// The longest line, line feed included, that can be an answer. A longer one
+// is no answer whatever it says, so no more of it is held.
+inline constexpr std::size_t ANSWER_LINE_LIMIT = 4096;
+
+// One line read at the question.
+struct AnswerLine {
+  std::string text;       // with its line feed, if any; empty at the end of input
+  bool too_long = false;  // over ANSWER_LINE_LIMIT bytes, and then `text` is empty
+};
+
+// Reads the lines typed at the question through a buffer. Where the
+// descriptor can seek, what was read past a line is given back, so that a file
+// of answers is left just after the last one read.
+class AnswerReader {
+ public:
+  // `fd` is not owned.
+  explicit AnswerReader(int fd) noexcept;
+  // The next line. A read failure is an Io error, and a line that is not valid
+  // UTF-8 is Io "stream did not contain valid UTF-8", however long it is.
+  [[nodiscard]] kov_core::Result<AnswerLine> next_line();
+
+ private:
+  void give_back() noexcept;
+
+  int fd_;
+  bool seekable_;
+  std::array<char, 4096> buffer_{};
+  std::size_t begin_ = 0;  // the unread bytes are buffer_[begin_, end_)
+  std::size_t end_ = 0;
+};
 
 enum class Answer : unsigned char { Accept, Decline, AskAgain };
 

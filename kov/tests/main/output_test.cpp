@@ -39,6 +39,30 @@ TEST(Output, DisplayPathReplacesInvalidUtf8) {
   EXPECT_EQ(kov::display_path("photos/\xff.jpg"), "photos/\xEF\xBF\xBD.jpg");
 }
 
+TEST(Output, EscapeControlsMakesEveryControlVisible) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string escaped;
+  };
+  const Case cases[] = {
+      {"plain", "dir/caf\u00E9 \u2192 x.txt", "dir/caf\u00E9 \u2192 x.txt"},
+      {"empty", "", ""},
+      {"title sequence", "a\x1b]0;PWNED\x07" "b", "a\\x1b]0;PWNED\\x07b"},
+      {"C0 ends and DEL", std::string("\0\x01\t\n\x1f\x7f", 6), "\\x00\\x01\\x09\\x0a\\x1f\\x7f"},
+      {"C1 ends", "\u0080\u009b\u009f", "\\u{80}\\u{9b}\\u{9f}"},
+      {"bidirectional marks", "\u202a\u202e\u2066\u2069", "\\u{202a}\\u{202e}\\u{2066}\\u{2069}"},
+      {"neighbours kept", "\u00a0\u2029\u202f\u2065\u206a\u200f", "\u00a0\u2029\u202f\u2065\u206a\u200f"},
+      {"backslash doubled", "a\\b\\\\x1b", "a\\\\b\\\\\\\\x1b"},
+      // A raw C1 byte is no character: it becomes U+FFFD first, like any invalid sequence.
+      {"invalid UTF-8", "x\x9b\xff\xe2\x80", "x\uFFFD\uFFFD\uFFFD"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(kov::escape_controls(c.text), c.escaped);
+  }
+}
+
 Entry entry(std::string path, EntryKind kind, std::uint64_t original, std::uint64_t stored) {
   Entry e;
   e.path = std::move(path);
@@ -46,6 +70,16 @@ Entry entry(std::string path, EntryKind kind, std::uint64_t original, std::uint6
   e.original_size = original;
   e.stored_size = stored;
   return e;
+}
+
+TEST(Output, ShownPathsAndRowsEscapeOnlyWhenAsked) {
+  const std::string name = "d/\x1b[2J\u202e\xff";
+  EXPECT_EQ(kov::display_path(name, kov::Shown::Raw), "d/\x1b[2J\u202e\uFFFD");
+  EXPECT_EQ(kov::display_path(name, kov::Shown::Escaped), "d/\\x1b[2J\\u{202e}\uFFFD");
+  EXPECT_EQ(kov::shown_text("a\x1b\xff", kov::Shown::Raw), "a\x1b\xff");
+  EXPECT_EQ(kov::test_result_text("\x1b.kov", kov::Shown::Escaped), "OK: \\x1b.kov\n");
+  EXPECT_EQ(kov::listing_row(entry("a\x07", EntryKind::File, 1, 1), kov::Shown::Escaped),
+            "           1            1 file  a\\x07\n");
 }
 
 // A quotation mark, a reverse solidus, a tab and U+0001, then non-ASCII letters.
@@ -69,7 +103,7 @@ TEST(Listing, TextColumnsAndRawPaths) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.entry.path);
-    EXPECT_EQ(kov::listing_row(c.entry), c.row);
+    EXPECT_EQ(kov::listing_row(c.entry, kov::Shown::Raw), c.row);
   }
 }
 
@@ -147,8 +181,8 @@ std::vector<std::string> writes_of_listing(std::span<const Entry> entries, bool 
 TEST(Listing, TextIsWrittenLineByLineJsonInOneWrite) {
   const Entry entries[] = {entry("a", EntryKind::File, 1, 1), entry("b", EntryKind::Directory, 0, 0)};
   EXPECT_EQ(writes_of_listing(entries, false),
-            (std::vector<std::string>{kov::listing_header(), kov::listing_row(entries[0]),
-                                      kov::listing_row(entries[1])}));
+            (std::vector<std::string>{kov::listing_header(), kov::listing_row(entries[0], kov::Shown::Raw),
+                                      kov::listing_row(entries[1], kov::Shown::Raw)}));
   EXPECT_EQ(writes_of_listing({}, false), std::vector<std::string>{kov::listing_header()});
   EXPECT_EQ(writes_of_listing(entries, true), std::vector<std::string>{kov::listing_json(entries)});
 }
@@ -234,13 +268,13 @@ TEST(Description, JsonSortedNestedAndWideTotals) {
 }
 
 TEST(TestResult, TextAndCompactJson) {
-  EXPECT_EQ(kov::test_result_text("dir/a.kov"), "OK: dir/a.kov\n");
+  EXPECT_EQ(kov::test_result_text("dir/a.kov", kov::Shown::Raw), "OK: dir/a.kov\n");
   const std::string compact = kov::test_result_json("abcde");
   EXPECT_EQ(compact, "{\"archive\":\"abcde\",\"ok\":true}\n");
   EXPECT_EQ(compact.size(), 29u + 1);
   EXPECT_EQ(kov::test_result_json("a\"\\\n.kov"), "{\"archive\":\"a\\\"\\\\\\n.kov\",\"ok\":true}\n");
   // Bytes that are not UTF-8 become U+FFFD in both forms, one per maximal invalid subpart.
-  EXPECT_EQ(kov::test_result_text("x\xff\xe2\x82.kov"), "OK: x\uFFFD\uFFFD.kov\n");
+  EXPECT_EQ(kov::test_result_text("x\xff\xe2\x82.kov", kov::Shown::Raw), "OK: x\uFFFD\uFFFD.kov\n");
   EXPECT_EQ(kov::test_result_json("x\xff\xe2\x82.kov"), "{\"archive\":\"x\uFFFD\uFFFD.kov\",\"ok\":true}\n");
 }
 

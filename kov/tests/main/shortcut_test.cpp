@@ -89,9 +89,84 @@ TEST(ExtractionQuestion, EveryLanguage) {
       "Extrair /d/a.kov \u2192 /d [Y/n] ",
   };
   for (std::size_t language = 0; language < 5; ++language) {
-    EXPECT_EQ(kov::extraction_question(language, "/d/a.kov", "/d"), expected[language]);
+    EXPECT_EQ(kov::extraction_question(language, "/d/a.kov", "/d", kov::Shown::Raw), expected[language]);
   }
-  EXPECT_EQ(kov::extraction_question(0, "/d/\xff.kov", "/d"), "Extract /d/\uFFFD.kov \u2192 /d [Y/n] ");
+  EXPECT_EQ(kov::extraction_question(0, "/d/\xff.kov", "/d", kov::Shown::Raw), "Extract /d/\uFFFD.kov \u2192 /d [Y/n] ");
+  EXPECT_EQ(kov::extraction_question(0, "/\x1b]0;x\x07/a\u202e.kov", "/\x1b]0;x\x07", kov::Shown::Escaped),
+            "Extract /\\x1b]0;x\\x07/a\\u{202e}.kov \u2192 /\\x1b]0;x\\x07 [Y/n] ");
+}
+
+// A descriptor from which exactly `text` can be read: a regular file, or a
+// pipe whose writer has finished.
+int descriptor_of(const std::string& text, bool pipe) {
+  int fds[2];
+  if (pipe) {
+    if (::pipe(fds) != 0 || text.size() > 65536) std::abort();
+  } else {
+    char name[] = "/tmp/kov-answers-XXXXXX";
+    fds[0] = ::mkstemp(name);
+    fds[1] = ::dup(fds[0]);
+    ::unlink(name);
+  }
+  if (::write(fds[1], text.data(), text.size()) != static_cast<ssize_t>(text.size())) std::abort();
+  ::close(fds[1]);
+  if (!pipe) ::lseek(fds[0], 0, SEEK_SET);
+  return fds[0];
+}
+
+TEST(AnswerReader, ReadsAheadWhereItCannotGiveBack) {
+  // From a pipe it reads more than one byte at a time: the whole input at once.
+  const int from_pipe = descriptor_of("maybe\ny\n", true);
+  kov::AnswerReader piped(from_pipe);
+  EXPECT_EQ(piped.next_line()->text, "maybe\n");
+  char byte = 0;
+  EXPECT_EQ(::read(from_pipe, &byte, 1), 0);
+  EXPECT_EQ(piped.next_line()->text, "y\n");
+  ::close(from_pipe);
+  // From a file it leaves the offset just after the line.
+  const int from_file = descriptor_of("maybe\ny\nrest", false);
+  kov::AnswerReader filed(from_file);
+  EXPECT_EQ(filed.next_line()->text, "maybe\n");
+  EXPECT_EQ(::lseek(from_file, 0, SEEK_CUR), 6);
+  EXPECT_EQ(filed.next_line()->text, "y\n");
+  EXPECT_EQ(::lseek(from_file, 0, SEEK_CUR), 8);
+  ::close(from_file);
+}
+
+TEST(AnswerReader, LongLinesAreNoAnswerAndStillChecked) {
+  const std::size_t limit = kov::ANSWER_LINE_LIMIT;
+  const std::string longest(limit - 1, ' ');
+  std::string accents;  // two-byte characters across every read boundary
+  while (accents.size() < 3 * limit) accents += "\u00E9";
+  const std::string input = longest + "\n" + std::string(limit, ' ') + "\n" + accents + "\n" + "y";
+  for (const bool pipe : {true, false}) {
+    SCOPED_TRACE(pipe ? "pipe" : "file");
+    const int fd = descriptor_of(input, pipe);
+    kov::AnswerReader reader(fd);
+    struct Expected {
+      std::string text;
+      bool too_long;
+    };
+    for (const Expected& e : {Expected{longest + "\n", false}, Expected{"", true}, Expected{"", true},
+                              Expected{"y", false}, Expected{"", false}}) {
+      auto line = reader.next_line();
+      ASSERT_TRUE(line.has_value());
+      EXPECT_EQ(line->too_long, e.too_long);
+      EXPECT_EQ(line->text.size(), e.text.size());  // the lines are too long to print
+      EXPECT_TRUE(line->text == e.text);
+    }
+    ::close(fd);
+  }
+  // Bytes that are not UTF-8 fail the line wherever they are, even cut off at its end.
+  for (const std::string& bad : {std::string(2 * limit, 'a') + "\xff" + std::string(limit, 'a') + "\n",
+                                 std::string(2 * limit, 'a') + "\xc3\ny\n", std::string("\xc3\xa9\xe2\n")}) {
+    const int fd = descriptor_of(bad, false);
+    kov::AnswerReader reader(fd);
+    auto line = reader.next_line();
+    ASSERT_FALSE(line.has_value());
+    EXPECT_EQ(line.error().display(), "I/O error: stream did not contain valid UTF-8");
+    ::close(fd);
+  }
 }
 
 TEST(ClassifyAnswer, ByLanguage) {
