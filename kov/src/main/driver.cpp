@@ -20,6 +20,20 @@ namespace {
 using kov_core::Error;
 using kov_core::Result;
 
+// A usage error quotes the words of the command line: on a terminal each of
+// its lines is escaped like any error line.
+std::string shown_lines(std::string_view text, Shown shown) {
+  if (shown == Shown::Raw) return std::string(text);
+  std::string out;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    out += shown_text(text.substr(start, end - start), shown);
+    if (end < text.size()) out += '\n';
+    start = end + 1;
+  }
+  return out;
+}
+
 Result<void> run_unguarded(std::span<const std::string> args) {
   const std::size_t language = cli_help::detect_language(args);
   if (args.size() == 2 && single_path_applies(args[1])) return run_single_path(args[1], language);
@@ -28,7 +42,8 @@ Result<void> run_unguarded(std::span<const std::string> args) {
   ParseOutcome outcome = parse(definition, args);
   if (auto* exit = std::get_if<ParserExit>(&outcome)) {
     // Like the parser of any tool, a help text that cannot be written is not an error.
-    (void)write_all(exit->to_stderr ? STDERR_FILENO : STDOUT_FILENO, exit->text);
+    (void)write_all(exit->to_stderr ? STDERR_FILENO : STDOUT_FILENO,
+                    exit->to_stderr ? shown_lines(exit->text, shown_on(STDERR_FILENO)) : exit->text);
     std::_Exit(exit->status);
   }
   const Cli& cli = std::get<Cli>(outcome);

@@ -22,6 +22,7 @@ on_terminal '"$KOV" --no-progress extract a.kov -d "$DEST"'
 on_terminal '"$KOV" test "$ODD"'
 on_terminal '"$KOV" --no-progress create -o "$DEST.kov" d'
 on_terminal '"$KOV" "$ODD" </dev/null'
+on_terminal '"$KOV" list a.kov "$ODD"'
 echo
 echo "-- standard output to a file, standard error on the terminal"
 on_terminal '"$KOV" list a.kov >listing; "$KOV" --no-progress extract a.kov -d "$DEST" >/dev/null'
@@ -34,4 +35,5 @@ echo "-- through pipes"
 "$KOV" --no-progress extract a.kov -d "$DEST" 2>&1 | cat -v
 "$KOV" test "$ODD" | cat -v
 "$KOV" "$ODD" </dev/null 2>&1 | cat -v | sed "s|$here|CWD|g"
+"$KOV" list a.kov "$ODD" 2>&1 | cat -v
 echo
