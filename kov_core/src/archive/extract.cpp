@@ -18,6 +18,7 @@
 #include "archive/archive_internal.hpp"
 #include "archive/progress.hpp"
 #include "kov_core/archive.hpp"
+#include "kov_core/resources.hpp"
 #include "resource_fork.hpp"
 #include "secure_fs/secure_fs.hpp"
 #include "util/async_writer.hpp"
@@ -64,6 +65,16 @@ unsigned flush_window() {
   const std::size_t free = free_descriptors();
   if (free <= SPARE_DESCRIPTORS + 2) return 1;
   return static_cast<unsigned>(std::min<std::size_t>(FLUSH_WINDOW, (free - SPARE_DESCRIPTORS) / 2));
+}
+
+// What a directory of the tree costs while it is built, walked and flushed.
+constexpr std::uint64_t BYTES_PER_DIRECTORY = 192;
+
+// The directories one extraction may hold in memory: a quarter of the
+// available memory, as for the index (256 MiB when it is unknown).
+std::size_t max_directories(std::uint32_t available_mib) {
+  const std::uint64_t budget = available_mib == 0 ? 256ull << 20 : std::uint64_t{available_mib} << 18;
+  return static_cast<std::size_t>(std::max<std::uint64_t>(budget / BYTES_PER_DIRECTORY, 1u << 16));
 }
 
 // EMFILE or ENFILE: fewer files held open at once may still do.
@@ -429,7 +440,7 @@ Result<std::uint64_t> extract_unguarded(const Archive& archive, const std::files
   if (!need) return std::unexpected(std::move(need).error());
   // The directories the entries lie in: those still missing need inodes too,
   // and all of them are flushed at the end.
-  secure_fs::DirectoryTree directories;
+  secure_fs::DirectoryTree directories(max_directories(resources::available_memory_mib()));
   for (const Entry* entry : chosen) KOV_TRY(directories.add(entry->path, entry->kind == EntryKind::Directory));
   auto missing = root->missing_directories(directories);
   if (!missing) return std::unexpected(std::move(missing).error());

@@ -1,7 +1,10 @@
 // The directories of one extraction as a tree of components; independent of
 // the platform.
 
+#include <algorithm>
+#include <cstdint>
 #include <functional>
+#include <string>
 
 #include "secure_fs/secure_fs.hpp"
 
@@ -12,7 +15,10 @@ std::size_t DirectoryTree::KeyHash::operator()(const Key& key) const noexcept {
   return name ^ (static_cast<std::size_t>(key.parent) * 0x9E3779B97F4A7C15ull);
 }
 
-DirectoryTree::DirectoryTree() { nodes_.push_back({ROOT, false, {}}); }
+DirectoryTree::DirectoryTree(std::size_t max_directories)
+    : max_directories_(std::min<std::size_t>(max_directories, UINT32_MAX - 1)) {
+  nodes_.push_back({ROOT, false, {}});
+}
 
 DirectoryTree::Node DirectoryTree::child(Node parent, std::string_view name) {
   const auto [it, inserted] = lookup_.try_emplace(Key{parent, name}, static_cast<Node>(nodes_.size()));
@@ -23,11 +29,14 @@ DirectoryTree::Node DirectoryTree::child(Node parent, std::string_view name) {
 Result<void> DirectoryTree::add(std::string_view relative, bool is_directory) {
   auto parts = components(relative);
   if (!parts) return std::unexpected(std::move(parts).error());
-  if (nodes_.size() + parts->size() > UINT32_MAX)
-    return std::unexpected(Error::invalid_input("too many directories to extract"));
   Node node = ROOT;
   const std::size_t above = is_directory ? parts->size() : parts->size() - 1;
-  for (std::size_t i = 0; i < above; ++i) node = child(node, (*parts)[i]);
+  for (std::size_t i = 0; i < above; ++i) {
+    node = child(node, (*parts)[i]);
+    if (size() > max_directories_)
+      return std::unexpected(Error::invalid_input("not enough memory to extract more than " +
+                                                  std::to_string(max_directories_) + " directories"));
+  }
   if (is_directory) nodes_[node].entry = true;
   return {};
 }

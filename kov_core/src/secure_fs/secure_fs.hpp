@@ -86,11 +86,14 @@ class DirectoryTree {
   using Node = std::uint32_t;
   static constexpr Node ROOT = 0;
 
-  DirectoryTree();
+  // At most `max_directories`, so that a crafted index cannot make the tree
+  // outgrow the memory.
+  explicit DirectoryTree(std::size_t max_directories = SIZE_MAX);
 
   // Adds the directories above a relative path (all its components but the
   // last); a directory entry's own path is added too, marked as an entry.
-  // The path's errors are those of components().
+  // The path's errors are those of components(); one directory too many is
+  // InvalidInput "not enough memory to extract more than {} directories".
   [[nodiscard]] Result<void> add(std::string_view relative, bool is_directory);
 
   // Directories in the tree, the root not included; nodes are numbered from
@@ -119,6 +122,7 @@ class DirectoryTree {
 
   [[nodiscard]] Node child(Node parent, std::string_view name);
 
+  std::size_t max_directories_;
   std::vector<Entry> nodes_;
   std::unordered_map<Key, Node, KeyHash> lookup_;
 };

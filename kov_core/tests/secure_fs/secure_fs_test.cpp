@@ -480,6 +480,12 @@ TEST(DirectoryTree, HoldsEachDirectoryAboveTheEntriesOnce) {
   EXPECT_EQ(first.back(), tree.size());
   EXPECT_KOV_ERROR(kov_core::secure_fs::DirectoryTree().add("a/../b", false), ErrorKind::InvalidInput,
                    "invalid input: unsafe extraction path: a/../b");
+  // A bound on its size keeps a crafted index from exhausting the memory.
+  kov_core::secure_fs::DirectoryTree small(3);
+  EXPECT_TRUE(small.add("a/b/c/f", false).has_value());
+  EXPECT_TRUE(small.add("a/b/g", false).has_value());
+  EXPECT_KOV_ERROR(small.add("a/x/f", false), ErrorKind::InvalidInput,
+                   "invalid input: not enough memory to extract more than 3 directories");
 }
 
 TEST(DirectoryTree, MissingDirectoriesAreThoseNotThereAndNotEntries) {
