@@ -65,6 +65,7 @@ inline constexpr const char* INDEX_ERRORS[] = {
     "corrupt archive: trailing bytes in index",
     "corrupt archive: resource fork has no file entry: *",
     "corrupt archive: invalid symbolic link payload: *",
+    "corrupt archive: overlapping entry data: *",
 };
 
 // The messages of opening, authentication, key derivation and testing.

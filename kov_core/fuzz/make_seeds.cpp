@@ -146,14 +146,17 @@ int main(int argc, char** argv) {
   link.level = 0;
   link.path = "photos/link";
   link.original_size = 5;
+  link.data_offset = 84;  // entry data never overlap
   kov_test::EntryRecord fork = file;
   fork.kind_code = 3;
+  fork.data_offset = 74;
   for (std::size_t v = 0; v < std::size(versions); ++v) {
     const int generation = v < 3 ? 0 : 1;
     kov_test::IndexLayout layout = kov_test::index_layout(generation);
     auto f = file;
-    if (generation == 0) f.level = 0;
-    layout.entries = {dir, f, fork};
+    auto k = fork;
+    if (generation == 0) f.level = k.level = 0;
+    layout.entries = {dir, f, k};
     if (v != 0 && v != 1) layout.entries.push_back(link);
     put(root / "index", "version-" + versions[v].text(), prefixed(static_cast<std::uint8_t>(v), 1'000'000,
                                                                  kov_test::index_bytes(layout)));

@@ -76,8 +76,8 @@ struct ArchiveAccess {
 // 16 MiB and 1 GiB, 256 MiB when the available memory is unknown.
 [[nodiscard]] std::uint64_t index_size_limit(std::uint32_t available_mib);
 
-// The decode buffer: the archive's I/O buffer size, at most 64 KiB per MiB of
-// available memory (when known) and at most 8 MiB.
+// The decode buffer: the archive's I/O buffer size but at least 64 KiB, at most
+// 64 KiB per MiB of available memory (when known) and at most 8 MiB.
 [[nodiscard]] std::size_t decode_buffer_size(std::uint32_t io_buffer_size, std::uint32_t available_mib);
 
 // Positioned reads of an archive's data area through one window, so that

@@ -22,6 +22,9 @@ namespace {
 using crypto::ArchiveKey;
 
 constexpr std::size_t MAX_DECODE_BUFFER = 8u << 20;
+// A legacy header may give any buffer size but 0; smaller pieces would each
+// cost a read, a hash update and, when extracting, a write.
+constexpr std::size_t MIN_DECODE_BUFFER = 64u << 10;
 // Read-ahead of the archive's data area, shared by consecutive entries: many
 // small entries then cost one system call together, not one each. Larger
 // reads bypass it.
@@ -143,7 +146,7 @@ Result<std::size_t> ReadAhead::read_file(std::uint64_t offset, std::span<std::ui
 }
 
 std::size_t decode_buffer_size(std::uint32_t io_buffer_size, std::uint32_t available_mib) {
-  std::uint64_t size = io_buffer_size;
+  std::uint64_t size = std::max<std::uint64_t>(io_buffer_size, MIN_DECODE_BUFFER);
   if (available_mib != 0) size = std::min<std::uint64_t>(size, std::uint64_t{available_mib} << 16);
   return static_cast<std::size_t>(std::min<std::uint64_t>(size, MAX_DECODE_BUFFER));
 }

@@ -165,6 +165,28 @@ TEST_F(Decoding, DecodeBufferFollowsMemoryAndArchive) {
   EXPECT_EQ(archive::decode_buffer_size(1 << 20, 0), 1u << 20);
   EXPECT_EQ(archive::decode_buffer_size(8 << 20, 1024), 8u << 20);
   EXPECT_EQ(archive::decode_buffer_size(64 << 20, 0), 8u << 20);
+  EXPECT_EQ(archive::decode_buffer_size(1, 0), 64u << 10);
+  EXPECT_EQ(archive::decode_buffer_size(1, 1), 64u << 10);
+}
+
+// A legacy header may give any buffer size but 0; a tiny one must not make
+// decoding hand on its bytes one at a time.
+TEST_F(Decoding, TinyLegacyBufferSizeStillDecodesInLargePieces) {
+  const Bytes content = pattern(300'000);
+  Bytes bytes = kov_test::valid_archive({1, 0, 0}, {item("s", 1, 0, content, content),
+                                                    item("z", 1, 1, zstd_frame(content), content)});
+  format::store_u32(std::span(bytes).subspan<40, 4>(), 1);
+  kov_test::refresh_header_checksum(bytes);
+  auto opened = open(bytes);
+  ASSERT_TRUE(opened) << opened.error().display();
+  ASSERT_EQ(opened->header().io_buffer_size, 1u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    SCOPED_TRACE(opened->entries()[i].path);
+    kov_test::VectorSink sink;
+    ASSERT_TRUE(opened->copy_entry(i, opened->entries()[i], nullptr, sink));
+    EXPECT_EQ(sink.bytes, content);
+    EXPECT_LE(sink.writes, content.size() / (64 << 10) + 1);
+  }
 }
 
 TEST_F(Decoding, EncryptedEntriesAreBoundToTheirPlace) {

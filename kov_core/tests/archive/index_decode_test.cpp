@@ -215,7 +215,7 @@ TEST(DecodeIndex, ValidIndexesOfEveryVersion) {
   // A zstd entry of generation 0 takes the default level; a stored one level 0.
   EntryRecord zstd = file("z");
   zstd.codec = 1;
-  auto old = archive::decode_index(bytes(layout_of(0, {zstd, file("s"), directory("d")})), DATA_END, V0_2);
+  auto old = archive::decode_index(bytes(layout_of(0, {zstd, file("s", 65), directory("d")})), DATA_END, V0_2);
   ASSERT_TRUE(old) << old.error().display();
   EXPECT_EQ(old->settings, archive::generation0_settings());
   EXPECT_EQ(old->entries[0].compression_level, 3);
@@ -230,9 +230,9 @@ TEST(DecodeIndex, BoundaryCasesThatDecode) {
   const std::vector<std::pair<const char*, std::vector<EntryRecord>>> cases{
       {"data ending at the index", {file("a", DATA_END - 10, 10)}},
       {"empty file at the index offset", {file("a", DATA_END, 0)}},
-      {"fork before its file", {kind(file("a"), 3), file("a")}},
-      {"fork after its file", {file("a"), kind(file("a"), 3)}},
-      {"a/b and a_b", {file("a/b"), file("a_b")}},
+      {"fork before its file", {kind(file("a", 65), 3), file("a")}},
+      {"fork after its file", {file("a"), kind(file("a", 65), 3)}},
+      {"a/b and a_b", {file("a/b"), file("a_b", 65)}},
   };
   for (const auto& [name, list] : cases) {
     SCOPED_TRACE(name);
@@ -246,6 +246,51 @@ TEST(DecodeIndex, BoundaryCasesThatDecode) {
                                          DATA_END, V0_4);
   ASSERT_TRUE(encrypted) << encrypted.error().display();
   EXPECT_TRUE(encrypted->entries[1].encrypted);
+}
+
+TEST(DecodeIndex, EntryDataMustNotOverlap) {
+  struct OverlapCase {
+    const char* name;
+    std::vector<EntryRecord> entries;
+    const char* text;  // nullptr: decodes
+  };
+  const std::vector<OverlapCase> cases{
+      {"partial overlap", {file("a", 100, 50), file("b", 149, 10)}, "a and b"},
+      {"one inside another", {file("a", 100, 50), file("b", 110, 5)}, "a and b"},
+      {"identical regions", {file("a", 100, 50), file("b", 100, 50)}, "a and b"},
+      {"a file and its fork", {file("a", 100, 50), kind(file("a", 120, 50), 3)}, "a and a"},
+      {"a link inside a file", {file("a", 100, 50), kind(file("l", 120, 1), 4)}, "a and l"},
+      {"out of order, earlier in the index first", {file("a", 200, 50), file("b", 100, 101)}, "a and b"},
+      {"the first overlap in file order", {file("a", 300, 50), file("b", 100, 10), file("c", 340, 5),
+                                           file("d", 105, 10)}, "b and d"},
+      {"many in order, then one far back", {file("a", 64, 10), file("b", 74, 10), file("c", 84, 10),
+                                            file("d", 70, 1)}, "a and d"},
+      {"adjacent regions", {file("a", 100, 50), file("b", 150, 50)}, nullptr},
+      {"out of order but disjoint", {file("a", 300, 50), file("b", 100, 200), file("c", 350, 10)}, nullptr},
+      {"empty regions at one offset", {file("a", 100, 0), file("b", 100, 0), file("c", 100, 10)}, nullptr},
+      {"an empty region inside another", {file("a", 100, 50), file("b", 120, 0)}, nullptr},
+      {"directories between regions", {file("a", 100, 50), directory("d"), file("d/b", 150, 1)}, nullptr},
+  };
+  for (const OverlapCase& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    auto decoded = archive::decode_index(bytes(layout_of(1, tc.entries)), DATA_END, V0_4);
+    if (tc.text == nullptr)
+      EXPECT_TRUE(decoded) << decoded.error().display();
+    else
+      EXPECT_KOV_ERROR(decoded, ErrorKind::Corrupt, std::string("corrupt archive: overlapping entry data: ") + tc.text);
+  }
+  // Every version refuses it, after the checks of the whole list.
+  const std::vector<EntryRecord> overlapping{file("a", 100, 50), file("b", 120, 50)};
+  for (const auto version : {V1_0, V0_2, V0_3, V0_5}) {
+    SCOPED_TRACE(version.text());
+    EXPECT_KOV_ERROR(
+        archive::decode_index(bytes(layout_of(format::format_generation(version).value(), overlapping)), DATA_END,
+                              version),
+        ErrorKind::Corrupt, "corrupt archive: overlapping entry data: a and b");
+  }
+  EXPECT_KOV_ERROR(archive::decode_index(bytes(layout_of(1, {file("a", 100, 50), kind(file("f", 120, 50), 3)})),
+                                         DATA_END, V0_4),
+                   ErrorKind::Corrupt, "corrupt archive: resource fork has no file entry: f");
 }
 
 TEST(DecodeIndex, ZeroIndexTagOnlyIn050) {
