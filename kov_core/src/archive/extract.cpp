@@ -15,6 +15,7 @@
 #include <unordered_set>
 
 #include "archive/archive_internal.hpp"
+#include "archive/link_resolution.hpp"
 #include "archive/progress.hpp"
 #include "kov_core/archive.hpp"
 #include "resource_fork.hpp"
@@ -246,13 +247,18 @@ namespace {
 
 class Extraction {
  public:
-  Extraction(const Archive& archive, Root& root, const ArchiveKey* key, bool overwrite, util::FlushQueue& queue)
+  Extraction(const Archive& archive, Root& root, const ArchiveKey* key, bool overwrite, util::FlushQueue& queue,
+             std::span<const Entry* const> selected)
       : archive_(archive),
         root_(root),
         key_(key),
         overwrite_(overwrite),
         large_(4, 1u << 20, queue.mode() == util::FlushQueue::Mode::Concurrent),
-        committer_(queue) {}
+        committer_(queue),
+        targets_(archive, selected, root.fd()) {
+    // Each link is checked against all the selected ones, later ones included.
+    targets_.decode(decoder_, key_);
+  }
 
   // Creates one entry; a failure first puts every earlier file in place.
   Result<void> create(const Selected& item) {
@@ -311,7 +317,7 @@ class Extraction {
   }
 
   Result<void> link(const Selected& item, const std::filesystem::path& relative) {
-    auto target = decoder_.link_target(archive_, item.index, *item.entry, key_);
+    auto target = targets_.take(item.index);
     if (!target) return std::unexpected(std::move(target).error());
     KOV_TRY(root_.create_symlink(relative, *target));
     progress_add(1);
@@ -357,6 +363,7 @@ class Extraction {
   util::AsyncWriter large_;
   Committer committer_;
   std::uint64_t links_ = 0;
+  LinkResolution targets_;
 };
 
 Result<std::uint64_t> extract_unguarded(const Archive& archive, const std::filesystem::path& destination,
@@ -390,7 +397,7 @@ Result<std::uint64_t> extract_unguarded(const Archive& archive, const std::files
 
   util::FlushQueue queue = util::FlushQueue::create(options.concurrent_flushes ? flush_window() : 1,
                                                     options.concurrent_flushes);
-  Extraction extraction(archive, *root, *key ? &**key : nullptr, overwrite, queue);
+  Extraction extraction(archive, *root, *key ? &**key : nullptr, overwrite, queue, chosen);
   for (const Selected& item : *selected) KOV_TRY(extraction.create(item));
   KOV_TRY(extraction.finish());
   // "extracted" must mean that the new names survive a power cut too.
