@@ -51,7 +51,14 @@ void LinkResolution::build(ForEachSelected&& for_each_selected) {
     std::size_t start = 0;
     for (;;) {  // stored paths are canonical: no empty or "." component
       const std::size_t slash = std::min(entry.path.find('/', start), entry.path.size());
-      node = add_node(node, std::string_view(entry.path).substr(start, slash - start));
+      const std::string_view name = std::string_view(entry.path).substr(start, slash - start);
+      const std::uint32_t parent = node;
+      node = add_node(parent, name);
+      if (!nodes_[node].archive) {
+        nodes_[node].archive = true;
+        keys_.push_back(collision_key(name));
+        folded_.emplace(ChildKey{parent, keys_.back()}, node);
+      }
       if (slash == entry.path.size()) break;
       start = slash + 1;
     }
@@ -165,6 +172,9 @@ Result<void> LinkResolution::settle(std::uint32_t node) {
 
 Result<std::uint32_t> LinkResolution::child(std::uint32_t node, std::string_view name) {
   const auto known = children_.find({node, name});
+  const bool archive = known != children_.end() && nodes_[known->second].archive;
+  // Such a name may well be the archive's own on the destination's file system.
+  if (!archive && !folded_.empty() && folded_.contains({node, collision_key(name)})) return FOLDED;
   if (known != children_.end()) {
     KOV_TRY(settle(known->second));
     return known->second;
@@ -314,6 +324,10 @@ Result<void> LinkResolution::resolve(std::uint32_t first) {
     }
     if (*next == NONE) {
       frame.at.depth = 1;
+      continue;
+    }
+    if (*next == FOLDED) {
+      refuse_all(stack);
       continue;
     }
     const std::uint32_t id = link_at(*next);

@@ -61,6 +61,7 @@ class LinkResolution {
 
  private:
   static constexpr std::uint32_t NONE = UINT32_MAX;
+  static constexpr std::uint32_t FOLDED = UINT32_MAX - 1;
   static constexpr std::uint32_t ROOT = 0;
   static constexpr std::size_t MAX_OPEN = 16;
 
@@ -77,7 +78,8 @@ class LinkResolution {
     std::uint32_t archive_link = NONE;  // the selected link entry stored here
     std::uint32_t found_link = NONE;    // the destination's link here
     Found found = Found::Unknown;
-    dev_t device = 0;  // of a directory found
+    bool archive = false;  // one of the archive's link paths or above one
+    dev_t device = 0;      // of a directory found
     ino_t inode = 0;
   };
 
@@ -134,6 +136,9 @@ class LinkResolution {
   std::uint32_t add_node(std::uint32_t parent, std::string_view name);
 
   [[nodiscard]] Result<void> settle(std::uint32_t node);
+  // The node `name` below `node`, NONE where nothing can be, FOLDED where
+  // that name differs from one of the archive's only as a case-folding file
+  // system ignores.
   [[nodiscard]] Result<std::uint32_t> child(std::uint32_t node, std::string_view name);
   void apply(std::uint32_t node, secure_fs::platform::Probed found);
   [[nodiscard]] std::uint32_t link_at(std::uint32_t node) const;
@@ -156,6 +161,9 @@ class LinkResolution {
   const crypto::ArchiveKey* key_ = nullptr;
   std::vector<Node> nodes_;
   std::unordered_map<ChildKey, std::uint32_t, ChildHash> children_;
+  // The archive's nodes by the collision key of their name, held in keys_.
+  std::unordered_map<ChildKey, std::uint32_t, ChildHash> folded_;
+  std::deque<std::string> keys_;
   // A deque: frames hold views of the targets while links are added.
   std::deque<Link> links_;
   std::unordered_map<std::size_t, std::uint32_t> by_index_;

@@ -132,6 +132,8 @@ std::vector<Case> archive_cases() {
       {"an entry below a later link's path makes a directory there first",
        {link("a/b/l", "../.."), link("p/x", "../a/b/l"), link("y", "p/x/../outside"), link("p", ".")},
        unsafe("y"), {"p/x"}, {"y"}},
+      {"a name that a case-folding file system takes for the link's",
+       {link("a/b/l", "../.."), link("esc", "A/b/l/../outside")}, unsafe("esc"), {"a/b/l"}, {"esc"}},
       {"a loop", {link("a", "b"), link("b", "a")}, unsafe("a"), {}, {"a", "b"}},
       {"41 links to follow", chain(41), unsafe("c1"), {"f"}, {"c1"}},
       {"40 links to follow", chain(40), "", {"c1", "c40"}, {}},
@@ -232,6 +234,12 @@ TEST_F(LinkResolving, LinksAlreadyInTheDestinationAreFollowed) {
          fs::create_directory_symlink(outside, out / "d" / "x");
        },
        {link("y", "d/x/canary"), link("d", "sub")}, unsafe("y")},
+      {"a link out met after climbing back up 150 of 200 directories",
+       [](const fs::path& out, const fs::path& outside) {
+         fs::create_directories(out / repeat("p/", 200));
+         fs::create_directory_symlink(outside, out / repeat("p/", 50) / "e");
+       },
+       {link("y", repeat("p/", 200) + repeat("../", 150) + "e/canary")}, unsafe("y")},
       {"a link inside, then a '..' after it",
        [](const fs::path& out, const fs::path&) {
          fs::create_directories(out / "a" / "b");
