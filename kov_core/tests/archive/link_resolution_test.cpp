@@ -61,7 +61,8 @@ std::string repeat(std::string_view part, int times) {
 // c1 -> c2 -> ... -> c<n> -> f: n links to follow from c1.
 std::vector<Item> chain(int n) {
   std::vector<Item> items{file("f", "end")};
-  for (int i = 1; i <= n; ++i) items.push_back(link("c" + std::to_string(i), i == n ? "f" : "c" + std::to_string(i + 1)));
+  for (int i = 1; i <= n; ++i)
+    items.push_back(link("c" + std::to_string(i), i == n ? "f" : "c" + std::to_string(i + 1)));
   return items;
 }
 
@@ -146,7 +147,8 @@ std::vector<Case> archive_cases() {
        "", {"opt/current"}, {}},
       {"through a link to the root, staying inside", {link("a/b/l", "../.."), link("up", "a/b/l/a/b")}, "", {"up"}, {}},
       {"a target that cannot be decoded is its own error, at its turn",
-       {link("a", "z/q"), damaged(link("z", "x/../.."))}, "corrupt archive: z content hash/size mismatch", {"a"}, {"z"}},
+       {link("a", "z/q"), damaged(link("z", "x/../.."))}, "corrupt archive: z content hash/size mismatch",
+       {"a"}, {"z"}},
   };
   return cases;
 }
@@ -215,9 +217,11 @@ TEST_F(LinkResolving, LinksAlreadyInTheDestinationAreFollowed) {
     std::string error;  // empty: accepted
   };
   const std::vector<DestinationCase> cases{
-      {"an absolute link out", [](const fs::path& out, const fs::path& outside) { fs::create_directory_symlink(outside, out / "x"); },
+      {"an absolute link out",
+       [](const fs::path& out, const fs::path& outside) { fs::create_directory_symlink(outside, out / "x"); },
        {link("y", "x/canary")}, unsafe("y")},
-      {"a relative link out", [](const fs::path& out, const fs::path&) { fs::create_directory_symlink("../outside", out / "x"); },
+      {"a relative link out",
+       [](const fs::path& out, const fs::path&) { fs::create_directory_symlink("../outside", out / "x"); },
        {link("y", "x/canary")}, unsafe("y")},
       {"a link to the root, then a '..' after it",
        [](const fs::path& out, const fs::path&) {
