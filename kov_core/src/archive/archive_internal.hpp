@@ -114,6 +114,8 @@ class Decoder {
   // A symbolic link's target, decoded and checked: UTF-8 and safe for the link's path.
   [[nodiscard]] Result<std::string> link_target(const Archive& archive, std::size_t index, const Entry& entry,
                                                 const crypto::ArchiveKey* key);
+  // The available memory measured when it was made (MiB, 0 when unknown).
+  [[nodiscard]] std::uint32_t available_mib() const noexcept { return available_mib_; }
 
  private:
   std::uint32_t available_mib_;

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "archive/archive_internal.hpp"
+#include "archive/link_resolution.hpp"
 #include "archive/progress.hpp"
 #include "kov_core/archive.hpp"
 #include "kov_core/resources.hpp"
@@ -257,13 +258,16 @@ Result<void> Archive::test_with_credential(const crypto::EncryptionCredential& c
     PROGRESS_COMPLETED.store(0, std::memory_order_relaxed);
     PROGRESS_TOTAL.store(total, std::memory_order_relaxed);
     Decoder decoder;
+    // Every link is checked against the others, later ones included.
+    LinkResolution links(*this);
+    links.decode(decoder, k);
     for (std::size_t i = 0; i < entries_.size(); ++i) {
       const Entry& entry = entries_[i];
       switch (entry.kind) {
         case EntryKind::Directory:
           break;
         case EntryKind::Symlink: {
-          auto target = decoder.link_target(*this, i, entry, k);
+          auto target = links.take(i);
           if (!target) return std::unexpected(std::move(target).error());
           break;
         }

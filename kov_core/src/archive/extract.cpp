@@ -16,6 +16,7 @@
 #include <unordered_set>
 
 #include "archive/archive_internal.hpp"
+#include "archive/link_resolution.hpp"
 #include "archive/progress.hpp"
 #include "kov_core/archive.hpp"
 #include "kov_core/resources.hpp"
@@ -37,8 +38,9 @@ using secure_fs::platform::Root;
 // Files waiting for their flush at once: enough to keep a disk's queue full.
 constexpr unsigned FLUSH_WINDOW = 128;
 // Descriptors kept free beside the waiting files: the walk to a directory,
-// the rings of the flush queue and of the large-file writer, the link checks.
-constexpr std::size_t SPARE_DESCRIPTORS = 12;
+// the rings of the flush queue and of the large-file writer, and the
+// directories a link check keeps open (at most 16).
+constexpr std::size_t SPARE_DESCRIPTORS = 24;
 // Files from this size on are copied into the page cache by the kernel's
 // workers while the next piece is decoded.
 constexpr std::uint64_t ASYNC_WRITES_FROM = 4u << 20;
@@ -292,13 +294,18 @@ namespace {
 
 class Extraction {
  public:
-  Extraction(const Archive& archive, Root& root, const ArchiveKey* key, bool overwrite, util::FlushQueue& queue)
+  Extraction(const Archive& archive, Root& root, const ArchiveKey* key, bool overwrite, util::FlushQueue& queue,
+             std::span<const Entry* const> selected)
       : archive_(archive),
         root_(root),
         key_(key),
         overwrite_(overwrite),
         large_(4, 1u << 20, queue.mode() == util::FlushQueue::Mode::Concurrent),
-        committer_(queue) {}
+        committer_(queue),
+        targets_(archive, selected, root.fd()) {
+    // Each link is checked against all the selected ones, later ones included.
+    targets_.decode(decoder_, key_);
+  }
 
   // Creates one entry; a failure first puts every earlier file in place.
   Result<void> create(const Selected& item) {
@@ -371,7 +378,7 @@ class Extraction {
   }
 
   Result<void> link(const Selected& item, const std::filesystem::path& relative) {
-    auto target = decoder_.link_target(archive_, item.index, *item.entry, key_);
+    auto target = targets_.take(item.index);
     if (!target) return std::unexpected(std::move(target).error());
     KOV_TRY(with_descriptors([&] { return root_.create_symlink(relative, *target); }));
     progress_add(1);
@@ -417,6 +424,7 @@ class Extraction {
   util::AsyncWriter large_;
   Committer committer_;
   std::uint64_t links_ = 0;
+  LinkResolution targets_;
 };
 
 Result<std::uint64_t> extract_unguarded(const Archive& archive, const std::filesystem::path& destination,
@@ -459,7 +467,7 @@ Result<std::uint64_t> extract_unguarded(const Archive& archive, const std::files
 
   const unsigned window = options.flush_window != 0 ? options.flush_window : flush_window();
   util::FlushQueue queue = util::FlushQueue::create(options.concurrent_flushes ? window : 1, options.concurrent_flushes);
-  Extraction extraction(archive, *root, *key ? &**key : nullptr, overwrite, queue);
+  Extraction extraction(archive, *root, *key ? &**key : nullptr, overwrite, queue, chosen);
   for (const Selected& item : *selected) KOV_TRY(extraction.create(item));
   KOV_TRY(extraction.finish());
   // "extracted" must mean that every name of this run survives a power cut,

@@ -258,6 +258,25 @@ class Root {
 [[nodiscard]] Result<void> link_then_unlink(int dir, const char* from, const char* to,
                                             bool& placed);
 
+// What a directory holds under one name, read without following it.
+struct Probed {
+  enum class Kind : std::uint8_t { Absent, Directory, Link, Other };
+  Kind kind = Kind::Absent;
+  dev_t device = 0;    // of a directory
+  ino_t inode = 0;     // of a directory
+  std::string target;  // of a symbolic link
+};
+
+// fstatat without following, then readlinkat for a link. A name that cannot
+// exist there (one holding NUL or too long) is Absent; other failures are Io.
+[[nodiscard]] Result<Probed> probe(int dir, std::string_view name);
+
+// The directory `name` of `dir`, opened without following a link; it must
+// still be the directory (device, inode) that probe found, or the result is
+// Io "destination changed while it was read".
+[[nodiscard]] Result<util::Fd> open_probed_directory(int dir, std::string_view name, dev_t device,
+                                                     ino_t inode);
+
 }  // namespace platform
 
 }  // namespace kov_core::secure_fs

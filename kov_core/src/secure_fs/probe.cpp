@@ -1,0 +1,61 @@
+// Reading what the destination already holds, for the check of link targets:
+// descriptor-relative calls that never follow a symbolic link.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "secure_fs/secure_fs.hpp"
+
+namespace kov_core::secure_fs::platform {
+
+Result<Probed> probe(int dir, std::string_view name) {
+  Probed found;
+  // Such a name can be in no directory.
+  if (name.find('\0') != std::string_view::npos) return found;
+  const std::string c_name(name);
+  struct stat status {};
+  if (::fstatat(dir, c_name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT || errno == ENAMETOOLONG) return found;
+    return std::unexpected(Error::os(errno));
+  }
+  if (S_ISDIR(status.st_mode)) {
+    found.kind = Probed::Kind::Directory;
+    found.device = status.st_dev;
+    found.inode = status.st_ino;
+    return found;
+  }
+  if (!S_ISLNK(status.st_mode)) {
+    found.kind = Probed::Kind::Other;
+    return found;
+  }
+  found.kind = Probed::Kind::Link;
+  // The size is only a hint: the link may change between the calls.
+  std::size_t capacity = status.st_size > 0 ? static_cast<std::size_t>(status.st_size) + 1 : 256;
+  for (;;) {
+    found.target.resize(capacity);
+    const ssize_t length = ::readlinkat(dir, c_name.c_str(), found.target.data(), capacity);
+    if (length < 0) return std::unexpected(Error::os(errno));
+    if (static_cast<std::size_t>(length) < capacity) {
+      found.target.resize(static_cast<std::size_t>(length));
+      return found;
+    }
+    capacity *= 2;
+  }
+}
+
+Result<util::Fd> open_probed_directory(int dir, std::string_view name, dev_t device, ino_t inode) {
+  if (name.find('\0') != std::string_view::npos)
+    return std::unexpected(Error::invalid_input("path contains NUL"));
+  auto opened = open_directory(dir, std::string(name).c_str(), false);
+  if (!opened) return std::unexpected(Error::os(opened.error()));
+  struct stat status {};
+  if (::fstat(opened->get(), &status) != 0) return std::unexpected(Error::os(errno));
+  if (status.st_dev != device || status.st_ino != inode)
+    return std::unexpected(Error::io("destination changed while it was read"));
+  return std::move(*opened);
+}
+
+}  // namespace kov_core::secure_fs::platform
