@@ -65,6 +65,33 @@ inline bool index_region(const std::vector<std::uint8_t>& file, std::uint64_t& o
          offset + length + kov_core::format::FOOTER_SIZE == file.size();
 }
 
+// Gives every unencrypted stored entry the size and SHA-256 of its stored
+// bytes, so that mutated contents (link targets above all) get past the decode
+// chain's checks. The index is re-encoded in place; only generations 1 and 2
+// have an encoder. Runs before repair, whose archive ID covers both fields.
+inline void repair_entry_digests(std::vector<std::uint8_t>& file) {
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+  if (!index_region(file, offset, length)) return;
+  const kov_core::format::Version version{file[8], file[9], file[10]};
+  const auto generation = kov_core::format::format_generation(version);
+  if (!generation || *generation == 0) return;
+  const std::span<const std::uint8_t> index(file.data() + offset, length);
+  auto decoded = kov_core::archive::decode_index(index, offset, version);
+  if (!decoded) return;
+  for (kov_core::archive::Entry& entry : decoded->entries) {
+    if (entry.kind == kov_core::archive::EntryKind::Directory || entry.encrypted ||
+        entry.codec_id != kov_core::archive::CODEC_STORE)
+      continue;
+    // Index decoding keeps every region inside the data area.
+    entry.sha256_bytes = kov_core::format::digest(std::span(file.data() + entry.data_offset, entry.stored_size));
+    entry.original_size = entry.stored_size;
+  }
+  auto encoded = kov_core::archive::encode_index(decoded->entries, decoded->settings);
+  if (encoded && encoded->size() == length)
+    std::copy(encoded->begin(), encoded->end(), file.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
 inline void repair(std::vector<std::uint8_t>& file, std::uint8_t what) {
   std::uint64_t offset = 0;
   std::uint64_t length = 0;

@@ -65,7 +65,7 @@ inline constexpr const char* INDEX_ERRORS[] = {
     "corrupt archive: trailing bytes in index",
     "corrupt archive: resource fork has no file entry: *",
     "corrupt archive: invalid symbolic link payload: *",
-    "corrupt archive: overlapping entry data: *",
+    "corrupt archive: overlapping entry data: * and *",
 };
 
 // The messages of opening, authentication, key derivation and testing.
@@ -107,6 +107,31 @@ inline constexpr const char* ARCHIVE_ERRORS[] = {
     "corrupt archive: * content hash/size mismatch",
     "corrupt archive: symbolic link target is not UTF-8: *",
     "corrupt archive: unsafe symbolic link *: *",
+};
+
+// The messages of extraction and of the safe file layer, with the system
+// errors that a crafted archive or the link made before a run may cause: a
+// name taken, a link or a file where a directory is due, a name too long.
+// Failures of the system itself (no space, no descriptors, I/O) are not here.
+inline constexpr const char* EXTRACT_ERRORS[] = {
+    "corrupt archive: resource fork has no selected owner: *",
+    "corrupt archive: resource-fork staging size overflow",
+    "corrupt archive: extraction entry count overflow",
+    "corrupt archive: total extracted size overflow",
+    "invalid input: extraction requires * bytes but only * bytes are safely available",
+    "invalid input: extraction requires * filesystem entries but only * inodes are available",
+    "corrupt archive: resource fork has no safe data-fork owner: *",
+    "unsupported feature: resource forks can be restored only on macOS",
+    "invalid input: unsafe extraction path: *",
+    "invalid input: empty extraction path",
+    "invalid input: path contains NUL",
+    "invalid input: symbolic link target contains NUL",
+    "invalid input: extraction target already exists: *",
+    "invalid input: overwrite target is not a regular file",
+    "I/O error: File exists (os error 17)",
+    "I/O error: Not a directory (os error 20)",
+    "I/O error: File name too long (os error 36)",
+    "I/O error: Too many levels of symbolic links (os error 40)",
 };
 
 // Whether `text` matches `pattern`, where each "*" stands for any run of bytes.

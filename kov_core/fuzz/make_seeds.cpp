@@ -1,6 +1,7 @@
 // Writes the seed inputs of the fuzz harnesses from the test builder: headers
-// of every version, settings records of every encryption mode, and indexes of
-// every generation with each kind of entry. Usage: make_seeds CORPUS_DIR.
+// of every version, settings records of every encryption mode, indexes of
+// every generation with each kind of entry, and whole archives to open, test
+// and extract. Usage: make_seeds CORPUS_DIR.
 
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <tuple>
 
 #include "support/archive_bytes.hpp"
 
@@ -16,6 +18,14 @@ namespace {
 
 using kov_test::Bytes;
 namespace fs = std::filesystem;
+
+// The first byte of an extraction seed: every repair of the archive harness
+// and of the entries, and the harness's own bits for a keyed frame and for
+// overwriting.
+constexpr std::uint8_t REPAIR_ALL = 0x1F;
+constexpr std::uint8_t EXTRACT_OVERWRITE = 0x40;
+constexpr std::uint8_t EXTRACT_KEYED_FRAME = 0x80;
+constexpr int DEEP_LEVELS = 200;
 
 void put(const fs::path& dir, const std::string& name, const Bytes& bytes) {
   fs::create_directories(dir);
@@ -31,18 +41,22 @@ Bytes prefixed(std::uint8_t control, std::uint64_t offset, const Bytes& index) {
 
 Bytes bytes_of(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
+kov_test::Item item(std::string path, std::uint8_t kind, std::string_view content) {
+  kov_test::Item out;
+  out.path = std::move(path);
+  out.kind_code = kind;
+  out.stored = out.content = bytes_of(content);
+  return out;
+}
+
+kov_test::Item dir(std::string path) { return item(std::move(path), 2, ""); }
+kov_test::Item file(std::string path, std::string_view content) { return item(std::move(path), 1, content); }
+kov_test::Item link(std::string path, std::string_view target) { return item(std::move(path), 4, target); }
+
 // Whole archives for the archive harness (repair byte first) and the clear-index
 // form of encrypted ones, made with the fixed key, for the keyed harness.
 void write_archive_seeds(const fs::path& root) {
-  using kov_test::Item;
-  auto item = [](std::string path, std::uint8_t kind, std::string_view content) {
-    Item out;
-    out.path = std::move(path);
-    out.kind_code = kind;
-    out.stored = out.content = bytes_of(content);
-    return out;
-  };
-  const std::vector<Item> items{item("d", 2, ""), item("d/a.txt", 1, "hello, kov"), item("d/l", 4, "a.txt")};
+  const std::vector<kov_test::Item> items{dir("d"), file("d/a.txt", "hello, kov"), link("d/l", "a.txt")};
   for (const kov_core::format::Version version :
        {kov_core::format::Version{0, 3, 0}, kov_core::format::VERSION_0_4_0, kov_core::format::VERSION_0_5_0}) {
     Bytes seed{0x0F};
@@ -89,11 +103,96 @@ void write_archive_seeds(const fs::path& root) {
     }
     seed.insert(seed.end(), index.begin(), index.end());
     put(root / "keyed", sealed ? "sealed" : "tagged", seed);
+    seed[0] |= EXTRACT_KEYED_FRAME;
+    put(root / "extract", sealed ? "keyed-sealed" : "keyed-tagged", seed);
     Bytes whole{0x00};
     whole.insert(whole.end(), file.begin(), file.end());
     put(root / "archive", sealed ? "made-sealed" : "made-tagged", whole);
+    put(root / "extract", sealed ? "made-sealed" : "made-tagged", whole);
   }
+  const fs::path plain = work / "plain.kov";
+  if (!kov_core::archive::create_archive(plain, inputs, {})) std::exit(1);
+  Bytes whole{0x00};
+  const Bytes made = kov_test::read_file(plain);
+  whole.insert(whole.end(), made.begin(), made.end());
+  whole[0] = REPAIR_ALL;
+  put(root / "extract", "made-plain", whole);
   fs::remove_all(work);
+}
+
+void put_extract(const fs::path& root, const std::string& name, const Bytes& file, std::uint8_t control = REPAIR_ALL) {
+  Bytes seed{control};
+  seed.insert(seed.end(), file.begin(), file.end());
+  put(root / "extract", name, seed);
+}
+
+// Two files whose stored regions share bytes, each with its own correct hash.
+Bytes overlapping_archive() {
+  const std::string data = "0123456789abcdef";
+  kov_test::IndexLayout layout =
+      kov_test::index_layout(kov_core::format::format_generation(kov_core::format::VERSION_0_5_0).value());
+  std::vector<kov_core::archive::Entry> entries;
+  for (const auto& [path, from, to] : {std::tuple{"one", 0, 10}, std::tuple{"two", 5, 16}}) {
+    kov_test::EntryRecord record;
+    record.path = path;
+    record.data_offset = kov_core::format::HEADER_SIZE + static_cast<std::uint64_t>(from);
+    record.original_size = record.stored_size = static_cast<std::uint64_t>(to - from);
+    record.sha256 = kov_core::format::digest(bytes_of(std::string_view(data).substr(from, to - from)));
+    layout.entries.push_back(record);
+    kov_core::archive::Entry entry;
+    entry.path = path;
+    entry.sha256_bytes = record.sha256;
+    entry.original_size = record.original_size;
+    entries.push_back(entry);
+  }
+  Bytes out = kov_test::archive_file(kov_core::format::VERSION_0_5_0, bytes_of(data), kov_test::index_bytes(layout));
+  const auto id = kov_core::archive::archive_id(0, entries);
+  std::copy(id.begin(), id.end(), out.begin() + 16);
+  kov_test::refresh_header_checksum(out);
+  return out;
+}
+
+// Archives for the extraction harness: ordinary trees, and crafted ones whose
+// links resolve outside the destination although their text stays inside, go
+// through the link the harness makes before each run (out -> ../canary), or
+// never resolve; a deep path; data regions that overlap.
+void write_extract_seeds(const fs::path& root) {
+  // Links through links that stay inside: a few bytes away from ones that leave.
+  const std::vector<kov_test::Item> tree{dir("d"),
+                                         dir("d/e"),
+                                         file("d/a.txt", "hello, kov"),
+                                         file("d/e/empty", ""),
+                                         link("d/l", "a.txt"),
+                                         link("d/e/up", "../a.txt"),
+                                         link("d/e/root", "../.."),
+                                         link("d/via", "e/root/d/a.txt"),
+                                         link("top", "d/e")};
+  for (const kov_core::format::Version version :
+       {kov_core::format::Version{0, 3, 0}, kov_core::format::VERSION_0_4_0, kov_core::format::VERSION_0_5_0})
+    put_extract(root, "tree-" + version.text(), kov_test::valid_archive(version, tree));
+  const auto v = kov_core::format::VERSION_0_5_0;
+  put_extract(root, "tree-overwrite", kov_test::valid_archive(v, {file("f", "x"), dir("g"), link("h", "f")}),
+              REPAIR_ALL | EXTRACT_OVERWRITE);
+  put_extract(
+      root, "chain-escape",
+      kov_test::valid_archive(v, {dir("a"), dir("a/b"), link("a/b/l", "../.."), link("esc", "a/b/l/../outside")}));
+  std::string up;
+  std::string deep;
+  for (int i = 0; i < 12; ++i) {
+    deep += std::string(1, static_cast<char>('a' + i)) + "/";
+    up += i == 0 ? ".." : "/..";
+  }
+  put_extract(root, "chain-escape-deep",
+              kov_test::valid_archive(v, {link(deep + "up", up), link("passwd", deep + "up/" + up + "/etc/passwd")}));
+  put_extract(root, "through-existing-link", kov_test::valid_archive(v, {link("y", "out/canary")}));
+  put_extract(root, "into-existing-link", kov_test::valid_archive(v, {file("out/x", "x")}));
+  put_extract(root, "over-existing-link", kov_test::valid_archive(v, {file("out", "x")}),
+              REPAIR_ALL | EXTRACT_OVERWRITE);
+  put_extract(root, "link-loop", kov_test::valid_archive(v, {link("loop1", "loop2"), link("loop2", "loop1")}));
+  std::string path;
+  for (int i = 0; i < DEEP_LEVELS; ++i) path += "d/";
+  put_extract(root, "deep-path", kov_test::valid_archive(v, {file(path + "f", "deep")}));
+  put_extract(root, "overlapping-data", overlapping_archive());
 }
 
 }  // namespace
@@ -174,6 +273,7 @@ int main(int argc, char** argv) {
       {"dotted-i", "\xC4\xB0stanbul"}};
   for (const auto& [name, text] : paths) put(root / "paths", name, Bytes(text.begin(), text.end()));
   write_archive_seeds(root);
+  write_extract_seeds(root);
   std::puts("seeds written");
   return 0;
 }
