@@ -4,15 +4,16 @@
 
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <system_error>
 #include <thread>
 
+#include "cli_base/write.hpp"
 #include "kov_core/progress.hpp"
 #include "kov_core/utf8.hpp"
-#include "main/output.hpp"
 
 namespace kov::cli_progress {
 

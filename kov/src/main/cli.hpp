@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "main/command_def.hpp"
+#include "cli_base/command_def.hpp"
 
 namespace kov {
 

@@ -1,5 +1,4 @@
 #include <cctype>
-#include <cstdlib>
 
 #include "kov_version.hpp"
 #include "main/cli.hpp"
@@ -134,24 +133,6 @@ CommandDef Cli::command() {
   root.version = std::string(VERSION);
   root.about = "Create, inspect, verify, and extract .kov archives";
   return root;
-}
-
-ArgDef& CommandDef::arg(std::string_view id) {
-  for (ArgDef& a : args)
-    if (a.id == id) return a;
-  std::abort();
-}
-
-CommandDef& CommandDef::subcommand(std::string_view subcommand_name) {
-  for (CommandDef& c : subcommands)
-    if (c.name == subcommand_name) return c;
-  std::abort();
-}
-
-const CommandDef* CommandDef::find_subcommand(std::string_view subcommand_name) const {
-  for (const CommandDef& c : subcommands)
-    if (c.name == subcommand_name) return &c;
-  return nullptr;
 }
 
 }  // namespace kov

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "cli_base/write.hpp"
 #include "cli_help/language.hpp"
 #include "cli_help/localize.hpp"
 #include "main/output.hpp"

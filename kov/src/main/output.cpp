@@ -2,12 +2,12 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <utility>
 #include <vector>
 
+#include "cli_base/write.hpp"
 #include "kov_core/error.hpp"
 #include "kov_core/utf8.hpp"
 
@@ -86,25 +86,8 @@ constexpr Wide UINT64_LIMIT = static_cast<Wide>(UINT64_MAX);
 
 }  // namespace
 
-int write_all(int fd, std::string_view text) noexcept {
-  while (!text.empty()) {
-    const ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return 0;
-}
-
 void write_stdout(std::string_view text) {
   if (const int e = write_all(STDOUT_FILENO, text)) print_failed("stdout", e);
-}
-
-std::mutex& stderr_mutex() {
-  static std::mutex mutex;
-  return mutex;
 }
 
 void write_stderr(std::string_view text) {
