@@ -261,7 +261,8 @@ Result<void> register_portable_path(CollisionRegistry& registry, std::string_vie
 }
 
 Result<void> check_stored_path(std::string_view stored) {
-  // One pass for step 1; it also tells whether the UTF-8 check can be skipped.
+  // One pass finds NUL and backslash bytes, and whether the text is all ASCII
+  // (then the UTF-8 check is skipped).
   bool nul_or_backslash = false;
   bool ascii = true;
   for (const char c : stored) {

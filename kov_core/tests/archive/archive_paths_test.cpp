@@ -269,7 +269,7 @@ TEST(ValidateStoredPath, RefusedPaths) {
     std::string display;
   };
   const Case cases[] = {
-      // Step 1: length, NUL or backslash, quoted form.
+      // Empty, too long, NUL or backslash: refused first, in quoted form.
       {"", "corrupt archive: unsafe path in index: \"\""},
       {"a\\b", "corrupt archive: unsafe path in index: \"a\\\\b\""},
       {"a\0b"s, "corrupt archive: unsafe path in index: \"a\\0b\""},
@@ -277,11 +277,11 @@ TEST(ValidateStoredPath, RefusedPaths) {
       {"\xCC\x81\\x", "corrupt archive: unsafe path in index: \"\\u{301}\\\\x\""},
       {"a\x01\\", "corrupt archive: unsafe path in index: \"a\\u{1}\\\\\""},
       {"it's \"q\"\t\r\n\\", "corrupt archive: unsafe path in index: \"it's \\\"q\\\"\\t\\r\\n\\\\\""},
-      // Step 2: absolute.
+      // Then absolute paths.
       {"/", "corrupt archive: absolute path in index: /"},
       {"/etc", "corrupt archive: absolute path in index: /etc"},
       {"//a", "corrupt archive: absolute path in index: //a"},
-      // Step 3: refused by portable_path, plain form.
+      // Then the components portable_path refuses, in plain form.
       {"./x", "corrupt archive: unsafe path in index: ./x"},
       {".", "corrupt archive: unsafe path in index: ."},
       {"..", "corrupt archive: unsafe path in index: .."},
@@ -290,7 +290,7 @@ TEST(ValidateStoredPath, RefusedPaths) {
       {"c:x", "corrupt archive: unsafe path in index: c:x"},
       {"a//..", "corrupt archive: unsafe path in index: a//.."},  // refusal before canonical form
       {"a/\xFF", "corrupt archive: unsafe path in index: a/\xEF\xBF\xBD"},
-      // Step 4: not canonical.
+      // Last, safe paths that are not canonical.
       {"a//b", "corrupt archive: non-canonical path in index: a//b"},
       {"a/b/", "corrupt archive: non-canonical path in index: a/b/"},
       {"a/./b", "corrupt archive: non-canonical path in index: a/./b"},
@@ -348,7 +348,7 @@ TEST(ValidateStoredPath, AgreesWithPortablePathOnAllShortTexts) {
 
 TEST(ValidateStoredPath, QuotedFormEscapes) {
   struct Case {
-    std::string text;  // a backslash is appended so that step 1 refuses it
+    std::string text;  // a backslash is appended: refused in quoted form
     std::string quoted;
   };
   const Case cases[] = {
@@ -426,7 +426,7 @@ TEST(ValidateSymlinkTarget, Table) {
       {"link", "", NON_PORTABLE},
       {"link", "a\\b", NON_PORTABLE},
       {"link", "a\0b"s, NON_PORTABLE},
-      {"link", "../\\", NON_PORTABLE},    // step 1 comes first
+      {"link", "../\\", NON_PORTABLE},    // non-portable before escaping
       {"link", "C:x", std::nullopt},      // targets have no component rule
       {"link", "a/.../b", std::nullopt},
   };
