@@ -15,6 +15,7 @@
 namespace {
 
 using kov_test::Bytes;
+using kov_test::text_bytes;
 namespace fs = std::filesystem;
 
 void put(const fs::path& dir, const std::string& name, const Bytes& bytes) {
@@ -29,8 +30,6 @@ Bytes prefixed(std::uint8_t control, std::uint64_t offset, const Bytes& index) {
   return out;
 }
 
-Bytes bytes_of(std::string_view text) { return Bytes(text.begin(), text.end()); }
-
 // Whole archives for the archive harness (repair byte first) and the clear-index
 // form of encrypted ones, made with the fixed key, for the keyed harness.
 void write_archive_seeds(const fs::path& root) {
@@ -39,7 +38,7 @@ void write_archive_seeds(const fs::path& root) {
     Item out;
     out.path = std::move(path);
     out.kind_code = kind;
-    out.stored = out.content = bytes_of(content);
+    out.stored = out.content = text_bytes(content);
     return out;
   };
   const std::vector<Item> items{item("d", 2, ""), item("d/a.txt", 1, "hello, kov"), item("d/l", 4, "a.txt")};
@@ -53,7 +52,7 @@ void write_archive_seeds(const fs::path& root) {
 
   const fs::path work = fs::temp_directory_path() / ("kov-seeds-" + std::to_string(::getpid()));
   fs::create_directories(work / "t" / "sub");
-  kov_test::write_file(work / "t" / "sub" / "f.txt", bytes_of("some text, some text, some text"));
+  kov_test::write_file(work / "t" / "sub" / "f.txt", text_bytes("some text, some text, some text"));
   kov_test::write_file(work / "t" / "empty", {});
   fs::create_symlink("sub/f.txt", work / "t" / "link");
   const std::vector<fs::path> inputs{work / "t"};

@@ -20,11 +20,10 @@ using archive::Archive;
 using crypto::EncryptionCredential;
 using kov_test::Bytes;
 using kov_test::Item;
+using kov_test::text_bytes;
 namespace fs = std::filesystem;
 
 constexpr format::Version V030{0, 3, 0};
-
-Bytes text(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
 // One zstd frame of `content`, streamed (no content size) with the given window.
 Bytes zstd_frame(const Bytes& content, int window_log = 23) {
@@ -88,12 +87,12 @@ TEST_F(Decoding, SizeAndHashAreCheckedInTheirOrder) {
     std::string text;  // empty: passes
   };
   const std::vector<Case> cases{
-      {"stored", item("a", 1, 0, text("abc"), text("abc")), ""},
+      {"stored", item("a", 1, 0, text_bytes("abc"), text_bytes("abc")), ""},
       {"empty file", item("a", 1, 0, {}, {}), ""},
-      {"one byte longer than declared", item("a", 1, 0, text("abcd"), text("abc")),
+      {"one byte longer than declared", item("a", 1, 0, text_bytes("abcd"), text_bytes("abc")),
        "corrupt archive: a expands beyond declared size"},
-      {"one byte shorter", item("a", 1, 0, text("ab"), text("abc")), "corrupt archive: a content hash/size mismatch"},
-      {"other bytes", item("a", 1, 0, text("abd"), text("abc")), "corrupt archive: a content hash/size mismatch"},
+      {"one byte shorter", item("a", 1, 0, text_bytes("ab"), text_bytes("abc")), "corrupt archive: a content hash/size mismatch"},
+      {"other bytes", item("a", 1, 0, text_bytes("abd"), text_bytes("abc")), "corrupt archive: a content hash/size mismatch"},
       {"zstd", item("a", 1, 1, whole, content), ""},
       {"frames in a row", item("a", 1, 1, two_frames, content), ""},
       {"cut frame", item("a", 1, 1, Bytes(whole.begin(), whole.end() - 1), content),
@@ -126,10 +125,10 @@ TEST_F(Decoding, LinkTargetsMustBeUtf8AndStayInside) {
     std::string text;
   };
   const std::vector<Case> cases{
-      {"inside", {item("d", 2, 0, {}, {}), item("d/l", 4, 0, text("../x"), text("../x"))}, ""},
-      {"climbs out", {item("l", 4, 0, text("../x"), text("../x"))},
+      {"inside", {item("d", 2, 0, {}, {}), item("d/l", 4, 0, text_bytes("../x"), text_bytes("../x"))}, ""},
+      {"climbs out", {item("l", 4, 0, text_bytes("../x"), text_bytes("../x"))},
        "corrupt archive: unsafe symbolic link l: target escapes the archive root"},
-      {"absolute", {item("l", 4, 0, text("/etc"), text("/etc"))},
+      {"absolute", {item("l", 4, 0, text_bytes("/etc"), text_bytes("/etc"))},
        "corrupt archive: unsafe symbolic link l: absolute targets are forbidden"},
       {"not UTF-8", {item("l", 4, 0, Bytes{'a', 0xFF}, Bytes{'a', 0xFF})},
        "corrupt archive: symbolic link target is not UTF-8: l"},
@@ -143,8 +142,8 @@ TEST_F(Decoding, LinkTargetsMustBeUtf8AndStayInside) {
 }
 
 TEST_F(Decoding, ProgressCountsBytesAndEntries) {
-  auto opened = open(kov_test::valid_archive(V030, {item("d", 2, 0, {}, {}), item("d/ten", 1, 0, text("0123456789"),
-                                                                              text("0123456789"))}));
+  auto opened = open(kov_test::valid_archive(V030, {item("d", 2, 0, {}, {}), item("d/ten", 1, 0, text_bytes("0123456789"),
+                                                                              text_bytes("0123456789"))}));
   ASSERT_TRUE(opened);
   ASSERT_TRUE(opened->test());
   EXPECT_EQ(kov_progress_total(), 12u);

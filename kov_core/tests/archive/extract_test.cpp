@@ -27,17 +27,16 @@ using namespace kov_core;
 using archive::Archive;
 using kov_test::Bytes;
 using kov_test::Item;
+using kov_test::text_bytes;
 namespace fs = std::filesystem;
 
 constexpr format::Version V030{0, 3, 0};
-
-Bytes text(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
 Item stored(std::string path, std::uint8_t kind_code, std::string_view content, std::uint32_t mode = 0644) {
   Item out;
   out.path = std::move(path);
   out.kind_code = kind_code;
-  out.stored = out.content = text(content);
+  out.stored = out.content = text_bytes(content);
   out.mode = mode;
   return out;
 }
@@ -175,7 +174,7 @@ TEST_P(Extracting, SecondExtractionStopsAtTheFirstExistingName) {
   const Archive archive = open({dir("d"), file("d/a", "one"), link("d/b", "a"), file("d/c", "three")});
   const fs::path out = dir_ / "out";
   ASSERT_TRUE(extract(archive, out));
-  kov_test::write_file(out / "d" / "a", text("changed"));
+  kov_test::write_file(out / "d" / "a", text_bytes("changed"));
   EXPECT_KOV_ERROR(extract(archive, out), ErrorKind::InvalidInput, "invalid input: extraction target already exists: d/a");
   EXPECT_EQ(read_text(out / "d" / "a"), "changed");
   // With overwrite files are replaced, but a link never is.
@@ -289,7 +288,7 @@ TEST_P(Extracting, AFileAboveALaterEntryIsInPlaceFirst) {
 
 TEST_P(Extracting, FailureKeepsWhatCameBeforeAndNothingAfter) {
   Item damaged = file("b", "bravo");
-  damaged.stored = text("brav0");
+  damaged.stored = text_bytes("brav0");
   std::vector<Item> items{file("a", "alpha"), damaged};
   for (int i = 0; i < 50; ++i) items.push_back(file("c" + std::to_string(100 + i), "later"));
   const Archive archive = open(items);
@@ -300,7 +299,7 @@ TEST_P(Extracting, FailureKeepsWhatCameBeforeAndNothingAfter) {
   std::vector<Item> many;
   for (int i = 0; i < 40; ++i) many.push_back(file("f" + std::to_string(100 + i), "ok"));
   Item bad = file("g", "good");
-  bad.stored = text("goodXX");
+  bad.stored = text_bytes("goodXX");
   many.push_back(bad);
   many.push_back(file("h", "never"));
   const fs::path second = dir_ / "second";
@@ -457,7 +456,7 @@ TEST_P(Extracting, ADeepEntryIsCountedByThePreflightAndExtractedInLinearTime) {
     out.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
     return out;
   }();
-  EXPECT_EQ(content, text("deep"));
+  EXPECT_EQ(content, text_bytes("deep"));
 
   if (::geteuid() != 0) GTEST_SKIP() << "a private tmpfs needs root (a mount namespace)";
   const fs::path small = dir_ / "small";

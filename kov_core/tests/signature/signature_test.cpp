@@ -26,14 +26,11 @@ namespace signature = kov_core::signature;
 using kov_core::ErrorKind;
 using kov_core::archive::hex;
 using kov_test::Bytes;
+using kov_test::text_bytes;
 
 constexpr std::string_view RFC_SEED = "9d61b19deffd5a60ba844af492ec2cc44449c5697b326919703bac031cae7f60";
 constexpr std::string_view RFC_PUBLIC_KEY = "d75a980182b10ab7d54bfed3c964073a0ee172f3daa62325af021a68f707511a";
 constexpr std::string_view MESSAGE_PREFIX_HEX = "4b4f56206465746163686564207369676e617475726520763100";
-
-
-
-Bytes text_bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
 // magic, the 32-byte secret, SHA-256 of the first 40 bytes.
 void write_key_file(const fs::path& path, const Bytes& seed, mode_t mode = 0600) {

@@ -184,6 +184,8 @@ Bytes from_hex(std::string_view hex) {
   return out;
 }
 
+Bytes text_bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
 }  // namespace kov_test
 
 namespace kov_core::archive {

@@ -104,6 +104,8 @@ void write_file(const std::filesystem::path& path, const Bytes& bytes);
 
 // Bytes from hexadecimal text ("00ff...").
 [[nodiscard]] Bytes from_hex(std::string_view hex);
+// The bytes of a text, as they are.
+[[nodiscard]] Bytes text_bytes(std::string_view text);
 
 }  // namespace kov_test
 
