@@ -9,6 +9,7 @@
 #include <string>
 
 #include "kov_core/progress.hpp"
+#include "support/archive_bytes.hpp"
 
 namespace {
 
@@ -87,9 +88,8 @@ TEST(ProgressFrame, TerminalRedrawsInPlaceAndPadsByCharacters) {
 // Runs `run` with standard error sent to a file and returns what was written.
 template <class Work>
 std::string stderr_of(bool enabled, Work work) {
-  char name[] = "/tmp/kov-progress-XXXXXX";
-  const int fd = ::mkstemp(name);
-  ::unlink(name);
+  const kov_test::TempDir dir;
+  const int fd = ::open((dir / "stderr").c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   const int saved = ::dup(STDERR_FILENO);
   ::dup2(fd, STDERR_FILENO);
   (void)run(enabled, 0, ProgressOperation::Create, work);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "main/driver.hpp"
+#include "support/archive_bytes.hpp"
 
 namespace {
 
@@ -90,17 +91,13 @@ std::string slurp(int fd) {
 
 // Each run works in a fresh directory holding a small input folder "in".
 KovRun run_kov(std::vector<std::string> args, long fail_at) {
-  char dir_name[] = "/tmp/kov-alloc-dir-XXXXXX";
-  const std::filesystem::path dir = mkdtemp(dir_name);
+  const kov_test::TempDir scratch;
+  const std::filesystem::path dir = scratch / "work";
   std::filesystem::create_directories(dir / "in" / "sub");
   std::ofstream(dir / "in" / "a.txt") << "some text to compress";
   std::ofstream(dir / "in" / "sub" / "b.txt") << "more";
-  char out_name[] = "/tmp/kov-alloc-out-XXXXXX";
-  char err_name[] = "/tmp/kov-alloc-err-XXXXXX";
-  const int out = mkstemp(out_name);
-  const int err = mkstemp(err_name);
-  unlink(out_name);
-  unlink(err_name);
+  const int out = open((scratch / "stdout").c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  const int err = open((scratch / "stderr").c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   counters->count = 0;
   counters->fail_at = -1;
   const pid_t pid = fork();
@@ -127,7 +124,6 @@ KovRun run_kov(std::vector<std::string> args, long fail_at) {
   for (const auto& entry : std::filesystem::directory_iterator(dir))
     if (entry.path().filename() != "in")
       run.left.push_back(entry.path().filename().string() + " " + std::to_string(entry.file_size()));
-  std::filesystem::remove_all(dir);
   return run;
 }
 

@@ -1,6 +1,6 @@
 #include "main/shortcut.hpp"
 
-#include <stdlib.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+
+#include "support/archive_bytes.hpp"
 
 namespace {
 
@@ -19,19 +21,13 @@ class InScratchDirectory : public ::testing::Test {
  protected:
   void SetUp() override {
     old_ = fs::current_path();
-    char name[] = "/tmp/kov-shortcut-XXXXXX";
-    ASSERT_NE(::mkdtemp(name), nullptr);
-    dir_ = name;
-    fs::current_path(dir_);
+    fs::current_path(dir_.path());
   }
-  void TearDown() override {
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { fs::current_path(old_); }
 
  private:
   fs::path old_;
-  fs::path dir_;
+  kov_test::TempDir dir_;
 };
 
 using SinglePathApplies = InScratchDirectory;
@@ -103,10 +99,9 @@ int descriptor_of(const std::string& text, bool pipe) {
   if (pipe) {
     if (::pipe(fds) != 0 || text.size() > 65536) std::abort();
   } else {
-    char name[] = "/tmp/kov-answers-XXXXXX";
-    fds[0] = ::mkstemp(name);
+    const kov_test::TempDir dir;
+    fds[0] = ::open((dir / "answers").c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     fds[1] = ::dup(fds[0]);
-    ::unlink(name);
   }
   if (::write(fds[1], text.data(), text.size()) != static_cast<ssize_t>(text.size())) std::abort();
   ::close(fds[1]);
