@@ -4,9 +4,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -41,9 +41,11 @@ void write_archive_seeds(const fs::path& root) {
     out.stored = out.content = text_bytes(content);
     return out;
   };
-  const std::vector<Item> items{item("d", 2, ""), item("d/a.txt", 1, "hello, kov"), item("d/l", 4, "a.txt")};
+  const std::vector<Item> items{item("d", 2, ""), item("d/a.txt", 1, "hello, kov"),
+                                item("d/l", 4, "a.txt")};
   for (const kov_core::format::Version version :
-       {kov_core::format::Version{0, 3, 0}, kov_core::format::VERSION_0_4_0, kov_core::format::VERSION_0_5_0}) {
+       {kov_core::format::Version{0, 3, 0}, kov_core::format::VERSION_0_4_0,
+        kov_core::format::VERSION_0_5_0}) {
     Bytes seed{0x0F};
     const Bytes file = kov_test::valid_archive(version, items);
     seed.insert(seed.end(), file.begin(), file.end());
@@ -57,7 +59,9 @@ void write_archive_seeds(const fs::path& root) {
   fs::create_symlink("sub/f.txt", work / "t" / "link");
   const std::vector<fs::path> inputs{work / "t"};
   auto secret = [] {
-    return kov_core::crypto::EncryptionCredential::key_file_secret(kov_core::util::SecretBytes(Bytes(32, 0x5A))).value();
+    return kov_core::crypto::EncryptionCredential::key_file_secret(
+               kov_core::util::SecretBytes(Bytes(32, 0x5A)))
+        .value();
   };
   for (const bool sealed : {false, true}) {
     const fs::path out = work / (sealed ? "sealed.kov" : "tagged.kov");
@@ -75,13 +79,17 @@ void write_archive_seeds(const fs::path& root) {
                                     file.begin() + static_cast<std::ptrdiff_t>(offset + length));
     if (sealed) {
       // The envelope's prefix, then the index it seals, in clear.
-      auto bootstrap = kov_core::archive::decode_settings(std::span(index).subspan(8, 96), true).value();
-      auto key = kov_core::crypto::derive_key(secret(), bootstrap.encryption, bootstrap.salt, 0, 0, 0).value();
+      auto bootstrap =
+          kov_core::archive::decode_settings(std::span(index).subspan(8, 96), true).value();
+      auto key =
+          kov_core::crypto::derive_key(secret(), bootstrap.encryption, bootstrap.salt, 0, 0, 0)
+              .value();
       std::array<std::uint8_t, 64> header{};
       std::copy_n(file.begin(), 64, header.begin());
       const auto aad = kov_core::crypto::sealed_metadata_aad(header, std::span(index).first<104>());
       std::vector<std::uint8_t> plain(index.begin() + 104, index.end());
-      const std::size_t n = kov_core::crypto::open_metadata(*key, bootstrap.nonce_prefix, aad, plain).value();
+      const std::size_t n =
+          kov_core::crypto::open_metadata(*key, bootstrap.nonce_prefix, aad, plain).value();
       plain.resize(n);
       index.resize(104);
       index.insert(index.end(), plain.begin(), plain.end());
@@ -100,7 +108,8 @@ void write_archive_seeds(const fs::path& root) {
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
   const fs::path root = argv[1];
-  const kov_core::format::Version versions[] = {{1, 0, 0}, {0, 2, 0}, {0, 3, 0}, {0, 4, 0}, {0, 5, 0}};
+  const kov_core::format::Version versions[] = {
+      {1, 0, 0}, {0, 2, 0}, {0, 3, 0}, {0, 4, 0}, {0, 5, 0}};
 
   for (std::size_t v = 0; v < std::size(versions); ++v) {
     kov_core::format::Header h;
@@ -120,7 +129,9 @@ int main(int argc, char** argv) {
   auto sealed = kov_test::key_file_settings();
   sealed.index_tag.fill(0);
   const std::pair<const char*, kov_core::archive::ArchiveSettings> settings[] = {
-      {"plain", plain}, {"key-file", kov_test::key_file_settings()}, {"password", kov_test::password_settings()},
+      {"plain", plain},
+      {"key-file", kov_test::key_file_settings()},
+      {"password", kov_test::password_settings()},
       {"sealed-zero-tag", sealed}};
   for (const auto& [name, s] : settings) {
     Bytes record{1};
@@ -154,8 +165,8 @@ int main(int argc, char** argv) {
     if (generation == 0) f.level = 0;
     layout.entries = {dir, f, fork};
     if (v != 0 && v != 1) layout.entries.push_back(link);
-    put(root / "index", "version-" + versions[v].text(), prefixed(static_cast<std::uint8_t>(v), 1'000'000,
-                                                                 kov_test::index_bytes(layout)));
+    put(root / "index", "version-" + versions[v].text(),
+        prefixed(static_cast<std::uint8_t>(v), 1'000'000, kov_test::index_bytes(layout)));
   }
   kov_test::IndexLayout encrypted = kov_test::index_layout(1);
   encrypted.settings = kov_test::settings_record(kov_test::key_file_settings());
@@ -164,10 +175,13 @@ int main(int argc, char** argv) {
   encrypted.entries = {dir, secret};
   put(root / "index", "encrypted-0.4.0", prefixed(3, 1'000'000, kov_test::index_bytes(encrypted)));
 
-  const std::pair<const char*, std::string> paths[] = {
-      {"plain", "photos/2024/a.jpg"}, {"nfd", "cafe\xCC\x81/Notes"}, {"dotted", "./a//b/"},
-      {"drive", "C:/x"}, {"link", std::string("a/b/link\xFF../../x")}, {"dotdot", "a/../b"},
-      {"dotted-i", "\xC4\xB0stanbul"}};
+  const std::pair<const char*, std::string> paths[] = {{"plain", "photos/2024/a.jpg"},
+                                                       {"nfd", "cafe\xCC\x81/Notes"},
+                                                       {"dotted", "./a//b/"},
+                                                       {"drive", "C:/x"},
+                                                       {"link", std::string("a/b/link\xFF../../x")},
+                                                       {"dotdot", "a/../b"},
+                                                       {"dotted-i", "\xC4\xB0stanbul"}};
   for (const auto& [name, text] : paths) put(root / "paths", name, Bytes(text.begin(), text.end()));
   write_archive_seeds(root);
   std::puts("seeds written");

@@ -99,7 +99,9 @@ void write_stderr(std::string_view text) {
   if (e != 0) print_failed("stderr", e);
 }
 
-std::string display_path(const std::filesystem::path& path) { return kov_core::util::lossy_utf8(path.native()); }
+std::string display_path(const std::filesystem::path& path) {
+  return kov_core::util::lossy_utf8(path.native());
+}
 
 Shown shown_on(int fd) {
   static const Shown out = ::isatty(STDOUT_FILENO) == 1 ? Shown::Escaped : Shown::Raw;
@@ -118,7 +120,8 @@ std::string escape_controls(std::string_view text) {
       out += "\\x";
       out += HEX[c >> 4];
       out += HEX[c & 0xF];
-    } else if ((c >= 0x80 && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069)) {
+    } else if ((c >= 0x80 && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) ||
+               (c >= 0x2066 && c <= 0x2069)) {
       std::string digits;
       for (char32_t rest = c; rest != 0; rest >>= 4) digits.insert(digits.begin(), HEX[rest & 0xF]);
       out += "\\u{" + digits + "}";
@@ -140,13 +143,15 @@ std::string display_path(const std::filesystem::path& path, Shown shown) {
 }
 
 std::string listing_header() {
-  return align_right("SIZE", 12) + " " + align_right("STORED", 12) + " " + align_left("TYPE", 5) + " PATH\n";
+  return align_right("SIZE", 12) + " " + align_right("STORED", 12) + " " + align_left("TYPE", 5) +
+         " PATH\n";
 }
 
 std::string listing_row(const Entry& entry, Shown shown) {
   return align_right(std::to_string(entry.original_size), 12) + " " +
          align_right(std::to_string(entry.stored_size), 12) + " " +
-         align_left(std::string(list_label(entry.kind)), 5) + " " + shown_text(entry.path, shown) + "\n";
+         align_left(std::string(list_label(entry.kind)), 5) + " " + shown_text(entry.path, shown) +
+         "\n";
 }
 
 std::string listing_json(std::span<const Entry> entries) {
@@ -188,8 +193,9 @@ Description describe(const kov_core::archive::Archive& archive) {
 std::string description_text(const Description& description) {
   const Totals sum = totals(description.entries);
   return "KOV Format " + description.format_version + "\nArchive ID: " + description.archive_id +
-         "\nEntries: " + std::to_string(description.entries.size()) + "\nOriginal bytes: " + decimal(sum.original) +
-         "\nStored bytes: " + decimal(sum.stored) + "\n";
+         "\nEntries: " + std::to_string(description.entries.size()) +
+         "\nOriginal bytes: " + decimal(sum.original) + "\nStored bytes: " + decimal(sum.stored) +
+         "\n";
 }
 
 std::string description_json(const Description& description) {
@@ -224,7 +230,8 @@ std::string description_json(const Description& description) {
   // quotation marks come off after the dump.
   const Totals sum = totals(description.entries);
   std::vector<std::pair<std::string, std::string>> unquote;
-  for (const auto& [key, total] : {std::pair{"original_bytes", sum.original}, std::pair{"stored_bytes", sum.stored}}) {
+  for (const auto& [key, total] :
+       {std::pair{"original_bytes", sum.original}, std::pair{"stored_bytes", sum.stored}}) {
     if (total <= UINT64_LIMIT) {
       info[key] = static_cast<std::uint64_t>(total);
     } else {

@@ -20,7 +20,8 @@ TEST(Credential, PasswordFileLosesTrailingLineEndsOnly) {
   auto missing = kov::credential(std::filesystem::path("/nonexistent/pw"), std::nullopt);
   ASSERT_FALSE(missing);
   EXPECT_EQ(missing.error().display(), "I/O error: No such file or directory (os error 2)");
-  EXPECT_EQ(kov::credential(std::nullopt, std::nullopt)->mode(), kov_core::crypto::EncryptionMode::None);
+  EXPECT_EQ(kov::credential(std::nullopt, std::nullopt)->mode(),
+            kov_core::crypto::EncryptionMode::None);
 }
 
 }  // namespace

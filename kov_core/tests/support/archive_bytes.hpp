@@ -43,8 +43,9 @@ struct EntryRecord {
 [[nodiscard]] kov_core::archive::ArchiveSettings password_settings();
 
 // A 96-byte settings record with raw byte patches applied.
-[[nodiscard]] Bytes settings_record(const kov_core::archive::ArchiveSettings& settings,
-                                    const std::vector<std::pair<std::size_t, std::uint8_t>>& patches = {});
+[[nodiscard]] Bytes settings_record(
+    const kov_core::archive::ArchiveSettings& settings,
+    const std::vector<std::pair<std::size_t, std::uint8_t>>& patches = {});
 
 struct IndexLayout {
   std::array<std::uint8_t, 8> magic = kov_core::archive::INDEX_MAGIC;
@@ -60,7 +61,8 @@ struct IndexLayout {
 [[nodiscard]] Bytes index_bytes(const IndexLayout& layout);
 
 // A whole unencrypted archive file: header, `data`, the index, the footer.
-[[nodiscard]] Bytes archive_file(kov_core::format::Version version, const Bytes& data, const Bytes& index);
+[[nodiscard]] Bytes archive_file(kov_core::format::Version version, const Bytes& data,
+                                 const Bytes& index);
 
 // One item of a whole valid archive: its stored bytes and the content they
 // decode to (which gives the recorded size and SHA-256 unless overridden).
@@ -77,7 +79,8 @@ struct Item {
 // A complete unencrypted archive of `items` (in index order) that opening
 // accepts: settings of its generation, header profile and buffer size, the
 // content-derived archive ID, digests and footer.
-[[nodiscard]] Bytes valid_archive(kov_core::format::Version version, const std::vector<Item>& items);
+[[nodiscard]] Bytes valid_archive(kov_core::format::Version version,
+                                  const std::vector<Item>& items);
 
 // Damage helpers: each breaks exactly one thing.
 void flip_byte(Bytes& bytes, std::size_t offset, std::uint8_t mask = 0xFF);
@@ -93,7 +96,9 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
   ~TempDir();
   [[nodiscard]] const std::filesystem::path& path() const { return path_; }
-  [[nodiscard]] std::filesystem::path operator/(const std::filesystem::path& name) const { return path_ / name; }
+  [[nodiscard]] std::filesystem::path operator/(const std::filesystem::path& name) const {
+    return path_ / name;
+  }
 
  private:
   std::filesystem::path path_;
