@@ -1,6 +1,9 @@
 # Shared by the benchmark scripts: the deterministic inputs (built once in
 # $work) and the timing helpers. Sourced with $root, $work, $runs and $kov set.
 
+# The peers, the key stream of the inputs and the timer.
+"$root/scripts/install-deps" zstd 7zip zip unzip openssl time
+
 mkdir -p "$work"
 cd "$work"
 

@@ -5,9 +5,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <tuple>
@@ -17,6 +17,7 @@
 namespace {
 
 using kov_test::Bytes;
+using kov_test::text_bytes;
 namespace fs = std::filesystem;
 
 // The first byte of an extraction seed: every repair of the archive harness
@@ -39,26 +40,17 @@ Bytes prefixed(std::uint8_t control, std::uint64_t offset, const Bytes& index) {
   return out;
 }
 
-Bytes bytes_of(std::string_view text) { return Bytes(text.begin(), text.end()); }
-
-kov_test::Item item(std::string path, std::uint8_t kind, std::string_view content) {
-  kov_test::Item out;
-  out.path = std::move(path);
-  out.kind_code = kind;
-  out.stored = out.content = bytes_of(content);
-  return out;
-}
-
-kov_test::Item dir(std::string path) { return item(std::move(path), 2, ""); }
-kov_test::Item file(std::string path, std::string_view content) { return item(std::move(path), 1, content); }
-kov_test::Item link(std::string path, std::string_view target) { return item(std::move(path), 4, target); }
+using kov_test::dir;
+using kov_test::file;
+using kov_test::link;
 
 // Whole archives for the archive harness (repair byte first) and the clear-index
 // form of encrypted ones, made with the fixed key, for the keyed harness.
 void write_archive_seeds(const fs::path& root) {
   const std::vector<kov_test::Item> items{dir("d"), file("d/a.txt", "hello, kov"), link("d/l", "a.txt")};
   for (const kov_core::format::Version version :
-       {kov_core::format::Version{0, 3, 0}, kov_core::format::VERSION_0_4_0, kov_core::format::VERSION_0_5_0}) {
+       {kov_core::format::Version{0, 3, 0}, kov_core::format::VERSION_0_4_0,
+        kov_core::format::VERSION_0_5_0}) {
     Bytes seed{0x0F};
     const Bytes file = kov_test::valid_archive(version, items);
     seed.insert(seed.end(), file.begin(), file.end());
@@ -67,12 +59,14 @@ void write_archive_seeds(const fs::path& root) {
 
   const fs::path work = fs::temp_directory_path() / ("kov-seeds-" + std::to_string(::getpid()));
   fs::create_directories(work / "t" / "sub");
-  kov_test::write_file(work / "t" / "sub" / "f.txt", bytes_of("some text, some text, some text"));
+  kov_test::write_file(work / "t" / "sub" / "f.txt", text_bytes("some text, some text, some text"));
   kov_test::write_file(work / "t" / "empty", {});
   fs::create_symlink("sub/f.txt", work / "t" / "link");
   const std::vector<fs::path> inputs{work / "t"};
   auto secret = [] {
-    return kov_core::crypto::EncryptionCredential::key_file_secret(kov_core::util::SecretBytes(Bytes(32, 0x5A))).value();
+    return kov_core::crypto::EncryptionCredential::key_file_secret(
+               kov_core::util::SecretBytes(Bytes(32, 0x5A)))
+        .value();
   };
   for (const bool sealed : {false, true}) {
     const fs::path out = work / (sealed ? "sealed.kov" : "tagged.kov");
@@ -90,13 +84,17 @@ void write_archive_seeds(const fs::path& root) {
                                     file.begin() + static_cast<std::ptrdiff_t>(offset + length));
     if (sealed) {
       // The envelope's prefix, then the index it seals, in clear.
-      auto bootstrap = kov_core::archive::decode_settings(std::span(index).subspan(8, 96), true).value();
-      auto key = kov_core::crypto::derive_key(secret(), bootstrap.encryption, bootstrap.salt, 0, 0, 0).value();
+      auto bootstrap =
+          kov_core::archive::decode_settings(std::span(index).subspan(8, 96), true).value();
+      auto key =
+          kov_core::crypto::derive_key(secret(), bootstrap.encryption, bootstrap.salt, 0, 0, 0)
+              .value();
       std::array<std::uint8_t, 64> header{};
       std::copy_n(file.begin(), 64, header.begin());
       const auto aad = kov_core::crypto::sealed_metadata_aad(header, std::span(index).first<104>());
       std::vector<std::uint8_t> plain(index.begin() + 104, index.end());
-      const std::size_t n = kov_core::crypto::open_metadata(*key, bootstrap.nonce_prefix, aad, plain).value();
+      const std::size_t n =
+          kov_core::crypto::open_metadata(*key, bootstrap.nonce_prefix, aad, plain).value();
       plain.resize(n);
       index.resize(104);
       index.insert(index.end(), plain.begin(), plain.end());
@@ -137,7 +135,7 @@ Bytes overlapping_archive() {
     record.path = path;
     record.data_offset = kov_core::format::HEADER_SIZE + static_cast<std::uint64_t>(from);
     record.original_size = record.stored_size = static_cast<std::uint64_t>(to - from);
-    record.sha256 = kov_core::format::digest(bytes_of(std::string_view(data).substr(from, to - from)));
+    record.sha256 = kov_core::format::digest(text_bytes(std::string_view(data).substr(from, to - from)));
     layout.entries.push_back(record);
     kov_core::archive::Entry entry;
     entry.path = path;
@@ -145,7 +143,7 @@ Bytes overlapping_archive() {
     entry.original_size = record.original_size;
     entries.push_back(entry);
   }
-  Bytes out = kov_test::archive_file(kov_core::format::VERSION_0_5_0, bytes_of(data), kov_test::index_bytes(layout));
+  Bytes out = kov_test::archive_file(kov_core::format::VERSION_0_5_0, text_bytes(data), kov_test::index_bytes(layout));
   const auto id = kov_core::archive::archive_id(0, entries);
   std::copy(id.begin(), id.end(), out.begin() + 16);
   kov_test::refresh_header_checksum(out);
@@ -200,7 +198,8 @@ void write_extract_seeds(const fs::path& root) {
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
   const fs::path root = argv[1];
-  const kov_core::format::Version versions[] = {{1, 0, 0}, {0, 2, 0}, {0, 3, 0}, {0, 4, 0}, {0, 5, 0}};
+  const kov_core::format::Version versions[] = {
+      {1, 0, 0}, {0, 2, 0}, {0, 3, 0}, {0, 4, 0}, {0, 5, 0}};
 
   for (std::size_t v = 0; v < std::size(versions); ++v) {
     kov_core::format::Header h;
@@ -220,7 +219,9 @@ int main(int argc, char** argv) {
   auto sealed = kov_test::key_file_settings();
   sealed.index_tag.fill(0);
   const std::pair<const char*, kov_core::archive::ArchiveSettings> settings[] = {
-      {"plain", plain}, {"key-file", kov_test::key_file_settings()}, {"password", kov_test::password_settings()},
+      {"plain", plain},
+      {"key-file", kov_test::key_file_settings()},
+      {"password", kov_test::password_settings()},
       {"sealed-zero-tag", sealed}};
   for (const auto& [name, s] : settings) {
     Bytes record{1};
@@ -257,8 +258,8 @@ int main(int argc, char** argv) {
     if (generation == 0) f.level = k.level = 0;
     layout.entries = {dir, f, k};
     if (v != 0 && v != 1) layout.entries.push_back(link);
-    put(root / "index", "version-" + versions[v].text(), prefixed(static_cast<std::uint8_t>(v), 1'000'000,
-                                                                 kov_test::index_bytes(layout)));
+    put(root / "index", "version-" + versions[v].text(),
+        prefixed(static_cast<std::uint8_t>(v), 1'000'000, kov_test::index_bytes(layout)));
   }
   kov_test::IndexLayout encrypted = kov_test::index_layout(1);
   encrypted.settings = kov_test::settings_record(kov_test::key_file_settings());
@@ -267,10 +268,13 @@ int main(int argc, char** argv) {
   encrypted.entries = {dir, secret};
   put(root / "index", "encrypted-0.4.0", prefixed(3, 1'000'000, kov_test::index_bytes(encrypted)));
 
-  const std::pair<const char*, std::string> paths[] = {
-      {"plain", "photos/2024/a.jpg"}, {"nfd", "cafe\xCC\x81/Notes"}, {"dotted", "./a//b/"},
-      {"drive", "C:/x"}, {"link", std::string("a/b/link\xFF../../x")}, {"dotdot", "a/../b"},
-      {"dotted-i", "\xC4\xB0stanbul"}};
+  const std::pair<const char*, std::string> paths[] = {{"plain", "photos/2024/a.jpg"},
+                                                       {"nfd", "cafe\xCC\x81/Notes"},
+                                                       {"dotted", "./a//b/"},
+                                                       {"drive", "C:/x"},
+                                                       {"link", std::string("a/b/link\xFF../../x")},
+                                                       {"dotdot", "a/../b"},
+                                                       {"dotted-i", "\xC4\xB0stanbul"}};
   for (const auto& [name, text] : paths) put(root / "paths", name, Bytes(text.begin(), text.end()));
   write_archive_seeds(root);
   write_extract_seeds(root);

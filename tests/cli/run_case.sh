@@ -5,10 +5,13 @@ set -u
 kov=$1
 case_script=$2
 base=${case_script%.sh}
+support=$(cd "$(dirname "$0")" && pwd)/support.sh
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+logs=$(mktemp -d)
+trap 'rm -rf "$scratch" "$logs"' EXIT
 
 (cd "$scratch" && env -u LC_ALL -u LC_MESSAGES -u LANG KOV="$kov" CASE_DIR="$(dirname "$case_script")" \
+  CASE_SUPPORT="$support" CHECK_LOGS="$logs" \
   bash "$case_script" >"$scratch/.stdout" 2>"$scratch/.stderr" </dev/null)
 status=$?
 

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "main/command_def.hpp"
+#include "cli_base/command_def.hpp"
 
 namespace kov::cli_help {
 

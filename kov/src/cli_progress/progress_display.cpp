@@ -4,15 +4,16 @@
 
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <system_error>
 #include <thread>
 
+#include "cli_base/write.hpp"
 #include "kov_core/progress.hpp"
 #include "kov_core/utf8.hpp"
-#include "main/output.hpp"
 
 namespace kov::cli_progress {
 
@@ -23,21 +24,22 @@ using Clock = std::chrono::steady_clock;
 __extension__ using Wide = unsigned __int128;
 
 struct LabelColumn {
-  std::string_view compression, extraction, preparing, finalizing, elapsed, remaining, estimating, done, failed;
+  std::string_view compression, extraction, preparing, finalizing, elapsed, remaining, estimating,
+      done, failed;
 };
 
 // Indexed by language: English, French, Spanish, German, Portuguese.
 constexpr std::array<LabelColumn, 5> LABELS{{
-    {"Compression", "Extraction", "Preparing", "Finalizing", "elapsed", "remaining", "estimating…", "Done",
-     "Failed"},
-    {"Compression", "Décompression", "Préparation", "Finalisation", "écoulé", "restant", "calcul…", "Terminé",
-     "Échec"},
-    {"Compresión", "Descompresión", "Preparación", "Finalización", "transcurrido", "restante", "calculando…",
-     "Terminado", "Error"},
-    {"Komprimierung", "Entpacken", "Vorbereitung", "Abschluss", "vergangen", "verbleibend", "Berechnung…", "Fertig",
-     "Fehler"},
-    {"Compressão", "Descompressão", "Preparação", "Finalização", "decorrido", "restante", "calculando…",
-     "Concluído", "Falhou"},
+    {"Compression", "Extraction", "Preparing", "Finalizing", "elapsed", "remaining", "estimating…",
+     "Done", "Failed"},
+    {"Compression", "Décompression", "Préparation", "Finalisation", "écoulé", "restant", "calcul…",
+     "Terminé", "Échec"},
+    {"Compresión", "Descompresión", "Preparación", "Finalización", "transcurrido", "restante",
+     "calculando…", "Terminado", "Error"},
+    {"Komprimierung", "Entpacken", "Vorbereitung", "Abschluss", "vergangen", "verbleibend",
+     "Berechnung…", "Fertig", "Fehler"},
+    {"Compressão", "Descompressão", "Preparação", "Finalização", "decorrido", "restante",
+     "calculando…", "Concluído", "Falhou"},
 }};
 
 std::string two_digits(std::uint64_t value) {
@@ -50,10 +52,13 @@ std::string estimate(const ProgressLabels& labels, std::uint64_t completed, std:
     return std::string(labels.estimating);
   const double seconds = static_cast<double>(work.count() / 1'000'000'000) +
                          static_cast<double>(work.count() % 1'000'000'000) / 1e9;
-  const double left = std::ceil(seconds * static_cast<double>(total - completed) / static_cast<double>(completed));
+  const double left =
+      std::ceil(seconds * static_cast<double>(total - completed) / static_cast<double>(completed));
   std::uint64_t rounded = 0;
-  if (left >= 18446744073709551616.0) rounded = UINT64_MAX;
-  else if (left > 0) rounded = static_cast<std::uint64_t>(left);  // NaN and negatives stay 0
+  if (left >= 18446744073709551616.0)
+    rounded = UINT64_MAX;
+  else if (left > 0)
+    rounded = static_cast<std::uint64_t>(left);  // NaN and negatives stay 0
   return "~" + time_text(rounded);
 }
 
@@ -61,8 +66,14 @@ std::string estimate(const ProgressLabels& labels, std::uint64_t completed, std:
 
 ProgressLabels labels(std::size_t language, ProgressOperation operation) {
   const LabelColumn& c = LABELS.at(language);
-  return {operation == ProgressOperation::Create ? c.compression : c.extraction, c.preparing, c.finalizing, c.elapsed, c.remaining,
-          c.estimating, c.done, c.failed};
+  return {operation == ProgressOperation::Create ? c.compression : c.extraction,
+          c.preparing,
+          c.finalizing,
+          c.elapsed,
+          c.remaining,
+          c.estimating,
+          c.done,
+          c.failed};
 }
 
 std::string time_text(std::uint64_t s) {
@@ -71,8 +82,8 @@ std::string time_text(std::uint64_t s) {
 }
 
 std::string line(const ProgressLabels& labels, std::uint64_t completed, std::uint64_t total,
-                 std::chrono::nanoseconds elapsed, std::chrono::nanoseconds work, std::uint64_t refresh_count,
-                 ProgressState state) {
+                 std::chrono::nanoseconds elapsed, std::chrono::nanoseconds work,
+                 std::uint64_t refresh_count, ProgressState state) {
   std::uint64_t percent = 0;
   if (state == ProgressState::Done) {
     percent = 100;
@@ -84,25 +95,26 @@ std::string line(const ProgressLabels& labels, std::uint64_t completed, std::uin
   const std::string bar = "[" + std::string(filled, '=') + std::string(12 - filled, '.') + "]";
   std::string pct = std::to_string(percent);
   pct.insert(0, 3 - std::min<std::size_t>(3, pct.size()), ' ');
-  const auto elapsed_seconds = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(elapsed).count());
+  const auto elapsed_seconds =
+      static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(elapsed).count());
   const std::string clock = time_text(elapsed_seconds);
   const std::string action(labels.action);
 
   if (state == ProgressState::Running && total == 0) {
     static constexpr std::array<std::string_view, 4> SPINNER{"|", "/", "-", "\\"};
-    return action + " " + std::string(SPINNER[refresh_count % 4]) + " " + std::string(labels.preparing) + " | " +
-           std::string(labels.elapsed) + " " + clock + " | " + std::string(labels.remaining) + " " +
-           std::string(labels.estimating);
+    return action + " " + std::string(SPINNER[refresh_count % 4]) + " " +
+           std::string(labels.preparing) + " | " + std::string(labels.elapsed) + " " + clock +
+           " | " + std::string(labels.remaining) + " " + std::string(labels.estimating);
   }
   if (state == ProgressState::Running && completed < total) {
-    return action + " " + bar + " " + pct + "% | " + std::string(labels.elapsed) + " " + clock + " | " +
-           std::string(labels.remaining) + " " + estimate(labels, completed, total, work);
+    return action + " " + bar + " " + pct + "% | " + std::string(labels.elapsed) + " " + clock +
+           " | " + std::string(labels.remaining) + " " + estimate(labels, completed, total, work);
   }
   const std::string_view status = state == ProgressState::Running ? labels.finalizing
                                   : state == ProgressState::Done  ? labels.done
                                                                   : labels.failed;
-  return action + " " + bar + " " + pct + "% | " + std::string(status) + " | " + std::string(labels.elapsed) + " " +
-         clock;
+  return action + " " + bar + " " + pct + "% | " + std::string(status) + " | " +
+         std::string(labels.elapsed) + " " + clock;
 }
 
 std::string frame(const std::string& text, bool final, bool terminal, std::size_t& widest) {
@@ -138,7 +150,8 @@ struct Display::Impl {
       const auto work = work_start ? now - *work_start : Clock::duration::zero();
       const std::string text = line(labels, completed, total, now - start, work, refreshes, state);
       // Write failures are ignored: the display never disturbs the work.
-      (void)write_all(STDERR_FILENO, frame(text, state != ProgressState::Running, terminal, widest));
+      (void)write_all(STDERR_FILENO,
+                      frame(text, state != ProgressState::Running, terminal, widest));
       if (state != ProgressState::Running) return;
       try {
         if (outcome.wait_for(interval) == std::future_status::ready)
@@ -149,14 +162,17 @@ struct Display::Impl {
       ++refreshes;
     }
   }
-
 };
 
 Display::Display(std::size_t language, ProgressOperation operation, std::future<bool> outcome) {
   kov_progress_reset();
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
-  impl_ = new Impl{labels(language, operation), terminal, Clock::now(),
-                   std::chrono::milliseconds(terminal ? 200 : 1000), std::move(outcome), {}};
+  impl_ = new Impl{labels(language, operation),
+                   terminal,
+                   Clock::now(),
+                   std::chrono::milliseconds(terminal ? 200 : 1000),
+                   std::move(outcome),
+                   {}};
   try {
     impl_->thread = std::thread([impl = impl_] {
       try {

@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "main/command_def.hpp"
+#include "cli_base/command_def.hpp"
 
 namespace kov {
 
@@ -61,8 +61,8 @@ struct Test : ArchiveQuery {};
 struct Info : ArchiveQuery {};
 
 // One alternative per subcommand, in declaration order.
-struct Command : std::variant<PublicKey, Sign, VerifySignature, Help, Create, Keygen, List,
-                              Extract, Test, Info> {
+struct Command : std::variant<PublicKey, Sign, VerifySignature, Help, Create, Keygen, List, Extract,
+                              Test, Info> {
   using variant::variant;
   // Appends the ten subcommands to `root` in variant order.
   [[nodiscard]] static CommandDef augment_subcommands(CommandDef root);

@@ -1,5 +1,4 @@
 #include <cctype>
-#include <cstdlib>
 
 #include "kov_version.hpp"
 #include "main/cli.hpp"
@@ -65,8 +64,8 @@ CommandDef subcommand(std::string name, std::vector<ArgDef> args, std::string ab
 CommandDef Command::augment_subcommands(CommandDef root) {
   ArgDef help_command = positional("command", false);
   help_command.kind = ValueKind::Choice;
-  help_command.choices = {"create", "keygen", "list", "extract", "test", "info",
-                          "sign", "public-key", "verify-signature"};
+  help_command.choices = {"create", "keygen", "list",       "extract",         "test",
+                          "info",   "sign",   "public-key", "verify-signature"};
 
   ArgDef format_version = option("format_version");
   format_version.kind = ValueKind::Choice;
@@ -93,19 +92,23 @@ CommandDef Command::augment_subcommands(CommandDef root) {
                             "Export the public Ed25519 key from a KOV signing secret (use a "
                             "dedicated keygen key)"));
   subs.push_back(subcommand(
-      "sign", {positional("archive"), required(option("signing_key")), required(option("output", 'o'))},
+      "sign",
+      {positional("archive"), required(option("signing_key")), required(option("output", 'o'))},
       "Sign every byte of an archive into a separate signature file"));
-  subs.push_back(subcommand(
-      "verify-signature",
-      {positional("archive"), positional("signature"), required(option("public_key"))},
-      "Verify against an independently trusted public key before opening/extracting"));
+  subs.push_back(
+      subcommand("verify-signature",
+                 {positional("archive"), positional("signature"), required(option("public_key"))},
+                 "Verify against an independently trusted public key before opening/extracting"));
   subs.push_back(subcommand("help", {help_command}, "Show help for a command"));
-  subs.push_back(subcommand("create", create_args, "Create a new archive with the current KOV method"));
+  subs.push_back(
+      subcommand("create", create_args, "Create a new archive with the current KOV method"));
   subs.push_back(subcommand("keygen", {positional("output")},
                             "Generate a secret KOV key file. Losing it makes key-file archives "
                             "unrecoverable"));
-  subs.push_back(subcommand("list", query_args(), "List the index without decompressing file data"));
-  subs.push_back(subcommand("extract", extract_args, "Extract all files or exact selected entry paths"));
+  subs.push_back(
+      subcommand("list", query_args(), "List the index without decompressing file data"));
+  subs.push_back(
+      subcommand("extract", extract_args, "Extract all files or exact selected entry paths"));
   subs.push_back(subcommand("test", query_args(),
                             "Verify structure, index, decompression, sizes and SHA-256 hashes"));
   subs.push_back(subcommand("info", query_args(), "Show archive metadata"));
@@ -134,24 +137,6 @@ CommandDef Cli::command() {
   root.version = std::string(VERSION);
   root.about = "Create, inspect, verify, and extract .kov archives";
   return root;
-}
-
-ArgDef& CommandDef::arg(std::string_view id) {
-  for (ArgDef& a : args)
-    if (a.id == id) return a;
-  std::abort();
-}
-
-CommandDef& CommandDef::subcommand(std::string_view subcommand_name) {
-  for (CommandDef& c : subcommands)
-    if (c.name == subcommand_name) return c;
-  std::abort();
-}
-
-const CommandDef* CommandDef::find_subcommand(std::string_view subcommand_name) const {
-  for (const CommandDef& c : subcommands)
-    if (c.name == subcommand_name) return &c;
-  return nullptr;
 }
 
 }  // namespace kov

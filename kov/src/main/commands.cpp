@@ -2,6 +2,7 @@
 
 #include <variant>
 
+#include "cli_base/write.hpp"
 #include "cli_help/localize.hpp"
 #include "main/commands_archive.hpp"
 #include "main/commands_create.hpp"

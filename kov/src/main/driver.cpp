@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "cli_base/write.hpp"
 #include "cli_help/language.hpp"
 #include "cli_help/localize.hpp"
 #include "main/output.hpp"
@@ -42,8 +43,9 @@ Result<void> run_unguarded(std::span<const std::string> args) {
   ParseOutcome outcome = parse(definition, args);
   if (auto* exit = std::get_if<ParserExit>(&outcome)) {
     // Like the parser of any tool, a help text that cannot be written is not an error.
-    (void)write_all(exit->to_stderr ? STDERR_FILENO : STDOUT_FILENO,
-                    exit->to_stderr ? shown_lines(exit->text, shown_on(STDERR_FILENO)) : exit->text);
+    (void)write_all(
+        exit->to_stderr ? STDERR_FILENO : STDOUT_FILENO,
+        exit->to_stderr ? shown_lines(exit->text, shown_on(STDERR_FILENO)) : exit->text);
     std::_Exit(exit->status);
   }
   const Cli& cli = std::get<Cli>(outcome);
@@ -51,7 +53,8 @@ Result<void> run_unguarded(std::span<const std::string> args) {
   RunContext context;
   context.language = language;
   context.program = program_name(args);
-  context.progress = (cli.progress || cli.no_progress) ? !cli.no_progress : ::isatty(STDERR_FILENO) == 1;
+  context.progress =
+      (cli.progress || cli.no_progress) ? !cli.no_progress : ::isatty(STDERR_FILENO) == 1;
   return run_command(cli.subcommand, context);
 }
 

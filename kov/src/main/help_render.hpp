@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "main/command_def.hpp"
+#include "cli_base/command_def.hpp"
 
 namespace kov {
 

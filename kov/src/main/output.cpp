@@ -2,12 +2,12 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <utility>
 #include <vector>
 
+#include "cli_base/write.hpp"
 #include "kov_core/error.hpp"
 #include "kov_core/utf8.hpp"
 
@@ -86,25 +86,8 @@ constexpr Wide UINT64_LIMIT = static_cast<Wide>(UINT64_MAX);
 
 }  // namespace
 
-int write_all(int fd, std::string_view text) noexcept {
-  while (!text.empty()) {
-    const ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return 0;
-}
-
 void write_stdout(std::string_view text) {
   if (const int e = write_all(STDOUT_FILENO, text)) print_failed("stdout", e);
-}
-
-std::mutex& stderr_mutex() {
-  static std::mutex mutex;
-  return mutex;
 }
 
 void write_stderr(std::string_view text) {
@@ -116,7 +99,9 @@ void write_stderr(std::string_view text) {
   if (e != 0) print_failed("stderr", e);
 }
 
-std::string display_path(const std::filesystem::path& path) { return kov_core::util::lossy_utf8(path.native()); }
+std::string display_path(const std::filesystem::path& path) {
+  return kov_core::util::lossy_utf8(path.native());
+}
 
 Shown shown_on(int fd) {
   static const Shown out = ::isatty(STDOUT_FILENO) == 1 ? Shown::Escaped : Shown::Raw;
@@ -135,7 +120,8 @@ std::string escape_controls(std::string_view text) {
       out += "\\x";
       out += HEX[c >> 4];
       out += HEX[c & 0xF];
-    } else if ((c >= 0x80 && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069)) {
+    } else if ((c >= 0x80 && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) ||
+               (c >= 0x2066 && c <= 0x2069)) {
       std::string digits;
       for (char32_t rest = c; rest != 0; rest >>= 4) digits.insert(digits.begin(), HEX[rest & 0xF]);
       out += "\\u{" + digits + "}";
@@ -157,13 +143,15 @@ std::string display_path(const std::filesystem::path& path, Shown shown) {
 }
 
 std::string listing_header() {
-  return align_right("SIZE", 12) + " " + align_right("STORED", 12) + " " + align_left("TYPE", 5) + " PATH\n";
+  return align_right("SIZE", 12) + " " + align_right("STORED", 12) + " " + align_left("TYPE", 5) +
+         " PATH\n";
 }
 
 std::string listing_row(const Entry& entry, Shown shown) {
   return align_right(std::to_string(entry.original_size), 12) + " " +
          align_right(std::to_string(entry.stored_size), 12) + " " +
-         align_left(std::string(list_label(entry.kind)), 5) + " " + shown_text(entry.path, shown) + "\n";
+         align_left(std::string(list_label(entry.kind)), 5) + " " + shown_text(entry.path, shown) +
+         "\n";
 }
 
 std::string listing_json(std::span<const Entry> entries) {
@@ -205,8 +193,9 @@ Description describe(const kov_core::archive::Archive& archive) {
 std::string description_text(const Description& description) {
   const Totals sum = totals(description.entries);
   return "KOV Format " + description.format_version + "\nArchive ID: " + description.archive_id +
-         "\nEntries: " + std::to_string(description.entries.size()) + "\nOriginal bytes: " + decimal(sum.original) +
-         "\nStored bytes: " + decimal(sum.stored) + "\n";
+         "\nEntries: " + std::to_string(description.entries.size()) +
+         "\nOriginal bytes: " + decimal(sum.original) + "\nStored bytes: " + decimal(sum.stored) +
+         "\n";
 }
 
 std::string description_json(const Description& description) {
@@ -241,7 +230,8 @@ std::string description_json(const Description& description) {
   // quotation marks come off after the dump.
   const Totals sum = totals(description.entries);
   std::vector<std::pair<std::string, std::string>> unquote;
-  for (const auto& [key, total] : {std::pair{"original_bytes", sum.original}, std::pair{"stored_bytes", sum.stored}}) {
+  for (const auto& [key, total] :
+       {std::pair{"original_bytes", sum.original}, std::pair{"stored_bytes", sum.stored}}) {
     if (total <= UINT64_LIMIT) {
       info[key] = static_cast<std::uint64_t>(total);
     } else {

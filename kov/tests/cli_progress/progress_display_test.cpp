@@ -9,6 +9,7 @@
 #include <string>
 
 #include "kov_core/progress.hpp"
+#include "support/archive_bytes.hpp"
 
 namespace {
 
@@ -33,7 +34,8 @@ TEST(ProgressLine, Layouts) {
        "Compression / Preparing | elapsed 00:01 | remaining estimating…"},
       {"half done", en, 50, 100, 12s, 12s, 0, ProgressState::Running,
        "Compression [======......]  50% | elapsed 00:12 | remaining ~00:12"},
-      {"estimate waits for half a second of work", en, 50, 100, 12s, 499ms, 0, ProgressState::Running,
+      {"estimate waits for half a second of work", en, 50, 100, 12s, 499ms, 0,
+       ProgressState::Running,
        "Compression [======......]  50% | elapsed 00:12 | remaining estimating…"},
       {"estimate rounds up", en, 3, 10, 2s, 1s, 0, ProgressState::Running,
        "Compression [===.........]  30% | elapsed 00:02 | remaining ~00:03"},
@@ -41,17 +43,19 @@ TEST(ProgressLine, Layouts) {
        "Compression [===========.]  99% | Finalizing | elapsed 00:24"},
       {"completed beyond the total", en, 105, 100, 24s, 24s, 0, ProgressState::Running,
        "Compression [===========.]  99% | Finalizing | elapsed 00:24"},
-      {"done", en, 3, 10, 25s, 25s, 0, ProgressState::Done, "Compression [============] 100% | Done | elapsed 00:25"},
+      {"done", en, 3, 10, 25s, 25s, 0, ProgressState::Done,
+       "Compression [============] 100% | Done | elapsed 00:25"},
       {"failed", labels(0, ProgressOperation::Extract), 25, 100, 3s, 3s, 0, ProgressState::Failed,
        "Extraction [===.........]  25% | Failed | elapsed 00:03"},
       {"failed before the total", en, 0, 0, 0s, 0s, 0, ProgressState::Failed,
        "Compression [............]   0% | Failed | elapsed 00:00"},
       {"failed after all work still 99", en, 7, 7, 0s, 0s, 0, ProgressState::Failed,
        "Compression [===========.]  99% | Failed | elapsed 00:00"},
-      {"huge totals do not overflow", en, UINT64_MAX / 2, UINT64_MAX, 59min + 59s, 1h, 0, ProgressState::Running,
+      {"huge totals do not overflow", en, UINT64_MAX / 2, UINT64_MAX, 59min + 59s, 1h, 0,
+       ProgressState::Running,
        "Compression [=====.......]  49% | elapsed 59:59 | remaining ~01:00:00"},
-      {"french extraction", labels(1, ProgressOperation::Extract), 0, 0, 3600s, 0s, 3, ProgressState::Running,
-       "Décompression \\ Préparation | écoulé 01:00:00 | restant calcul…"},
+      {"french extraction", labels(1, ProgressOperation::Extract), 0, 0, 3600s, 0s, 3,
+       ProgressState::Running, "Décompression \\ Préparation | écoulé 01:00:00 | restant calcul…"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -87,9 +91,8 @@ TEST(ProgressFrame, TerminalRedrawsInPlaceAndPadsByCharacters) {
 // Runs `run` with standard error sent to a file and returns what was written.
 template <class Work>
 std::string stderr_of(bool enabled, Work work) {
-  char name[] = "/tmp/kov-progress-XXXXXX";
-  const int fd = ::mkstemp(name);
-  ::unlink(name);
+  const kov_test::TempDir dir;
+  const int fd = ::open((dir / "stderr").c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   const int saved = ::dup(STDERR_FILENO);
   ::dup2(fd, STDERR_FILENO);
   (void)run(enabled, 0, ProgressOperation::Create, work);
@@ -116,8 +119,10 @@ TEST(ProgressRun, QuickWorkGivesTwoLinesOffATerminal) {
   EXPECT_EQ(out,
             "Compression | Preparing | elapsed 00:00 | remaining estimating…\n"
             "Compression [============] 100% | Done | elapsed 00:00\n");
-  const std::string failed = stderr_of(true, [] { return std::expected<int, int>(std::unexpected(3)); });
-  EXPECT_TRUE(failed.ends_with("Compression [............]   0% | Failed | elapsed 00:00\n")) << failed;
+  const std::string failed =
+      stderr_of(true, [] { return std::expected<int, int>(std::unexpected(3)); });
+  EXPECT_TRUE(failed.ends_with("Compression [............]   0% | Failed | elapsed 00:00\n"))
+      << failed;
 }
 
 TEST(ProgressRun, ReturnsTheWorkResultUnchanged) {

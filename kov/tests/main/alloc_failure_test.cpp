@@ -9,14 +9,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <cstdlib>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "main/driver.hpp"
+#include "support/archive_bytes.hpp"
 
 namespace {
 
@@ -47,7 +48,9 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     return nullptr;
   }
 }
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+  return operator new(size, tag);
+}
 void* operator new(std::size_t size, std::align_val_t align) {
   if (counters != nullptr && counters->fail_at.load() >= 0 &&
       counters->count.fetch_add(1) == counters->fail_at.load())
@@ -83,24 +86,21 @@ std::string slurp(int fd) {
   std::string text;
   char buffer[4096];
   lseek(fd, 0, SEEK_SET);
-  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<std::size_t>(n));
   close(fd);
   return text;
 }
 
 // Each run works in a fresh directory holding a small input folder "in".
 KovRun run_kov(std::vector<std::string> args, long fail_at) {
-  char dir_name[] = "/tmp/kov-alloc-dir-XXXXXX";
-  const std::filesystem::path dir = mkdtemp(dir_name);
+  const kov_test::TempDir scratch;
+  const std::filesystem::path dir = scratch / "work";
   std::filesystem::create_directories(dir / "in" / "sub");
   std::ofstream(dir / "in" / "a.txt") << "some text to compress";
   std::ofstream(dir / "in" / "sub" / "b.txt") << "more";
-  char out_name[] = "/tmp/kov-alloc-out-XXXXXX";
-  char err_name[] = "/tmp/kov-alloc-err-XXXXXX";
-  const int out = mkstemp(out_name);
-  const int err = mkstemp(err_name);
-  unlink(out_name);
-  unlink(err_name);
+  const int out = open((scratch / "stdout").c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  const int err = open((scratch / "stderr").c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   counters->count = 0;
   counters->fail_at = -1;
   const pid_t pid = fork();
@@ -126,20 +126,24 @@ KovRun run_kov(std::vector<std::string> args, long fail_at) {
   run.allocations = allocations;
   for (const auto& entry : std::filesystem::directory_iterator(dir))
     if (entry.path().filename() != "in")
-      run.left.push_back(entry.path().filename().string() + " " + std::to_string(entry.file_size()));
-  std::filesystem::remove_all(dir);
+      run.left.push_back(entry.path().filename().string() + " " +
+                         std::to_string(entry.file_size()));
   return run;
 }
 
 TEST(AllocationFailure, EveryFailingAllocationEndsAsAnIoError) {
-  void* shared = mmap(nullptr, sizeof(Counters), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  void* shared =
+      mmap(nullptr, sizeof(Counters), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   ASSERT_NE(shared, MAP_FAILED);
   counters = new (shared) Counters{{-1}, {0}};
 
-  const std::vector<std::vector<std::string>> lines{
-      {"kov", "--help"}, {"kov", "help", "create"}, {"kov", "create", "a", "-o", "x"},
-      {"kov", "create", "-o", "out.kov", "in"}, {"kov", "keygen", "k.kovkey"},
-      {"kov", "list", "a", "--json", "--json"}, {"kov", "--lang", "fr", "nope"}};
+  const std::vector<std::vector<std::string>> lines{{"kov", "--help"},
+                                                    {"kov", "help", "create"},
+                                                    {"kov", "create", "a", "-o", "x"},
+                                                    {"kov", "create", "-o", "out.kov", "in"},
+                                                    {"kov", "keygen", "k.kovkey"},
+                                                    {"kov", "list", "a", "--json", "--json"},
+                                                    {"kov", "--lang", "fr", "nope"}};
   for (const auto& line : lines) {
     SCOPED_TRACE(line[1]);
     const KovRun normal = run_kov(line, -1);
@@ -158,7 +162,8 @@ TEST(AllocationFailure, EveryFailingAllocationEndsAsAnIoError) {
       if (run.status == normal.status && run.out == normal.out && run.err == normal.err) continue;
       ++failures;
       ASSERT_EQ(run.status, 5) << "allocation " << n << ": " << run.err;
-      ASSERT_EQ(run.err, "kov: I/O error: Cannot allocate memory (os error 12)\n") << "allocation " << n;
+      ASSERT_EQ(run.err, "kov: I/O error: Cannot allocate memory (os error 12)\n")
+          << "allocation " << n;
       ASSERT_EQ(run.out, "") << "allocation " << n;
       // A failed creation leaves no temporary file, and an archive only when it
       // was complete (the failure came after the move into place).

@@ -1,21 +1,17 @@
 #include "main/command_credential.hpp"
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "support/archive_bytes.hpp"
+
 namespace {
 
 TEST(Credential, PasswordFileLosesTrailingLineEndsOnly) {
-  char name[] = "/tmp/kov-password-XXXXXX";
-  const int fd = ::mkstemp(name);
-  const std::string content = " pass\nword12 \r\n\r\n";
-  ASSERT_EQ(::write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-  ::close(fd);
-  auto credential = kov::credential(std::filesystem::path(name), std::nullopt);
-  ::unlink(name);
+  const kov_test::TempDir dir;
+  kov_test::write_file(dir / "password", kov_test::text_bytes(" pass\nword12 \r\n\r\n"));
+  auto credential = kov::credential(dir / "password", std::nullopt);
   ASSERT_TRUE(credential) << credential.error().display();
   EXPECT_EQ(credential->mode(), kov_core::crypto::EncryptionMode::Password);
   const auto bytes = credential->bytes();
@@ -24,7 +20,8 @@ TEST(Credential, PasswordFileLosesTrailingLineEndsOnly) {
   auto missing = kov::credential(std::filesystem::path("/nonexistent/pw"), std::nullopt);
   ASSERT_FALSE(missing);
   EXPECT_EQ(missing.error().display(), "I/O error: No such file or directory (os error 2)");
-  EXPECT_EQ(kov::credential(std::nullopt, std::nullopt)->mode(), kov_core::crypto::EncryptionMode::None);
+  EXPECT_EQ(kov::credential(std::nullopt, std::nullopt)->mode(),
+            kov_core::crypto::EncryptionMode::None);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "main/shortcut.hpp"
 
-#include <stdlib.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+
+#include "support/archive_bytes.hpp"
 
 namespace {
 
@@ -19,19 +21,13 @@ class InScratchDirectory : public ::testing::Test {
  protected:
   void SetUp() override {
     old_ = fs::current_path();
-    char name[] = "/tmp/kov-shortcut-XXXXXX";
-    ASSERT_NE(::mkdtemp(name), nullptr);
-    dir_ = name;
-    fs::current_path(dir_);
+    fs::current_path(dir_.path());
   }
-  void TearDown() override {
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { fs::current_path(old_); }
 
  private:
   fs::path old_;
-  fs::path dir_;
+  kov_test::TempDir dir_;
 };
 
 using SinglePathApplies = InScratchDirectory;
@@ -46,10 +42,10 @@ TEST_F(SinglePathApplies, OptionsNeverWordsOnlyWhenTheyExist) {
     bool applies;
   };
   const Case cases[] = {
-      {"-", false},        {"--help", false},        {"-x.kov", false},     {"photos", true},
-      {"", true},          {"missing.kov", true},    {"list", true},        {"info", true},
-      {"test", true},      {"sign", false},          {"extract", false},    {"verify-signature", false},
-      {"List", true},      {"./create", true},       {"list/", true},
+      {"-", false},   {"--help", false},     {"-x.kov", false},  {"photos", true},
+      {"", true},     {"missing.kov", true}, {"list", true},     {"info", true},
+      {"test", true}, {"sign", false},       {"extract", false}, {"verify-signature", false},
+      {"List", true}, {"./create", true},    {"list/", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.argument);
@@ -63,7 +59,7 @@ TEST(LexicalParent, DropsTheFinalComponent) {
     std::optional<std::string> parent;
   };
   const Case cases[] = {
-      {"/a/b", "/a"}, {"/a/b/", "/a"}, {"/a", "/"}, {"/a/..", "/a"},
+      {"/a/b", "/a"}, {"/a/b/", "/a"},     {"/a", "/"},          {"/a/..", "/a"},
       {"//x", "/"},   {"/", std::nullopt}, {"//", std::nullopt},
   };
   for (const Case& c : cases) {
@@ -74,25 +70,30 @@ TEST(LexicalParent, DropsTheFinalComponent) {
 }
 
 TEST(HasKovExtension, LastDotNotFirstAnyCase) {
-  for (const char* yes : {"/d/a.kov", "/d/a.KOV", "/d/a.Kov", "/d/a.tar.kov", "/d/..kov", "/d.x/b.kov"}) {
+  for (const char* yes :
+       {"/d/a.kov", "/d/a.KOV", "/d/a.Kov", "/d/a.tar.kov", "/d/..kov", "/d.x/b.kov"}) {
     EXPECT_TRUE(kov::has_kov_extension(yes)) << yes;
   }
-  for (const char* no : {"/d/.kov", "/d/a.kov.bak", "/d/akov", "/d/a.kovx", "/d/a.ko", "/d.kov/a", "/d/a.kov/"}) {
+  for (const char* no :
+       {"/d/.kov", "/d/a.kov.bak", "/d/akov", "/d/a.kovx", "/d/a.ko", "/d.kov/a", "/d/a.kov/"}) {
     EXPECT_FALSE(kov::has_kov_extension(no)) << no;
   }
 }
 
 TEST(ExtractionQuestion, EveryLanguage) {
   const char* expected[] = {
-      "Extract /d/a.kov \u2192 /d [Y/n] ",   "Extraire /d/a.kov \u2192 /d [O/n] ",
-      "Extraer /d/a.kov \u2192 /d [Y/n] ",   "Entpacken /d/a.kov \u2192 /d [Y/n] ",
+      "Extract /d/a.kov \u2192 /d [Y/n] ", "Extraire /d/a.kov \u2192 /d [O/n] ",
+      "Extraer /d/a.kov \u2192 /d [Y/n] ", "Entpacken /d/a.kov \u2192 /d [Y/n] ",
       "Extrair /d/a.kov \u2192 /d [Y/n] ",
   };
   for (std::size_t language = 0; language < 5; ++language) {
-    EXPECT_EQ(kov::extraction_question(language, "/d/a.kov", "/d", kov::Shown::Raw), expected[language]);
+    EXPECT_EQ(kov::extraction_question(language, "/d/a.kov", "/d", kov::Shown::Raw),
+              expected[language]);
   }
-  EXPECT_EQ(kov::extraction_question(0, "/d/\xff.kov", "/d", kov::Shown::Raw), "Extract /d/\uFFFD.kov \u2192 /d [Y/n] ");
-  EXPECT_EQ(kov::extraction_question(0, "/\x1b]0;x\x07/a\u202e.kov", "/\x1b]0;x\x07", kov::Shown::Escaped),
+  EXPECT_EQ(kov::extraction_question(0, "/d/\xff.kov", "/d", kov::Shown::Raw),
+            "Extract /d/\uFFFD.kov \u2192 /d [Y/n] ");
+  EXPECT_EQ(kov::extraction_question(0, "/\x1b]0;x\x07/a\u202e.kov", "/\x1b]0;x\x07",
+                                     kov::Shown::Escaped),
             "Extract /\\x1b]0;x\\x07/a\\u{202e}.kov \u2192 /\\x1b]0;x\\x07 [Y/n] ");
 }
 
@@ -103,10 +104,9 @@ int descriptor_of(const std::string& text, bool pipe) {
   if (pipe) {
     if (::pipe(fds) != 0 || text.size() > 65536) std::abort();
   } else {
-    char name[] = "/tmp/kov-answers-XXXXXX";
-    fds[0] = ::mkstemp(name);
+    const kov_test::TempDir dir;
+    fds[0] = ::open((dir / "answers").c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     fds[1] = ::dup(fds[0]);
-    ::unlink(name);
   }
   if (::write(fds[1], text.data(), text.size()) != static_cast<ssize_t>(text.size())) std::abort();
   ::close(fds[1]);
@@ -147,8 +147,8 @@ TEST(AnswerReader, LongLinesAreNoAnswerAndStillChecked) {
       std::string text;
       bool too_long;
     };
-    for (const Expected& e : {Expected{longest + "\n", false}, Expected{"", true}, Expected{"", true},
-                              Expected{"y", false}, Expected{"", false}}) {
+    for (const Expected& e : {Expected{longest + "\n", false}, Expected{"", true},
+                              Expected{"", true}, Expected{"y", false}, Expected{"", false}}) {
       auto line = reader.next_line();
       ASSERT_TRUE(line.has_value());
       EXPECT_EQ(line->too_long, e.too_long);
@@ -158,8 +158,9 @@ TEST(AnswerReader, LongLinesAreNoAnswerAndStillChecked) {
     ::close(fd);
   }
   // Bytes that are not UTF-8 fail the line wherever they are, even cut off at its end.
-  for (const std::string& bad : {std::string(2 * limit, 'a') + "\xff" + std::string(limit, 'a') + "\n",
-                                 std::string(2 * limit, 'a') + "\xc3\ny\n", std::string("\xc3\xa9\xe2\n")}) {
+  for (const std::string& bad :
+       {std::string(2 * limit, 'a') + "\xff" + std::string(limit, 'a') + "\n",
+        std::string(2 * limit, 'a') + "\xc3\ny\n", std::string("\xc3\xa9\xe2\n")}) {
     const int fd = descriptor_of(bad, false);
     kov::AnswerReader reader(fd);
     auto line = reader.next_line();
@@ -177,13 +178,16 @@ TEST(ClassifyAnswer, ByLanguage) {
     Answer answer;
   };
   const Case cases[] = {
-      {"\n", EN, Answer::Accept},          {"", FR, Answer::Accept},           {" \t\r\n", DE, Answer::Accept},
-      {"y\n", EN, Answer::Accept},         {"YES\n", DE, Answer::Accept},      {"  Yes \n", EN, Answer::Accept},
-      {"o\n", FR, Answer::Accept},         {"Oui\n", FR, Answer::Accept},      {"n\n", EN, Answer::Decline},
-      {"No\n", FR, Answer::Decline},       {"NON\n", EN, Answer::Decline},     {"non", DE, Answer::Decline},
-      {"oui\n", EN, Answer::AskAgain},     {"o\n", DE, Answer::AskAgain},      {"yes\n", FR, Answer::AskAgain},
-      {"y\n", FR, Answer::AskAgain},       {"maybe\n", EN, Answer::AskAgain},  {"y y\n", EN, Answer::AskAgain},
-      {"\u00E9\n", EN, Answer::AskAgain},  {"\u00A0y\u3000\n", EN, Answer::Accept},
+      {"\n", EN, Answer::Accept},         {"", FR, Answer::Accept},
+      {" \t\r\n", DE, Answer::Accept},    {"y\n", EN, Answer::Accept},
+      {"YES\n", DE, Answer::Accept},      {"  Yes \n", EN, Answer::Accept},
+      {"o\n", FR, Answer::Accept},        {"Oui\n", FR, Answer::Accept},
+      {"n\n", EN, Answer::Decline},       {"No\n", FR, Answer::Decline},
+      {"NON\n", EN, Answer::Decline},     {"non", DE, Answer::Decline},
+      {"oui\n", EN, Answer::AskAgain},    {"o\n", DE, Answer::AskAgain},
+      {"yes\n", FR, Answer::AskAgain},    {"y\n", FR, Answer::AskAgain},
+      {"maybe\n", EN, Answer::AskAgain},  {"y y\n", EN, Answer::AskAgain},
+      {"\u00E9\n", EN, Answer::AskAgain}, {"\u00A0y\u3000\n", EN, Answer::Accept},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -193,8 +197,12 @@ TEST(ClassifyAnswer, ByLanguage) {
 
 TEST(TrimWhiteSpace, UnicodeWhiteSpaceOnly) {
   EXPECT_EQ(kov::trim_white_space("\u3000\u2028 a b\u00A0\u0085\u202F\r\n"), "a b");
-  EXPECT_EQ(kov::trim_white_space("\x0b\x0c" "x" "\x1c"), "x\x1c");  // U+001C is no White_Space
-  EXPECT_EQ(kov::trim_white_space("\u200Bx\u200B"), "\u200Bx\u200B");  // nor is the zero-width space
+  EXPECT_EQ(kov::trim_white_space("\x0b\x0c"
+                                  "x"
+                                  "\x1c"),
+            "x\x1c");  // U+001C is no White_Space
+  EXPECT_EQ(kov::trim_white_space("\u200Bx\u200B"),
+            "\u200Bx\u200B");  // nor is the zero-width space
   EXPECT_EQ(kov::trim_white_space("\u2000\u200A"), "");
   EXPECT_EQ(kov::trim_white_space("\u00E9 "), "\u00E9");
 }

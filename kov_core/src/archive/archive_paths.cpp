@@ -50,7 +50,8 @@ Refusal walk_portable(std::string_view path, std::string& out) {
 
 // ---- collision key ----
 
-constexpr utf8proc_option_t NFC_OPTIONS = static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE);
+constexpr utf8proc_option_t NFC_OPTIONS =
+    static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE);
 
 [[nodiscard]] constexpr char ascii_lower(char c) noexcept {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -64,7 +65,8 @@ void append_lower(std::string& out, char32_t cp) {
   } else if (cp == 0x130) {
     out.append("i\xCC\x87");  // U+0069 U+0307
   } else {
-    util::append_utf8(out, static_cast<char32_t>(utf8proc_tolower(static_cast<utf8proc_int32_t>(cp))));
+    util::append_utf8(out,
+                      static_cast<char32_t>(utf8proc_tolower(static_cast<utf8proc_int32_t>(cp))));
   }
 }
 
@@ -120,8 +122,8 @@ void append_key_part(std::string& out, std::string_view part) {
   thread_local std::vector<utf8proc_int32_t> buffer(256);
   const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(part.data());
   const auto length = static_cast<utf8proc_ssize_t>(part.size());
-  utf8proc_ssize_t count =
-      utf8proc_decompose(bytes, length, buffer.data(), static_cast<utf8proc_ssize_t>(buffer.size()), NFC_OPTIONS);
+  utf8proc_ssize_t count = utf8proc_decompose(
+      bytes, length, buffer.data(), static_cast<utf8proc_ssize_t>(buffer.size()), NFC_OPTIONS);
   if (count > static_cast<utf8proc_ssize_t>(buffer.size())) {
     buffer.resize(static_cast<std::size_t>(count));
     count = utf8proc_decompose(bytes, length, buffer.data(), count, NFC_OPTIONS);
@@ -140,8 +142,10 @@ void append_key_part(std::string& out, std::string_view part) {
 
 [[nodiscard]] bool is_grapheme_extend(char32_t cp) noexcept {
   if (cp < 0x80) return false;
-  if (cp >= 0x1F3FB && cp <= 0x1F3FF) return false;  // emoji modifiers: GCB Extend, not Grapheme_Extend
-  return utf8proc_get_property(static_cast<utf8proc_int32_t>(cp))->boundclass == UTF8PROC_BOUNDCLASS_EXTEND;
+  if (cp >= 0x1F3FB && cp <= 0x1F3FF)
+    return false;  // emoji modifiers: GCB Extend, not Grapheme_Extend
+  return utf8proc_get_property(static_cast<utf8proc_int32_t>(cp))->boundclass ==
+         UTF8PROC_BOUNDCLASS_EXTEND;
 }
 
 [[nodiscard]] bool is_printable(char32_t cp) noexcept {
@@ -220,7 +224,8 @@ Result<std::string> portable_path(const std::filesystem::path& path) {
     case Refusal::None:
       return archive_path;
     case Refusal::NotRelative:
-      return std::unexpected(Error::invalid_input("path must be relative: " + util::lossy_utf8(bytes)));
+      return std::unexpected(
+          Error::invalid_input("path must be relative: " + util::lossy_utf8(bytes)));
     case Refusal::NotUtf8:
       return std::unexpected(Error::invalid_input("path is not UTF-8: " + util::lossy_utf8(bytes)));
     case Refusal::Unsafe:
@@ -251,8 +256,8 @@ Result<void> register_portable_path(CollisionRegistry& registry, std::string_vie
   const auto found = registry.find(key);
   if (found != registry.end()) {
     if (found->second != archive_path) {
-      return std::unexpected(Error::invalid_input("portable path collision: " + found->second + " and " +
-                                                  std::string(archive_path)));
+      return std::unexpected(Error::invalid_input("portable path collision: " + found->second +
+                                                  " and " + std::string(archive_path)));
     }
     return {};
   }
@@ -261,7 +266,8 @@ Result<void> register_portable_path(CollisionRegistry& registry, std::string_vie
 }
 
 Result<void> check_stored_path(std::string_view stored) {
-  // One pass for step 1; it also tells whether the UTF-8 check can be skipped.
+  // One pass finds NUL and backslash bytes, and whether the text is all ASCII
+  // (then the UTF-8 check is skipped).
   bool nul_or_backslash = false;
   bool ascii = true;
   for (const char c : stored) {
@@ -303,7 +309,8 @@ Result<void> check_stored_path(std::string_view stored) {
   // With no root, "." or ".." component, the archive path differs from the
   // stored text exactly when an empty or "." part was dropped.
   if (dropped) {
-    return std::unexpected(Error::corrupt("non-canonical path in index: " + util::lossy_utf8(stored)));
+    return std::unexpected(
+        Error::corrupt("non-canonical path in index: " + util::lossy_utf8(stored)));
   }
   return {};
 }
@@ -313,7 +320,8 @@ Result<std::filesystem::path> validate_stored_path(std::string_view stored) {
   return std::filesystem::path(std::string(stored));
 }
 
-std::optional<std::string_view> validate_symlink_target(std::string_view link_path, std::string_view target) {
+std::optional<std::string_view> validate_symlink_target(std::string_view link_path,
+                                                        std::string_view target) {
   if (target.empty() || target.size() > MAX_PATH_BYTES || contains_nul_or_backslash(target)) {
     return "empty, oversized, or non-portable target";
   }
@@ -341,7 +349,8 @@ std::optional<std::string_view> validate_symlink_target(std::string_view link_pa
   return std::nullopt;
 }
 
-Result<std::string> read_symlink_target(const std::filesystem::path& source, std::string_view archive_path) {
+Result<std::string> read_symlink_target(const std::filesystem::path& source,
+                                        std::string_view archive_path) {
   const std::string& native = source.native();
   if (native.find('\0') != std::string::npos) {
     return std::unexpected(Error::io("file name contained an unexpected NUL byte"));
@@ -364,11 +373,12 @@ Result<std::string> read_symlink_target(const std::filesystem::path& source, std
     capacity *= 2;  // possibly truncated: try again with more room
   }
   if (!util::is_valid_utf8(target)) {
-    return std::unexpected(Error::invalid_input("symbolic link target is not UTF-8: " + util::lossy_utf8(native)));
+    return std::unexpected(
+        Error::invalid_input("symbolic link target is not UTF-8: " + util::lossy_utf8(native)));
   }
   if (const auto reason = validate_symlink_target(archive_path, target)) {
-    return std::unexpected(Error::invalid_input("unsafe symbolic link " + util::lossy_utf8(native) + ": " +
-                                                std::string(*reason)));
+    return std::unexpected(Error::invalid_input("unsafe symbolic link " + util::lossy_utf8(native) +
+                                                ": " + std::string(*reason)));
   }
   return target;
 }

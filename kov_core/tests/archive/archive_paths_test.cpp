@@ -115,9 +115,10 @@ TEST(PortablePath, RefusedPaths) {
 // NFC by utf8proc_map, then the lower-case mapping: the reference the fast paths must match.
 std::string reference_key_part(std::string_view part) {
   utf8proc_uint8_t* nfc = nullptr;
-  const auto length = utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(part.data()),
-                                   static_cast<utf8proc_ssize_t>(part.size()), &nfc,
-                                   static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
+  const auto length =
+      utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(part.data()),
+                   static_cast<utf8proc_ssize_t>(part.size()), &nfc,
+                   static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
   EXPECT_GE(length, 0);
   std::string out;
   utf8proc_ssize_t position = 0;
@@ -149,18 +150,18 @@ TEST(CollisionKey, Examples) {
       {"Notes", "notes"},
       {"NOTES", "notes"},
       {"Dir/Sub/FILE.TXT", "dir/sub/file.txt"},
-      {"\xC3\xA9", "\xC3\xA9"},                      // é precomposed
-      {"e\xCC\x81", "\xC3\xA9"},                     // e + combining acute
-      {"E\xCC\x81", "\xC3\xA9"},                     // E + combining acute -> É -> é
-      {"\xC3\x89", "\xC3\xA9"},                      // É
-      {"\xC4\xB0", "i\xCC\x87"},                     // U+0130 -> i U+0307
+      {"\xC3\xA9", "\xC3\xA9"},   // é precomposed
+      {"e\xCC\x81", "\xC3\xA9"},  // e + combining acute
+      {"E\xCC\x81", "\xC3\xA9"},  // E + combining acute -> É -> é
+      {"\xC3\x89", "\xC3\xA9"},   // É
+      {"\xC4\xB0", "i\xCC\x87"},  // U+0130 -> i U+0307
       {"i\xCC\x87", "i\xCC\x87"},
-      {"\xE2\x84\xAB", "\xC3\xA5"},                  // U+212B ANGSTROM SIGN
+      {"\xE2\x84\xAB", "\xC3\xA5"},  // U+212B ANGSTROM SIGN
       {"A\xCC\x8A", "\xC3\xA5"},
       {"\xC3\x85", "\xC3\xA5"},
       {encode({0x3A3, 0x391, 0x3A3}), encode({0x3C3, 0x3B1, 0x3C3})},  // no final sigma
-      {"\xC3\x9F", "\xC3\x9F"},                      // ß stays (lower-casing, not case folding)
-      {"\xEF\xAC\x81", "\xEF\xAC\x81"},              // U+FB01 ligature: NFC, not NFKC
+      {"\xC3\x9F", "\xC3\x9F"},          // ß stays (lower-casing, not case folding)
+      {"\xEF\xAC\x81", "\xEF\xAC\x81"},  // U+FB01 ligature: NFC, not NFKC
       {"a/b", "a/b"},
       {"a_b", "a_b"},
       {"A/\xC3\x89/e\xCC\x81X", "a/\xC3\xA9/\xC3\xA9x"},
@@ -185,16 +186,17 @@ TEST(CollisionKey, MatchesReferenceOnMixedText) {
       "",
       "plain",
       "MiXeD",
-      "\xC3\x80\xC3\x81\xC4\x80\xC7\xBF",                  // Latin-1 and Extended-A/B (fast path)
-      "a\xCC\x81\xCC\xA3" "b",                            // marks out of canonical order
-      "\xE1\x84\x80\xE1\x85\xA1",                        // Hangul L + V -> syllable
-      "\xE0\xAD\x87\xE0\xAC\xBE",                        // Oriya U+0B47 U+0B3E -> U+0B4B
-      "\xCE\x86\xCD\x85",                                // Greek with ypogegrammeni
-      "\xE1\xBA\x9E",                                    // U+1E9E capital sharp s
-      "\xC4\xB0\xCC\x81",                                // U+0130 + acute
-      "\xF0\x90\x90\x80\xF0\x9F\x98\x80",               // Deseret capital, emoji
-      "\xE2\x84\xA6\xE2\x84\xAA",                        // Ohm, Kelvin (singletons)
-      "\xCD\x80\xCD\x81",                                // U+0340, U+0341 (singletons)
+      "\xC3\x80\xC3\x81\xC4\x80\xC7\xBF",  // Latin-1 and Extended-A/B (fast path)
+      "a\xCC\x81\xCC\xA3"
+      "b",                                 // marks out of canonical order
+      "\xE1\x84\x80\xE1\x85\xA1",          // Hangul L + V -> syllable
+      "\xE0\xAD\x87\xE0\xAC\xBE",          // Oriya U+0B47 U+0B3E -> U+0B4B
+      "\xCE\x86\xCD\x85",                  // Greek with ypogegrammeni
+      "\xE1\xBA\x9E",                      // U+1E9E capital sharp s
+      "\xC4\xB0\xCC\x81",                  // U+0130 + acute
+      "\xF0\x90\x90\x80\xF0\x9F\x98\x80",  // Deseret capital, emoji
+      "\xE2\x84\xA6\xE2\x84\xAA",          // Ohm, Kelvin (singletons)
+      "\xCD\x80\xCD\x81",                  // U+0340, U+0341 (singletons)
   };
   for (const std::string& part : parts) {
     SCOPED_TRACE(part);
@@ -253,8 +255,8 @@ TEST(RegisterPortablePath, NormalizationCollision) {
 // ---- validate_stored_path ----
 
 TEST(ValidateStoredPath, AcceptsCanonicalPaths) {
-  const std::string accepted[] = {"a", "a/b/c", "...", ".hidden", "a b", "\xC3\xA9", "1:x/:x/ab:c/C",
-                                  "e\xCC\x81", "x/.../y"};
+  const std::string accepted[] = {"a",        "a/b/c",         "...",       ".hidden", "a b",
+                                  "\xC3\xA9", "1:x/:x/ab:c/C", "e\xCC\x81", "x/.../y"};
   for (const std::string& stored : accepted) {
     SCOPED_TRACE(stored);
     const auto result = validate_stored_path(stored);
@@ -269,19 +271,20 @@ TEST(ValidateStoredPath, RefusedPaths) {
     std::string display;
   };
   const Case cases[] = {
-      // Step 1: length, NUL or backslash, quoted form.
+      // Empty, too long, NUL or backslash: refused first, in quoted form.
       {"", "corrupt archive: unsafe path in index: \"\""},
       {"a\\b", "corrupt archive: unsafe path in index: \"a\\\\b\""},
       {"a\0b"s, "corrupt archive: unsafe path in index: \"a\\0b\""},
       {"/a\\b", "corrupt archive: unsafe path in index: \"/a\\\\b\""},
       {"\xCC\x81\\x", "corrupt archive: unsafe path in index: \"\\u{301}\\\\x\""},
       {"a\x01\\", "corrupt archive: unsafe path in index: \"a\\u{1}\\\\\""},
-      {"it's \"q\"\t\r\n\\", "corrupt archive: unsafe path in index: \"it's \\\"q\\\"\\t\\r\\n\\\\\""},
-      // Step 2: absolute.
+      {"it's \"q\"\t\r\n\\",
+       "corrupt archive: unsafe path in index: \"it's \\\"q\\\"\\t\\r\\n\\\\\""},
+      // Then absolute paths.
       {"/", "corrupt archive: absolute path in index: /"},
       {"/etc", "corrupt archive: absolute path in index: /etc"},
       {"//a", "corrupt archive: absolute path in index: //a"},
-      // Step 3: refused by portable_path, plain form.
+      // Then the components portable_path refuses, in plain form.
       {"./x", "corrupt archive: unsafe path in index: ./x"},
       {".", "corrupt archive: unsafe path in index: ."},
       {"..", "corrupt archive: unsafe path in index: .."},
@@ -290,7 +293,7 @@ TEST(ValidateStoredPath, RefusedPaths) {
       {"c:x", "corrupt archive: unsafe path in index: c:x"},
       {"a//..", "corrupt archive: unsafe path in index: a//.."},  // refusal before canonical form
       {"a/\xFF", "corrupt archive: unsafe path in index: a/\xEF\xBF\xBD"},
-      // Step 4: not canonical.
+      // Last, safe paths that are not canonical.
       {"a//b", "corrupt archive: non-canonical path in index: a//b"},
       {"a/b/", "corrupt archive: non-canonical path in index: a/b/"},
       {"a/./b", "corrupt archive: non-canonical path in index: a/./b"},
@@ -332,14 +335,17 @@ TEST(ValidateStoredPath, AgreesWithPortablePathOnAllShortTexts) {
       continue;
     }
     if (text[0] == '/') {
-      EXPECT_KOV_ERROR(result, ErrorKind::Corrupt, "corrupt archive: absolute path in index: " + text);
+      EXPECT_KOV_ERROR(result, ErrorKind::Corrupt,
+                       "corrupt archive: absolute path in index: " + text);
       continue;
     }
     const auto converted = portable_path(raw(text));
     if (!converted) {
-      EXPECT_KOV_ERROR(result, ErrorKind::Corrupt, "corrupt archive: unsafe path in index: " + text);
+      EXPECT_KOV_ERROR(result, ErrorKind::Corrupt,
+                       "corrupt archive: unsafe path in index: " + text);
     } else if (*converted != text) {
-      EXPECT_KOV_ERROR(result, ErrorKind::Corrupt, "corrupt archive: non-canonical path in index: " + text);
+      EXPECT_KOV_ERROR(result, ErrorKind::Corrupt,
+                       "corrupt archive: non-canonical path in index: " + text);
     } else {
       EXPECT_TRUE(result.has_value());
     }
@@ -348,28 +354,28 @@ TEST(ValidateStoredPath, AgreesWithPortablePathOnAllShortTexts) {
 
 TEST(ValidateStoredPath, QuotedFormEscapes) {
   struct Case {
-    std::string text;  // a backslash is appended so that step 1 refuses it
+    std::string text;  // a backslash is appended: refused in quoted form
     std::string quoted;
   };
   const Case cases[] = {
-      {"\xC2\xA0", "\\u{a0}"},                    // no-break space (Zs)
-      {" ", " "},                                 // space stays
-      {"\x7F", "\\u{7f}"},                        // DEL (Cc)
-      {"\xC2\x85", "\\u{85}"},                    // NEL (Cc)
-      {"\xE2\x80\x8B", "\\u{200b}"},              // zero width space (Cf)
-      {"\xE2\x80\x8D", "\\u{200d}"},              // ZWJ (Cf)
-      {"\xE2\x80\xA8", "\\u{2028}"},              // line separator (Zl)
-      {"\xE2\x80\xA9", "\\u{2029}"},              // paragraph separator (Zp)
-      {"\xEE\x80\x80", "\\u{e000}"},              // private use (Co)
-      {"\xCD\xB8", "\\u{378}"},                   // unassigned (Cn)
-      {"\xF4\x8F\xBF\xBF", "\\u{10ffff}"},        // noncharacter (Cn)
-      {"x\xCC\x81", "x\\u{301}"},                 // combining acute (Mn, Grapheme_Extend)
-      {"\xE0\xA6\xBE", "\\u{9be}"},               // U+09BE (Mc, Grapheme_Extend)
-      {"\xE0\xA4\x83", "\xE0\xA4\x83"},           // U+0903 (Mc, not Grapheme_Extend)
-      {"\xF0\x9F\x8F\xBB", "\xF0\x9F\x8F\xBB"},   // emoji modifier: printable, not Grapheme_Extend
+      {"\xC2\xA0", "\\u{a0}"},                   // no-break space (Zs)
+      {" ", " "},                                // space stays
+      {"\x7F", "\\u{7f}"},                       // DEL (Cc)
+      {"\xC2\x85", "\\u{85}"},                   // NEL (Cc)
+      {"\xE2\x80\x8B", "\\u{200b}"},             // zero width space (Cf)
+      {"\xE2\x80\x8D", "\\u{200d}"},             // ZWJ (Cf)
+      {"\xE2\x80\xA8", "\\u{2028}"},             // line separator (Zl)
+      {"\xE2\x80\xA9", "\\u{2029}"},             // paragraph separator (Zp)
+      {"\xEE\x80\x80", "\\u{e000}"},             // private use (Co)
+      {"\xCD\xB8", "\\u{378}"},                  // unassigned (Cn)
+      {"\xF4\x8F\xBF\xBF", "\\u{10ffff}"},       // noncharacter (Cn)
+      {"x\xCC\x81", "x\\u{301}"},                // combining acute (Mn, Grapheme_Extend)
+      {"\xE0\xA6\xBE", "\\u{9be}"},              // U+09BE (Mc, Grapheme_Extend)
+      {"\xE0\xA4\x83", "\xE0\xA4\x83"},          // U+0903 (Mc, not Grapheme_Extend)
+      {"\xF0\x9F\x8F\xBB", "\xF0\x9F\x8F\xBB"},  // emoji modifier: printable, not Grapheme_Extend
       {"\xC3\xA9'", "\xC3\xA9'"},
       {"\x1B[0m", "\\u{1b}[0m"},
-      {"\xFF", "\xEF\xBF\xBD"},                   // invalid UTF-8 shown lossily
+      {"\xFF", "\xEF\xBF\xBD"},  // invalid UTF-8 shown lossily
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.quoted);
@@ -411,11 +417,11 @@ TEST(ValidateSymlinkTarget, Table) {
       {"link", "x", std::nullopt},
       {"link", "x/../y", std::nullopt},
       {"link", "x/../..", ESCAPES},
-      {"link", "../link", ESCAPES},      // leaves the root and comes back: refused
+      {"link", "../link", ESCAPES},  // leaves the root and comes back: refused
       {"link", "x//..//..", ESCAPES},
       {"link", "./../x", ESCAPES},
       {"a/b/link", "../../x", std::nullopt},
-      {"a/b/link", "../..", std::nullopt},   // ends exactly at the archive root
+      {"a/b/link", "../..", std::nullopt},  // ends exactly at the archive root
       {"a/b/link", "../../../x", ESCAPES},
       {"a/b/link", "../x/../../y", std::nullopt},
       {"a/b/link", "./.././../x", std::nullopt},
@@ -426,8 +432,8 @@ TEST(ValidateSymlinkTarget, Table) {
       {"link", "", NON_PORTABLE},
       {"link", "a\\b", NON_PORTABLE},
       {"link", "a\0b"s, NON_PORTABLE},
-      {"link", "../\\", NON_PORTABLE},    // step 1 comes first
-      {"link", "C:x", std::nullopt},      // targets have no component rule
+      {"link", "../\\", NON_PORTABLE},  // non-portable before escaping
+      {"link", "C:x", std::nullopt},    // targets have no component rule
       {"link", "a/.../b", std::nullopt},
   };
   for (const Case& c : cases) {
@@ -506,7 +512,8 @@ TEST_F(ReadSymlinkTarget, RefusedTargets) {
                        "/n\xEF\xBF\xBD: target escapes the archive root");
   const fs::path bad_both = link("m\xFF", "\xFF");
   EXPECT_KOV_ERROR(read_symlink_target(bad_both, "m"), ErrorKind::InvalidInput,
-                   "invalid input: symbolic link target is not UTF-8: " + dir_.path().native() + "/m\xEF\xBF\xBD");
+                   "invalid input: symbolic link target is not UTF-8: " + dir_.path().native() +
+                       "/m\xEF\xBF\xBD");
 }
 
 TEST_F(ReadSymlinkTarget, OperatingSystemErrors) {

@@ -20,11 +20,10 @@ using archive::Archive;
 using crypto::EncryptionCredential;
 using kov_test::Bytes;
 using kov_test::Item;
+using kov_test::text_bytes;
 namespace fs = std::filesystem;
 
 constexpr format::Version V030{0, 3, 0};
-
-Bytes text(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
 // One zstd frame of `content`, streamed (no content size) with the given window.
 Bytes zstd_frame(const Bytes& content, int window_log = 23) {
@@ -41,7 +40,8 @@ Bytes zstd_frame(const Bytes& content, int window_log = 23) {
   return out;
 }
 
-Item item(std::string path, std::uint8_t kind_code, std::uint8_t codec, Bytes stored, Bytes content) {
+Item item(std::string path, std::uint8_t kind_code, std::uint8_t codec, Bytes stored,
+          Bytes content) {
   Item out;
   out.path = std::move(path);
   out.kind_code = kind_code;
@@ -88,27 +88,40 @@ TEST_F(Decoding, SizeAndHashAreCheckedInTheirOrder) {
     std::string text;  // empty: passes
   };
   const std::vector<Case> cases{
-      {"stored", item("a", 1, 0, text("abc"), text("abc")), ""},
+      {"stored", item("a", 1, 0, text_bytes("abc"), text_bytes("abc")), ""},
       {"empty file", item("a", 1, 0, {}, {}), ""},
-      {"one byte longer than declared", item("a", 1, 0, text("abcd"), text("abc")),
+      {"one byte longer than declared", item("a", 1, 0, text_bytes("abcd"), text_bytes("abc")),
        "corrupt archive: a expands beyond declared size"},
-      {"one byte shorter", item("a", 1, 0, text("ab"), text("abc")), "corrupt archive: a content hash/size mismatch"},
-      {"other bytes", item("a", 1, 0, text("abd"), text("abc")), "corrupt archive: a content hash/size mismatch"},
+      {"one byte shorter", item("a", 1, 0, text_bytes("ab"), text_bytes("abc")),
+       "corrupt archive: a content hash/size mismatch"},
+      {"other bytes", item("a", 1, 0, text_bytes("abd"), text_bytes("abc")),
+       "corrupt archive: a content hash/size mismatch"},
       {"zstd", item("a", 1, 1, whole, content), ""},
       {"frames in a row", item("a", 1, 1, two_frames, content), ""},
       {"cut frame", item("a", 1, 1, Bytes(whole.begin(), whole.end() - 1), content),
        "corrupt archive: a: decompression failed: incomplete frame"},
-      {"empty zstd stream", item("a", 1, 1, {}, {}), "corrupt archive: a: decompression failed: incomplete frame"},
+      {"empty zstd stream", item("a", 1, 1, {}, {}),
+       "corrupt archive: a: decompression failed: incomplete frame"},
       {"window above 8 MiB", item("a", 1, 1, zstd_frame(content, 24), content),
        "corrupt archive: a: decompression failed: Frame requires too much memory for decoding"},
-      {"garbage after the frame", item("a", 1, 1, [&] { Bytes b = whole; b.insert(b.end(), 8, 0x55); return b; }(), content),
+      {"garbage after the frame",
+       item(
+           "a", 1, 1,
+           [&] {
+             Bytes b = whole;
+             b.insert(b.end(), 8, 0x55);
+             return b;
+           }(),
+           content),
        "corrupt archive: a: decompression failed: Unknown frame descriptor"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto result = test_items({c.item});
-    if (c.text.empty()) EXPECT_TRUE(result) << result.error().display();
-    else EXPECT_KOV_ERROR(result, ErrorKind::Corrupt, c.text);
+    if (c.text.empty())
+      EXPECT_TRUE(result) << result.error().display();
+    else
+      EXPECT_KOV_ERROR(result, ErrorKind::Corrupt, c.text);
   }
   // A flipped compressed byte fails in the decompressor or in the hash check.
   auto damaged = test_items({item("a", 1, 1, flipped, content)});
@@ -126,25 +139,33 @@ TEST_F(Decoding, LinkTargetsMustBeUtf8AndStayInside) {
     std::string text;
   };
   const std::vector<Case> cases{
-      {"inside", {item("d", 2, 0, {}, {}), item("d/l", 4, 0, text("../x"), text("../x"))}, ""},
-      {"climbs out", {item("l", 4, 0, text("../x"), text("../x"))},
+      {"inside",
+       {item("d", 2, 0, {}, {}), item("d/l", 4, 0, text_bytes("../x"), text_bytes("../x"))},
+       ""},
+      {"climbs out",
+       {item("l", 4, 0, text_bytes("../x"), text_bytes("../x"))},
        "corrupt archive: unsafe symbolic link l: target escapes the archive root"},
-      {"absolute", {item("l", 4, 0, text("/etc"), text("/etc"))},
+      {"absolute",
+       {item("l", 4, 0, text_bytes("/etc"), text_bytes("/etc"))},
        "corrupt archive: unsafe symbolic link l: absolute targets are forbidden"},
-      {"not UTF-8", {item("l", 4, 0, Bytes{'a', 0xFF}, Bytes{'a', 0xFF})},
+      {"not UTF-8",
+       {item("l", 4, 0, Bytes{'a', 0xFF}, Bytes{'a', 0xFF})},
        "corrupt archive: symbolic link target is not UTF-8: l"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto result = test_items(c.items);
-    if (c.text.empty()) EXPECT_TRUE(result) << result.error().display();
-    else EXPECT_KOV_ERROR(result, ErrorKind::Corrupt, c.text);
+    if (c.text.empty())
+      EXPECT_TRUE(result) << result.error().display();
+    else
+      EXPECT_KOV_ERROR(result, ErrorKind::Corrupt, c.text);
   }
 }
 
 TEST_F(Decoding, ProgressCountsBytesAndEntries) {
-  auto opened = open(kov_test::valid_archive(V030, {item("d", 2, 0, {}, {}), item("d/ten", 1, 0, text("0123456789"),
-                                                                              text("0123456789"))}));
+  auto opened = open(kov_test::valid_archive(
+      V030, {item("d", 2, 0, {}, {}),
+             item("d/ten", 1, 0, text_bytes("0123456789"), text_bytes("0123456789"))}));
   ASSERT_TRUE(opened);
   ASSERT_TRUE(opened->test());
   EXPECT_EQ(kov_progress_total(), 12u);
@@ -191,7 +212,9 @@ TEST_F(Decoding, TinyLegacyBufferSizeStillDecodesInLargePieces) {
 
 TEST_F(Decoding, EncryptedEntriesAreBoundToTheirPlace) {
   kov_test::write_file(dir_ / "big", pattern(200'000));
-  auto secret = [] { return EncryptionCredential::key_file_secret(util::SecretBytes(Bytes(32, 9))).value(); };
+  auto secret = [] {
+    return EncryptionCredential::key_file_secret(util::SecretBytes(Bytes(32, 9))).value();
+  };
   const fs::path made = dir_ / "made.kov";
   ASSERT_TRUE(archive::create_archive(made, std::vector<fs::path>{dir_ / "big"}, {secret()}));
   const Bytes bytes = kov_test::read_file(made);
@@ -204,8 +227,9 @@ TEST_F(Decoding, EncryptedEntriesAreBoundToTheirPlace) {
   ASSERT_TRUE(opened->copy_entry(0, entry, &**key, sink));
   EXPECT_EQ(sink.bytes, pattern(200'000));
   kov_test::VectorSink elsewhere;
-  EXPECT_KOV_ERROR(opened->copy_entry(1, entry, &**key, elsewhere), ErrorKind::Corrupt,
-                   "corrupt archive: big: decompression failed: encrypted data authentication failed");
+  EXPECT_KOV_ERROR(
+      opened->copy_entry(1, entry, &**key, elsewhere), ErrorKind::Corrupt,
+      "corrupt archive: big: decompression failed: encrypted data authentication failed");
   EXPECT_KOV_ERROR(opened->copy_entry(0, entry, nullptr, elsewhere), ErrorKind::InvalidInput,
                    "invalid input: encrypted archive requires credentials");
   kov_test::VectorSink failing;
@@ -217,8 +241,9 @@ TEST_F(Decoding, EncryptedEntriesAreBoundToTheirPlace) {
   kov_test::flip_byte(damaged, entry.data_offset + 100);
   auto reopened = open(damaged, secret());
   ASSERT_TRUE(reopened);
-  EXPECT_KOV_ERROR(reopened->test(), ErrorKind::Corrupt,
-                   "corrupt archive: big: decompression failed: encrypted data authentication failed");
+  EXPECT_KOV_ERROR(
+      reopened->test(), ErrorKind::Corrupt,
+      "corrupt archive: big: decompression failed: encrypted data authentication failed");
 }
 
 }  // namespace

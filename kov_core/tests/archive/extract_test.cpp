@@ -27,25 +27,14 @@ using namespace kov_core;
 using archive::Archive;
 using kov_test::Bytes;
 using kov_test::Item;
+using kov_test::text_bytes;
 namespace fs = std::filesystem;
 
 constexpr format::Version V030{0, 3, 0};
 
-Bytes text(std::string_view s) { return Bytes(s.begin(), s.end()); }
-
-Item stored(std::string path, std::uint8_t kind_code, std::string_view content, std::uint32_t mode = 0644) {
-  Item out;
-  out.path = std::move(path);
-  out.kind_code = kind_code;
-  out.stored = out.content = text(content);
-  out.mode = mode;
-  return out;
-}
-Item file(std::string path, std::string_view content, std::uint32_t mode = 0644) {
-  return stored(std::move(path), 1, content, mode);
-}
-Item dir(std::string path) { return stored(std::move(path), 2, "", 0755); }
-Item link(std::string path, std::string_view target) { return stored(std::move(path), 4, target, 0777); }
+using kov_test::dir;
+using kov_test::file;
+using kov_test::link;
 
 std::string read_text(const fs::path& path) {
   const Bytes b = kov_test::read_file(path);
@@ -56,7 +45,8 @@ std::string read_text(const fs::path& path) {
 std::vector<std::string> tree(const fs::path& root) {
   std::vector<std::string> names;
   std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator(); ++it)
+  for (auto it = fs::recursive_directory_iterator(root, ec);
+       it != fs::recursive_directory_iterator(); ++it)
     names.push_back(fs::relative(it->path(), root).string());
   std::sort(names.begin(), names.end());
   return names;
@@ -84,7 +74,8 @@ class Extracting : public ::testing::TestWithParam<bool> {
     return std::move(*opened);
   }
   Result<std::uint64_t> extract(const Archive& archive, const fs::path& destination,
-                                const std::vector<std::string>& names = {}, bool overwrite = false) {
+                                const std::vector<std::string>& names = {},
+                                bool overwrite = false) {
     archive::ExtractionOptions options;
     options.concurrent_flushes = GetParam();
     return archive::extract_archive(archive, destination, names, overwrite, {}, options);
@@ -95,18 +86,22 @@ class Extracting : public ::testing::TestWithParam<bool> {
 };
 
 INSTANTIATE_TEST_SUITE_P(FlushModes, Extracting, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Concurrent" : "OneAtATime"; });
+                         [](const ::testing::TestParamInfo<bool>& p) {
+                           return p.param ? "Concurrent" : "OneAtATime";
+                         });
 
 TEST_P(Extracting, RestoresFilesLinksDirectoriesAndModes) {
   std::vector<Item> items{dir("d"), file("d/a", "alpha", 04755), link("d/l", "a"), dir("d/sub"),
                           file("d/sub/empty", "", 0600)};
   // Enough files for many flushes to be in flight at once.
-  for (int i = 0; i < 300; ++i) items.push_back(file("d/sub/f" + std::to_string(1000 + i), std::to_string(i), 0640));
+  for (int i = 0; i < 300; ++i)
+    items.push_back(file("d/sub/f" + std::to_string(1000 + i), std::to_string(i), 0640));
   // Large enough to be written through the kernel's workers.
   std::string big(5u << 20, '\0');
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 131 >> 7);
   items.push_back(file("d/big", big, 0600));
-  std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.path < b.path; });
+  std::sort(items.begin(), items.end(),
+            [](const Item& a, const Item& b) { return a.path < b.path; });
   const Archive archive = open(items);
   const fs::path out = dir_ / "out" / "deeper";
   auto count = extract(archive, out);
@@ -133,7 +128,8 @@ TEST_P(Extracting, FewDescriptorsAreEnough) {
   std::vector<Item> items{dir("flat")};
   for (int i = 0; i < 1500; ++i) items.push_back(file("flat/f" + std::to_string(1000 + i), "x"));
   for (int d = 0; d < 50; ++d)
-    for (int i = 0; i < 10; ++i) items.push_back(file("tree/d" + std::to_string(10 + d) + "/f" + std::to_string(i), "y"));
+    for (int i = 0; i < 10; ++i)
+      items.push_back(file("tree/d" + std::to_string(10 + d) + "/f" + std::to_string(i), "y"));
   const Archive archive = open(items);
   struct Case {
     rlim_t limit;
@@ -146,10 +142,11 @@ TEST_P(Extracting, FewDescriptorsAreEnough) {
   // One child per limit, all at once.
   std::vector<std::pair<pid_t, fs::path>> children;
   for (const Case& c : cases) {
-    const fs::path out = memory / ("out" + std::to_string(c.limit) + "-" + std::to_string(c.window));
+    const fs::path out =
+        memory / ("out" + std::to_string(c.limit) + "-" + std::to_string(c.window));
     const pid_t child = ::fork();
     if (child == 0) {
-      const struct rlimit low {c.limit, c.limit};
+      const struct rlimit low { c.limit, c.limit };
       if (::setrlimit(RLIMIT_NOFILE, &low) != 0) ::_exit(2);
       archive::ExtractionOptions options;
       options.concurrent_flushes = GetParam();
@@ -172,14 +169,17 @@ TEST_P(Extracting, FewDescriptorsAreEnough) {
 }
 
 TEST_P(Extracting, SecondExtractionStopsAtTheFirstExistingName) {
-  const Archive archive = open({dir("d"), file("d/a", "one"), link("d/b", "a"), file("d/c", "three")});
+  const Archive archive =
+      open({dir("d"), file("d/a", "one"), link("d/b", "a"), file("d/c", "three")});
   const fs::path out = dir_ / "out";
   ASSERT_TRUE(extract(archive, out));
-  kov_test::write_file(out / "d" / "a", text("changed"));
-  EXPECT_KOV_ERROR(extract(archive, out), ErrorKind::InvalidInput, "invalid input: extraction target already exists: d/a");
+  kov_test::write_file(out / "d" / "a", text_bytes("changed"));
+  EXPECT_KOV_ERROR(extract(archive, out), ErrorKind::InvalidInput,
+                   "invalid input: extraction target already exists: d/a");
   EXPECT_EQ(read_text(out / "d" / "a"), "changed");
   // With overwrite files are replaced, but a link never is.
-  EXPECT_KOV_ERROR(extract(archive, out, {}, true), ErrorKind::Io, "I/O error: File exists (os error 17)");
+  EXPECT_KOV_ERROR(extract(archive, out, {}, true), ErrorKind::Io,
+                   "I/O error: File exists (os error 17)");
   EXPECT_EQ(read_text(out / "d" / "a"), "one");
   fs::remove(out / "d" / "b");
   fs::remove(out / "d" / "c");
@@ -189,8 +189,8 @@ TEST_P(Extracting, SecondExtractionStopsAtTheFirstExistingName) {
 }
 
 TEST_P(Extracting, SelectionIsExactAndBringsWhatIsBelowADirectory) {
-  const Archive archive =
-      open({dir("d"), file("d/x", "x"), dir("d/y"), file("d/y/z", "z"), dir("d2"), file("d2/x", "2"), file("top", "t")});
+  const Archive archive = open({dir("d"), file("d/x", "x"), dir("d/y"), file("d/y/z", "z"),
+                                dir("d2"), file("d2/x", "2"), file("top", "t")});
   struct Case {
     const char* name;
     std::vector<std::string> selected;
@@ -198,7 +198,10 @@ TEST_P(Extracting, SelectionIsExactAndBringsWhatIsBelowADirectory) {
     std::string error;
   };
   const std::vector<Case> cases{
-      {"a directory and what is below it, not its namesakes", {"d"}, {"d", "d/x", "d/y", "d/y/z"}, ""},
+      {"a directory and what is below it, not its namesakes",
+       {"d"},
+       {"d", "d/x", "d/y", "d/y/z"},
+       ""},
       {"one file in a directory that is not selected", {"d/y/z"}, {"d", "d/y", "d/y/z"}, ""},
       {"duplicates collapse", {"top", "top"}, {"top"}, ""},
       {"a trailing slash", {"d/"}, {}, "invalid input: selected entry was not found: d/"},
@@ -217,7 +220,7 @@ TEST_P(Extracting, SelectionIsExactAndBringsWhatIsBelowADirectory) {
     }
   }
   // A directory made on demand gets 0755 less the umask, not its archived mode.
-  const Archive strict = open({stored("p", 2, "", 0700), file("p/f", "f")});
+  const Archive strict = open({kov_test::stored_item("p", 2, "", 0700), file("p/f", "f")});
   const fs::path out = dir_ / "demand";
   ASSERT_TRUE(extract(strict, out, {"p/f"}));
   const mode_t mask = ::umask(0);
@@ -267,7 +270,8 @@ TEST_P(Extracting, NothingIsWrittenOutsideOrThroughALink) {
 
 TEST_P(Extracting, UnsafeStoredPathsNeverReachTheDestination) {
   // Index decoding refuses them when the archive is opened: nothing is made.
-  for (const std::string& path : std::vector<std::string>{"../evil", "/etc/evil", "a\\b", std::string("a\0b", 3), "./a", "a//b"}) {
+  for (const std::string& path : std::vector<std::string>{"../evil", "/etc/evil", "a\\b",
+                                                          std::string("a\0b", 3), "./a", "a//b"}) {
     SCOPED_TRACE(path);
     const fs::path archive = dir_ / "crafted.kov";
     kov_test::write_file(archive, kov_test::valid_archive(V030, {file(path, "owned")}));
@@ -284,35 +288,38 @@ TEST_P(Extracting, AFileAboveALaterEntryIsInPlaceFirst) {
   // below it meets a file, not a directory made in its place.
   const Archive archive = open({file("a", "file"), file("a/b", "below")});
   const fs::path out = dir_ / "out";
-  EXPECT_KOV_ERROR(extract(archive, out), ErrorKind::Io, "I/O error: Not a directory (os error 20)");
+  EXPECT_KOV_ERROR(extract(archive, out), ErrorKind::Io,
+                   "I/O error: Not a directory (os error 20)");
   EXPECT_EQ(read_text(out / "a"), "file");
   EXPECT_FALSE(has_temporary(out));
 }
 
 TEST_P(Extracting, FailureKeepsWhatCameBeforeAndNothingAfter) {
   Item damaged = file("b", "bravo");
-  damaged.stored = text("brav0");
+  damaged.stored = text_bytes("brav0");
   std::vector<Item> items{file("a", "alpha"), damaged};
   for (int i = 0; i < 50; ++i) items.push_back(file("c" + std::to_string(100 + i), "later"));
   const Archive archive = open(items);
   const fs::path out = dir_ / "out";
-  EXPECT_KOV_ERROR(extract(archive, out), ErrorKind::Corrupt, "corrupt archive: b content hash/size mismatch");
+  EXPECT_KOV_ERROR(extract(archive, out), ErrorKind::Corrupt,
+                   "corrupt archive: b content hash/size mismatch");
   EXPECT_EQ(tree(out), std::vector<std::string>{"a"});
   // A damaged file among files waiting for their flush: those before it are placed.
   std::vector<Item> many;
   for (int i = 0; i < 40; ++i) many.push_back(file("f" + std::to_string(100 + i), "ok"));
   Item bad = file("g", "good");
-  bad.stored = text("goodXX");
+  bad.stored = text_bytes("goodXX");
   many.push_back(bad);
   many.push_back(file("h", "never"));
   const fs::path second = dir_ / "second";
-  EXPECT_KOV_ERROR(extract(open(many), second), ErrorKind::Corrupt, "corrupt archive: g expands beyond declared size");
+  EXPECT_KOV_ERROR(extract(open(many), second), ErrorKind::Corrupt,
+                   "corrupt archive: g expands beyond declared size");
   EXPECT_EQ(tree(second).size(), 40u);
   EXPECT_FALSE(has_temporary(second));
 }
 
 TEST_P(Extracting, ResourceForksAreRefusedWithNothingLeftBehind) {
-  Item fork = stored("f", 3, "fork data");
+  Item fork = kov_test::stored_item("f", 3, "fork data");
   const Archive archive = open({file("e", "first"), file("f", "owner"), fork});
   const fs::path out = dir_ / "out";
   EXPECT_KOV_ERROR(extract(archive, out), ErrorKind::Unsupported,
@@ -370,9 +377,11 @@ TEST(Preflight, KeepsAReserveOfSpaceAndInodes) {
       // 10 GiB free: the reserve stops at 64 MiB.
       {(10ull << 30) - (64ull << 20), 1, 10 << 20, 1024, 0, ""},
       // 2000 free inodes leave 976.
-      {0, 1500, 1, 4096, 2000, ii + "extraction requires 1500 filesystem entries but only 2000 inodes are available"},
+      {0, 1500, 1, 4096, 2000,
+       ii + "extraction requires 1500 filesystem entries but only 2000 inodes are available"},
       {0, 976, 1, 4096, 2000, ""},
-      {0, 1, 1, 4096, 1000, ii + "extraction requires 1 filesystem entries but only 1000 inodes are available"},
+      {0, 1, 1, 4096, 1000,
+       ii + "extraction requires 1 filesystem entries but only 1000 inodes are available"},
       // A file system that reports no inodes is not checked.
       {0, 1'000'000, 1, 4096, 0, ""},
       // Huge figures saturate instead of wrapping.
@@ -381,17 +390,21 @@ TEST(Preflight, KeepsAReserveOfSpaceAndInodes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.bytes);
     auto result = archive::check_capacity({c.bytes, c.entries}, c.blocks, c.fragment, c.inodes);
-    if (c.error.empty()) EXPECT_TRUE(result) << result.error().display();
-    else EXPECT_KOV_ERROR(result, ErrorKind::InvalidInput, c.error);
+    if (c.error.empty())
+      EXPECT_TRUE(result) << result.error().display();
+    else
+      EXPECT_KOV_ERROR(result, ErrorKind::InvalidInput, c.error);
   }
 }
 
 // Runs `body` in a child with a private mount namespace and a small tmpfs at
 // `mount_point`; returns the child's exit status, or -1 when that cannot be set up.
-int with_small_tmpfs(const fs::path& mount_point, const char* options, const std::function<int()>& body) {
+int with_small_tmpfs(const fs::path& mount_point, const char* options,
+                     const std::function<int()>& body) {
   const pid_t child = ::fork();
   if (child == 0) {
-    if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         ::mount("tmpfs", mount_point.c_str(), "tmpfs", 0, options) != 0)
       ::_exit(77);
     ::_exit(body());
@@ -414,7 +427,8 @@ TEST_P(Extracting, SpaceAndInodesAreCheckedFirstAndAFullDiskLeavesNoTemporaryFil
   const int status = with_small_tmpfs(small, "size=1m,nr_inodes=2000", [&] {
     auto count = extract(big, small / "out");
     if (count || count.error().display() !=
-                     "invalid input: extraction requires 2097152 bytes but only 996148 bytes are safely available")
+                     "invalid input: extraction requires 2097152 bytes but only 996148 bytes are "
+                     "safely available")
       return 1;
     if (!fs::is_empty(small / "out")) return 2;
     return 0;
@@ -423,7 +437,8 @@ TEST_P(Extracting, SpaceAndInodesAreCheckedFirstAndAFullDiskLeavesNoTemporaryFil
   EXPECT_EQ(status, 0);
   const int full = with_small_tmpfs(small, "size=256k", [&] {
     auto count = extract(many, small / "out");
-    if (count || count.error().display() != "I/O error: No space left on device (os error 28)") return 1;
+    if (count || count.error().display() != "I/O error: No space left on device (os error 28)")
+      return 1;
     return has_temporary(small / "out") ? 2 : 0;
   });
   EXPECT_EQ(full, 0);
@@ -459,15 +474,16 @@ TEST_P(Extracting, ADeepEntryIsCountedByThePreflightAndExtractedInLinearTime) {
     out.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
     return out;
   }();
-  EXPECT_EQ(content, text("deep"));
+  EXPECT_EQ(content, text_bytes("deep"));
 
   if (::geteuid() != 0) GTEST_SKIP() << "a private tmpfs needs root (a mount namespace)";
   const fs::path small = dir_ / "small";
   fs::create_directories(small);
   const int status = with_small_tmpfs(small, "size=64m,nr_inodes=3000", [&] {
     auto refused = extract(archive, small / "out");
-    if (refused || refused.error().display().find("extraction requires 20001 filesystem entries but only") ==
-                       std::string::npos)
+    if (refused ||
+        refused.error().display().find("extraction requires 20001 filesystem entries but only") ==
+            std::string::npos)
       return 1;
     return fs::is_empty(small / "out") ? 0 : 2;
   });

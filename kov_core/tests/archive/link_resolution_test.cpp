@@ -30,18 +30,10 @@ namespace fs = std::filesystem;
 
 constexpr format::Version V030{0, 3, 0};
 
-Bytes text(std::string_view s) { return Bytes(s.begin(), s.end()); }
+using kov_test::file;
+using kov_test::link;
+using kov_test::text_bytes;
 
-Item stored(std::string path, std::uint8_t kind_code, std::string_view content) {
-  Item out;
-  out.path = std::move(path);
-  out.kind_code = kind_code;
-  out.stored = out.content = text(content);
-  out.mode = kind_code == 4 ? 0777 : 0644;
-  return out;
-}
-Item file(std::string path, std::string_view content) { return stored(std::move(path), 1, content); }
-Item link(std::string path, std::string_view target) { return stored(std::move(path), 4, target); }
 // An entry whose stored bytes do not match its recorded hash.
 Item damaged(Item item) {
   item.stored.back() ^= 1;
@@ -204,7 +196,7 @@ TEST_F(LinkResolving, FortyLinksAreFollowedAsTheKernelFollowsThem) {
   const fs::path by_hand = destination();
   for (int i = 1; i <= 41; ++i)
     fs::create_symlink(i == 41 ? "f" : "c" + std::to_string(i + 1), by_hand / ("c" + std::to_string(i)));
-  kov_test::write_file(by_hand / "f", text("end"));
+  kov_test::write_file(by_hand / "f", text_bytes("end"));
   EXPECT_EQ(::open((by_hand / "c1").c_str(), O_RDONLY | O_CLOEXEC), -1);
   EXPECT_EQ(errno, ELOOP);
 }

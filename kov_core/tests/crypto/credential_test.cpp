@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kov_core/crypto.hpp"
+#include "support/archive_bytes.hpp"
 #include "support/expect_error.hpp"
 
 namespace {
@@ -19,10 +20,9 @@ using kov_core::crypto::ArchiveKey;
 using kov_core::crypto::derive_key;
 using kov_core::crypto::EncryptionCredential;
 using kov_core::crypto::EncryptionMode;
+using kov_test::text_bytes;
 using Bytes = std::vector<std::uint8_t>;
 using Salt = std::array<std::uint8_t, 16>;
-
-Bytes text_bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
 kov_core::util::SecretBytes secret_of(const Bytes& bytes) {
   return kov_core::util::SecretBytes(bytes);

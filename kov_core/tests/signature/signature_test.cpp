@@ -26,19 +26,20 @@ namespace signature = kov_core::signature;
 using kov_core::ErrorKind;
 using kov_core::archive::hex;
 using kov_test::Bytes;
+using kov_test::text_bytes;
 
-constexpr std::string_view RFC_SEED = "9d61b19deffd5a60ba844af492ec2cc44449c5697b326919703bac031cae7f60";
-constexpr std::string_view RFC_PUBLIC_KEY = "d75a980182b10ab7d54bfed3c964073a0ee172f3daa62325af021a68f707511a";
-constexpr std::string_view MESSAGE_PREFIX_HEX = "4b4f56206465746163686564207369676e617475726520763100";
-
-
-
-Bytes text_bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
+constexpr std::string_view RFC_SEED =
+    "9d61b19deffd5a60ba844af492ec2cc44449c5697b326919703bac031cae7f60";
+constexpr std::string_view RFC_PUBLIC_KEY =
+    "d75a980182b10ab7d54bfed3c964073a0ee172f3daa62325af021a68f707511a";
+constexpr std::string_view MESSAGE_PREFIX_HEX =
+    "4b4f56206465746163686564207369676e617475726520763100";
 
 // magic, the 32-byte secret, SHA-256 of the first 40 bytes.
 void write_key_file(const fs::path& path, const Bytes& seed, mode_t mode = 0600) {
   Bytes image(kov_core::crypto::KEY_FILE_SIZE);
-  std::copy(kov_core::crypto::KEY_FILE_MAGIC.begin(), kov_core::crypto::KEY_FILE_MAGIC.end(), image.begin());
+  std::copy(kov_core::crypto::KEY_FILE_MAGIC.begin(), kov_core::crypto::KEY_FILE_MAGIC.end(),
+            image.begin());
   std::copy(seed.begin(), seed.end(), image.begin() + 8);
   const auto sum = kov_core::format::digest(std::span<const std::uint8_t>(image).first(40));
   std::copy(sum.begin(), sum.end(), image.begin() + 40);
@@ -79,11 +80,13 @@ TEST_F(Signature, SigningKeyComesFromTheKeyFileSecretAsSeed) {
 
 TEST_F(Signature, MessageIsPrefixAndDigestOfTheWholeFile) {
   EXPECT_EQ(hex(signature::message(archive).value()),
-            std::string(MESSAGE_PREFIX_HEX) + "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+            std::string(MESSAGE_PREFIX_HEX) +
+                "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 
   // Several 64 KiB blocks and a partial one; a link is followed.
   Bytes big(3 * 65536 + 17);
-  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 31 + i / 65536);
+  for (std::size_t i = 0; i < big.size(); ++i)
+    big[i] = static_cast<std::uint8_t>(i * 31 + i / 65536);
   kov_test::write_file(dir / "big", big);
   fs::create_symlink(dir / "big", dir / "link");
   const std::string expected = std::string(MESSAGE_PREFIX_HEX) + hex(kov_core::format::digest(big));
@@ -92,7 +95,8 @@ TEST_F(Signature, MessageIsPrefixAndDigestOfTheWholeFile) {
 
   EXPECT_KOV_ERROR(signature::message(dir / "missing"), ErrorKind::Io,
                    "I/O error: No such file or directory (os error 2)");
-  EXPECT_KOV_ERROR(signature::message(dir.path()), ErrorKind::Io, "I/O error: Is a directory (os error 21)");
+  EXPECT_KOV_ERROR(signature::message(dir.path()), ErrorKind::Io,
+                   "I/O error: Is a directory (os error 21)");
 }
 
 TEST_F(Signature, SignatureFileIsMagicKeyAndDeterministicSignature) {
@@ -143,14 +147,16 @@ TEST_F(Signature, FailuresBeforeWritingLeaveNoOutput) {
        "invalid input: KOV key file permissions are too broad; use mode 0600"},
       {"missing key file", archive, dir / "none.kovkey", ErrorKind::Io,
        "I/O error: No such file or directory (os error 2)"},
-      {"unreadable archive", dir.path(), key_a, ErrorKind::Io, "I/O error: Is a directory (os error 21)"},
+      {"unreadable archive", dir.path(), key_a, ErrorKind::Io,
+       "I/O error: Is a directory (os error 21)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_KOV_ERROR(signature::sign_archive(c.archive, c.key, dir / "out.sig"), c.kind, c.text);
     EXPECT_FALSE(fs::exists(dir / "out.sig"));
     if (c.archive == archive) {
-      EXPECT_KOV_ERROR(signature::export_signing_public_key(c.key, dir / "out.pub"), c.kind, c.text);
+      EXPECT_KOV_ERROR(signature::export_signing_public_key(c.key, dir / "out.pub"), c.kind,
+                       c.text);
       EXPECT_FALSE(fs::exists(dir / "out.pub"));
     }
   }
@@ -164,7 +170,8 @@ TEST_F(Signature, ExistingOutputIsNeverReplaced) {
   const char* exists = "I/O error: File exists (os error 17)";
 
   EXPECT_KOV_ERROR(signature::sign_archive(archive, key_a, dir / "taken"), ErrorKind::Io, exists);
-  EXPECT_KOV_ERROR(signature::export_signing_public_key(key_a, dir / "taken"), ErrorKind::Io, exists);
+  EXPECT_KOV_ERROR(signature::export_signing_public_key(key_a, dir / "taken"), ErrorKind::Io,
+                   exists);
   EXPECT_EQ(read_file(dir / "taken"), text_bytes("keep"));
   EXPECT_EQ(permissions(dir / "taken"), 0644u);
 
@@ -183,14 +190,15 @@ TEST_F(Signature, SmallFileSizesAreCheckedFirst) {
     resized.resize(size);
     kov_test::write_file(dir / "resized.sig", resized);
     for (const fs::path& pub : {pub_a, dir / "short.pub", dir / "missing.pub"})
-      EXPECT_KOV_ERROR(signature::verify_archive_signature(archive, dir / "resized.sig", pub), ErrorKind::Corrupt,
-                       "corrupt archive: invalid signature size");
+      EXPECT_KOV_ERROR(signature::verify_archive_signature(archive, dir / "resized.sig", pub),
+                       ErrorKind::Corrupt, "corrupt archive: invalid signature size");
   }
   for (const fs::path& pub : {dir / "short.pub", dir / "long.pub"})
-    EXPECT_KOV_ERROR(signature::verify_archive_signature(archive, sig_a, pub), ErrorKind::InvalidInput,
+    EXPECT_KOV_ERROR(signature::verify_archive_signature(archive, sig_a, pub),
+                     ErrorKind::InvalidInput,
                      "invalid input: trusted public key must contain 32 bytes");
-  EXPECT_KOV_ERROR(signature::verify_archive_signature(archive, dir / "missing.sig", pub_a), ErrorKind::Io,
-                   "I/O error: No such file or directory (os error 2)");
+  EXPECT_KOV_ERROR(signature::verify_archive_signature(archive, dir / "missing.sig", pub_a),
+                   ErrorKind::Io, "I/O error: No such file or directory (os error 2)");
 }
 
 TEST_F(Signature, ForeignKeyOrBadMagicIsRefusedBeforeTheArchiveIsRead) {
@@ -200,7 +208,8 @@ TEST_F(Signature, ForeignKeyOrBadMagicIsRefusedBeforeTheArchiveIsRead) {
   for (const fs::path& target : {archive, dir / "missing.kov"}) {
     EXPECT_KOV_ERROR(signature::verify_archive_signature(target, sig_a, pub_b), ErrorKind::Corrupt,
                      "corrupt archive: signature does not match trusted public key");
-    EXPECT_KOV_ERROR(signature::verify_archive_signature(target, dir / "magic.sig", pub_a), ErrorKind::Corrupt,
+    EXPECT_KOV_ERROR(signature::verify_archive_signature(target, dir / "magic.sig", pub_a),
+                     ErrorKind::Corrupt,
                      "corrupt archive: signature does not match trusted public key");
   }
 }
@@ -210,8 +219,8 @@ TEST_F(Signature, EmbeddedKeyIsOnlyComparedNeverTrusted) {
   const Bytes b = read_file(pub_b);
   std::copy(b.begin(), b.end(), forged.begin() + 8);
   kov_test::write_file(dir / "forged.sig", forged);
-  EXPECT_KOV_ERROR(signature::verify_archive_signature(archive, dir / "forged.sig", pub_b), ErrorKind::Corrupt,
-                   "corrupt archive: archive signature verification failed");
+  EXPECT_KOV_ERROR(signature::verify_archive_signature(archive, dir / "forged.sig", pub_b),
+                   ErrorKind::Corrupt, "corrupt archive: archive signature verification failed");
 }
 
 TEST_F(Signature, EveryArchiveByteIsCoveredButNotItsName) {
@@ -224,7 +233,8 @@ TEST_F(Signature, EveryArchiveByteIsCoveredButNotItsName) {
   kov_test::flip_byte(changed, 1, 0x01);
   appended.push_back(0);
   removed.pop_back();
-  for (const Case& c : {Case{"changed", changed}, Case{"appended", appended}, Case{"removed", removed}}) {
+  for (const Case& c :
+       {Case{"changed", changed}, Case{"appended", appended}, Case{"removed", removed}}) {
     SCOPED_TRACE(c.name);
     kov_test::write_file(archive, c.content);
     EXPECT_KOV_ERROR(signature::verify_archive_signature(archive, sig_a, pub_a), ErrorKind::Corrupt,
@@ -264,10 +274,12 @@ TEST_F(Signature, TrustedKeyMustDecodeAsACurvePoint) {
     kov_test::write_file(dir / "k.sig", sig);
     kov_test::write_file(dir / "k.pub", key);
     if (c.decodes) {
-      EXPECT_KOV_ERROR(signature::verify_archive_signature(archive, dir / "k.sig", dir / "k.pub"), ErrorKind::Corrupt,
+      EXPECT_KOV_ERROR(signature::verify_archive_signature(archive, dir / "k.sig", dir / "k.pub"),
+                       ErrorKind::Corrupt,
                        "corrupt archive: archive signature verification failed");
-      EXPECT_KOV_ERROR(signature::verify_archive_signature(dir / "missing", dir / "k.sig", dir / "k.pub"),
-                       ErrorKind::Io, "I/O error: No such file or directory (os error 2)");
+      EXPECT_KOV_ERROR(
+          signature::verify_archive_signature(dir / "missing", dir / "k.sig", dir / "k.pub"),
+          ErrorKind::Io, "I/O error: No such file or directory (os error 2)");
     } else {
       for (const fs::path& target : {archive, dir / "missing"})
         EXPECT_KOV_ERROR(signature::verify_archive_signature(target, dir / "k.sig", dir / "k.pub"),

@@ -102,8 +102,9 @@ Bytes archive_file(kov_core::format::Version version, const Bytes& data, const B
   Bytes out(head.begin(), head.end());
   out.insert(out.end(), data.begin(), data.end());
   out.insert(out.end(), index.begin(), index.end());
-  const auto footer =
-      kov_core::format::Footer{kov_core::format::digest(index), header.index_offset, header.index_length}.encode();
+  const auto footer = kov_core::format::Footer{kov_core::format::digest(index), header.index_offset,
+                                               header.index_length}
+                          .encode();
   out.insert(out.end(), footer.begin(), footer.end());
   return out;
 }
@@ -149,12 +150,30 @@ void refresh_header_checksum(Bytes& bytes) {
   std::copy(sum.begin(), sum.begin() + 4, bytes.begin() + 44);
 }
 
+Item stored_item(std::string path, std::uint8_t kind_code, std::string_view content,
+                 std::uint32_t mode) {
+  Item out;
+  out.path = std::move(path);
+  out.kind_code = kind_code;
+  out.stored = out.content = text_bytes(content);
+  out.mode = mode;
+  return out;
+}
+Item file(std::string path, std::string_view content, std::uint32_t mode) {
+  return stored_item(std::move(path), 1, content, mode);
+}
+Item dir(std::string path) { return stored_item(std::move(path), 2, "", 0755); }
+Item link(std::string path, std::string_view target) {
+  return stored_item(std::move(path), 4, target, 0777);
+}
+
 TempDir::TempDir() : TempDir(std::filesystem::path()) {}
 
 TempDir::TempDir(const std::filesystem::path& base_directory) {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = !base_directory.empty() ? base_directory.string()
-                        : std::string(base != nullptr && *base != '\0' ? base : "/tmp");
+  std::string pattern = !base_directory.empty()
+                            ? base_directory.string()
+                            : std::string(base != nullptr && *base != '\0' ? base : "/tmp");
   pattern += "/kov-test-XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
@@ -168,7 +187,8 @@ TempDir::~TempDir() {
 
 void write_file(const std::filesystem::path& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
@@ -180,9 +200,12 @@ Bytes read_file(const std::filesystem::path& path) {
 Bytes from_hex(std::string_view hex) {
   Bytes out;
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-    out.push_back(static_cast<std::uint8_t>(std::stoul(std::string(hex.substr(i, 2)), nullptr, 16)));
+    out.push_back(
+        static_cast<std::uint8_t>(std::stoul(std::string(hex.substr(i, 2)), nullptr, 16)));
   return out;
 }
+
+Bytes text_bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
 }  // namespace kov_test
 
@@ -190,14 +213,15 @@ namespace kov_core::archive {
 
 void PrintTo(const Entry& e, std::ostream* out) {
   *out << "{" << e.path << " kind " << static_cast<int>(e.kind) << " " << e.codec << " level "
-       << static_cast<int>(e.compression_level) << " enc " << e.encrypted << " mode " << e.mode << " mtime "
-       << e.modified_unix << " sizes " << e.original_size << "/" << e.stored_size << " @" << e.data_offset << " "
-       << e.sha256() << "}";
+       << static_cast<int>(e.compression_level) << " enc " << e.encrypted << " mode " << e.mode
+       << " mtime " << e.modified_unix << " sizes " << e.original_size << "/" << e.stored_size
+       << " @" << e.data_offset << " " << e.sha256() << "}";
 }
 
 void PrintTo(const ArchiveSettings& s, std::ostream* out) {
-  *out << "{settings mode " << static_cast<int>(s.encryption) << " level " << static_cast<int>(s.compression_level)
-       << " io " << s.io_buffer_size << " chunk " << s.encryption_chunk_size << "}";
+  *out << "{settings mode " << static_cast<int>(s.encryption) << " level "
+       << static_cast<int>(s.compression_level) << " io " << s.io_buffer_size << " chunk "
+       << s.encryption_chunk_size << "}";
 }
 
 }  // namespace kov_core::archive

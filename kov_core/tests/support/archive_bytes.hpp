@@ -43,8 +43,9 @@ struct EntryRecord {
 [[nodiscard]] kov_core::archive::ArchiveSettings password_settings();
 
 // A 96-byte settings record with raw byte patches applied.
-[[nodiscard]] Bytes settings_record(const kov_core::archive::ArchiveSettings& settings,
-                                    const std::vector<std::pair<std::size_t, std::uint8_t>>& patches = {});
+[[nodiscard]] Bytes settings_record(
+    const kov_core::archive::ArchiveSettings& settings,
+    const std::vector<std::pair<std::size_t, std::uint8_t>>& patches = {});
 
 struct IndexLayout {
   std::array<std::uint8_t, 8> magic = kov_core::archive::INDEX_MAGIC;
@@ -60,7 +61,8 @@ struct IndexLayout {
 [[nodiscard]] Bytes index_bytes(const IndexLayout& layout);
 
 // A whole unencrypted archive file: header, `data`, the index, the footer.
-[[nodiscard]] Bytes archive_file(kov_core::format::Version version, const Bytes& data, const Bytes& index);
+[[nodiscard]] Bytes archive_file(kov_core::format::Version version, const Bytes& data,
+                                 const Bytes& index);
 
 // One item of a whole valid archive: its stored bytes and the content they
 // decode to (which gives the recorded size and SHA-256 unless overridden).
@@ -74,10 +76,19 @@ struct Item {
   std::uint32_t mode = 0644;
 };
 
+// Items of each kind, stored as they are: files 0644 unless told, directories
+// 0755, links 0777.
+[[nodiscard]] Item stored_item(std::string path, std::uint8_t kind_code, std::string_view content,
+                               std::uint32_t mode = 0644);
+[[nodiscard]] Item file(std::string path, std::string_view content, std::uint32_t mode = 0644);
+[[nodiscard]] Item dir(std::string path);
+[[nodiscard]] Item link(std::string path, std::string_view target);
+
 // A complete unencrypted archive of `items` (in index order) that opening
 // accepts: settings of its generation, header profile and buffer size, the
 // content-derived archive ID, digests and footer.
-[[nodiscard]] Bytes valid_archive(kov_core::format::Version version, const std::vector<Item>& items);
+[[nodiscard]] Bytes valid_archive(kov_core::format::Version version,
+                                  const std::vector<Item>& items);
 
 // Damage helpers: each breaks exactly one thing.
 void flip_byte(Bytes& bytes, std::size_t offset, std::uint8_t mask = 0xFF);
@@ -93,7 +104,9 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
   ~TempDir();
   [[nodiscard]] const std::filesystem::path& path() const { return path_; }
-  [[nodiscard]] std::filesystem::path operator/(const std::filesystem::path& name) const { return path_ / name; }
+  [[nodiscard]] std::filesystem::path operator/(const std::filesystem::path& name) const {
+    return path_ / name;
+  }
 
  private:
   std::filesystem::path path_;
@@ -104,6 +117,8 @@ void write_file(const std::filesystem::path& path, const Bytes& bytes);
 
 // Bytes from hexadecimal text ("00ff...").
 [[nodiscard]] Bytes from_hex(std::string_view hex);
+// The bytes of a text, as they are.
+[[nodiscard]] Bytes text_bytes(std::string_view text);
 
 }  // namespace kov_test
 

@@ -1,6 +1,7 @@
 # Extraction restores files, links and directories, counts the files and
 # links, names the destination as given, replaces nothing without
 # --overwrite, and restores only the selected entries with -e.
+. "$CASE_SUPPORT"
 umask 022
 mkdir -p in/sub in/empty
 printf 'hello\n' > in/a.txt
@@ -10,12 +11,6 @@ ln -s a.txt in/link
 "$KOV" keygen k.kovkey >/dev/null
 "$KOV" create -o a.kov in >/dev/null
 "$KOV" create -o sealed.kov in --key-file k.kovkey >/dev/null
-logs=$PWD
-check() {  # the command, its status and error line, then its output
-  "$KOV" "$@" >"$logs/stdout" 2>"$logs/stderr"
-  echo "$* -> $?$(sed 's/^/ /' "$logs/stderr")"
-  cat "$logs/stdout"
-}
 check extract a.kov -d out
 diff -r --no-dereference in out/in && echo "same tree"
 stat -c '%a %n' out/in/sub/b.txt

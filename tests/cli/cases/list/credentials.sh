@@ -1,6 +1,7 @@
 # Encrypted archives: a sealed index needs its credential before anything can
 # be listed, the clear index of a 0.4.0 archive does not; a wrong credential
 # is refused either way.
+. "$CASE_SUPPORT"
 mkdir in
 printf 'secret\n' > in/a.txt
 "$KOV" keygen k.kovkey >/dev/null
@@ -9,11 +10,6 @@ printf 'a password of some length\n' > pw
 "$KOV" create -o sealed.kov in --key-file k.kovkey >/dev/null
 "$KOV" create -o pw.kov in --password-file pw >/dev/null
 "$KOV" create --format-version 0.4.0 -o old.kov in --key-file k.kovkey >/dev/null
-check() {  # the command, its status and error line, then its output
-  "$KOV" "$@" >out 2>err
-  echo "$* -> $?$(sed 's/^/ /' err)"
-  cat out
-}
 check list sealed.kov
 check list pw.kov
 check list sealed.kov --key-file k.kovkey

@@ -1,10 +1,6 @@
-# Every usage error: status 2, nothing on standard output, the parser's message first.
-check() {
-  "$KOV" "$@" >out 2>err
-  status=$?
-  [ -s out ] && echo "unexpected standard output for: $*"
-  echo "$status $(head -n 1 err)"
-}
+# Every usage error: status 2, nothing on standard output, the parser's message
+# with the usage line it names.
+. "$CASE_SUPPORT"
 check --progress
 check nope x
 check creat a

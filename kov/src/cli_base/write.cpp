@@ -1,0 +1,26 @@
+#include "cli_base/write.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace kov {
+
+std::mutex& stderr_mutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+int write_all(int fd, std::string_view text) noexcept {
+  while (!text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return 0;
+}
+
+}  // namespace kov

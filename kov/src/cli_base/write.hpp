@@ -1,0 +1,20 @@
+#pragma once
+// What every writer of the standard streams shares: the lock on standard error,
+// the write loop and the status of a process whose result line could not be
+// written. A leaf: the command modules and the progress display both use it.
+
+#include <mutex>
+#include <string_view>
+
+namespace kov {
+
+inline constexpr int EXIT_PRINT_FAILED = 101;
+
+// Held by every writer of standard error, and by the progress display for its
+// whole life, so that nothing interleaves with its line.
+[[nodiscard]] std::mutex& stderr_mutex();
+
+// Writes the whole text to a descriptor; returns 0 or the error number.
+[[nodiscard]] int write_all(int fd, std::string_view text) noexcept;
+
+}  // namespace kov
