@@ -450,15 +450,18 @@ TEST_P(Extracting, ADeepEntryIsCountedByThePreflightAndExtractedInLinearTime) {
   std::string deep;
   for (int i = 0; i < 20000; ++i) deep += "d/";
   const Archive archive = open({file(deep + "f", "deep")});
+  // On a memory file system where there is one: the 20,000 flushes of
+  // directories would time the disk, not the extraction.
+  const kov_test::TempDir memory(fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : dir_.path());
   const auto started = std::chrono::steady_clock::now();
-  auto count = extract(archive, dir_ / "out");
+  auto count = extract(archive, memory / "out");
   ASSERT_TRUE(count) << count.error().display();
   EXPECT_EQ(*count, 1u);
   // Quadratic work took minutes here; linear work takes well under a second.
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
   const Bytes content = [&] {
     // The path is longer than the kernel takes at once: open it a piece at a time.
-    int fd = ::open((dir_ / "out").c_str(), O_RDONLY | O_DIRECTORY);
+    int fd = ::open((memory / "out").c_str(), O_RDONLY | O_DIRECTORY);
     for (int i = 0; i < 20000 && fd >= 0; i += 1000) {
       std::string piece;
       for (int j = 0; j < 1000; ++j) piece += j == 0 ? "d" : "/d";
