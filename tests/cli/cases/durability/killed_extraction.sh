@@ -7,8 +7,9 @@ printf 'last' > in/c
 "$KOV" create -o a.kov in >/dev/null
 "$KOV" extract --no-progress a.kov -d out >/dev/null &
 pid=$!
-# Wait until the large file is being written under its temporary name.
-until compgen -G 'out/in/.kov-partial-*' >/dev/null; do
+# Wait until the large file is being written under its temporary name (the
+# small ones have temporary names too, for a moment: only b's grows past 1 MiB).
+until [ -n "$(find out/in -maxdepth 1 -name '.kov-partial-*' -size +1M 2>/dev/null)" ]; do
   kill -0 "$pid" 2>/dev/null || break
 done
 kill -9 "$pid" 2>/dev/null
