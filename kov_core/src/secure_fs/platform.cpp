@@ -525,19 +525,18 @@ Result<void> Root::sync(const DirectoryTree& tree, util::FlushQueue& queue) {
     }
   };
 
-  KOV_TRY(visit(
-      fd_.get(), first, children, *names,
-      [&](DirectoryTree::Node, int error) -> Result<void> {
-        unopened(error);
-        return {};
-      },
-      [&](DirectoryTree::Node, util::Fd fd) { return flush(std::move(fd)); },
-      // Each flush in flight holds a descriptor: the end of one frees it.
-      [&]() -> Result<bool> {
-        if (queue.in_flight() == 0) return false;
-        KOV_TRY(take_one());
-        return true;
-      }));
+  const auto skip = [&](DirectoryTree::Node, int error) -> Result<void> {
+    unopened(error);
+    return {};
+  };
+  const auto leave = [&](DirectoryTree::Node, util::Fd fd) { return flush(std::move(fd)); };
+  // Each flush in flight holds a descriptor: the end of one frees it.
+  const auto relieve = [&]() -> Result<bool> {
+    if (queue.in_flight() == 0) return false;
+    KOV_TRY(take_one());
+    return true;
+  };
+  KOV_TRY(visit(fd_.get(), first, children, *names, skip, leave, relieve));
   for (const std::filesystem::path& absolute : above_) {
     if (!outcome) break;
     // By path, following links as the creation of the destination did.
