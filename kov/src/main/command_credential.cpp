@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <span>
+
+#include "cli_base/write.hpp"
 
 namespace kov {
 
@@ -26,15 +29,13 @@ Result<kov_core::util::SecretBytes> read_whole_file(const std::filesystem::path&
   std::size_t used = 0;
   for (;;) {
     if (bytes.size() < used + 1) bytes.resize(std::max(capacity, used * 2 + 1));
-    const ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int e = errno;
+    const auto n = read_some(fd, std::as_writable_bytes(std::span(bytes.data() + used, bytes.size() - used)));
+    if (!n) {
       ::close(fd);
-      return std::unexpected(Error::os(e));
+      return std::unexpected(Error::os(n.error()));
     }
-    if (n == 0) break;
-    used += static_cast<std::size_t>(n);
+    if (*n == 0) break;
+    used += *n;
     capacity = bytes.size();
   }
   ::close(fd);

@@ -15,6 +15,7 @@
 #include "util/checked.hpp"
 #include "util/fd.hpp"
 #include "util/guard.hpp"
+#include "util/io.hpp"
 
 namespace kov_core::archive {
 
@@ -28,22 +29,6 @@ constexpr std::uint64_t MIN_ARCHIVE_SIZE = format::HEADER_SIZE + format::FOOTER_
 constexpr std::size_t READ_BUFFER = 8192;
 constexpr std::size_t MIN_ENVELOPE = crypto::SEAL_PREFIX_SIZE + crypto::TAG_SIZE;
 constexpr std::size_t MIN_DECRYPTED_INDEX = INDEX_PREFIX_SIZE + SETTINGS_SIZE;
-
-// Reads exactly `length` bytes at `offset`; a short file is Io "failed to fill
-// whole buffer".
-Result<void> read_at(int fd, std::uint64_t offset, std::span<std::uint8_t> out) {
-  while (!out.empty()) {
-    const ssize_t n = ::pread(fd, out.data(), out.size(), static_cast<off_t>(offset));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(Error::os(errno));
-    }
-    if (n == 0) return std::unexpected(Error::io("failed to fill whole buffer"));
-    out = out.subspan(static_cast<std::size_t>(n));
-    offset += static_cast<std::uint64_t>(n);
-  }
-  return {};
-}
 
 // The memory key derivation for an existing archive needs first, in MiB.
 std::uint64_t authentication_memory(const ArchiveSettings& settings) {
@@ -191,7 +176,7 @@ Result<std::optional<ArchiveKey>> ArchiveAccess::authenticate(const Archive& arc
 
   // Always the bytes in the file, never the index decoded in memory.
   std::vector<std::uint8_t> stored(header.index_length);
-  KOV_TRY(read_at(archive.file_, header.index_offset, stored));
+  KOV_TRY(util::pread_exact(archive.file_, stored, header.index_offset));
   if (sealed(header)) {
     util::SecretBytes plain;
     std::size_t plain_size = 0;

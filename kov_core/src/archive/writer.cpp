@@ -15,6 +15,7 @@
 #include "kov_core/archive.hpp"
 #include "kov_core/utf8.hpp"
 #include "util/fd.hpp"
+#include "util/io.hpp"
 #include "util/random.hpp"
 #include "util/zstd_handles.hpp"
 
@@ -273,21 +274,8 @@ Result<void> Writer::run(std::span<const SourceEntry> sources, bool& created) {
     KOV_TRY(out_->write(footer.encode()));
     KOV_TRY(out_->flush());
 
-    const auto final_header = header.encode();
-    std::size_t done = 0;
-    while (done < final_header.size()) {
-      const ssize_t n = ::pwrite(file_.get(), final_header.data() + done, final_header.size() - done,
-                                 static_cast<off_t>(done));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return std::unexpected(Error::os(errno));
-      }
-      done += static_cast<std::size_t>(n);
-    }
-    while (::fsync(file_.get()) != 0) {
-      if (errno != EINTR) return std::unexpected(Error::os(errno));
-    }
-    return {};
+    KOV_TRY(util::pwrite_all(file_.get(), header.encode(), 0));
+    return util::fsync_all(file_.get());
 }
 
 }  // namespace
