@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "util/checked.hpp"
-#include "util/fd.hpp"
+#include "kov_core/fd.hpp"
 #include "util/io.hpp"
 
 namespace kov_core::resources {

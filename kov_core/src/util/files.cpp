@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "util/fd.hpp"
+#include "kov_core/fd.hpp"
 #include "util/io.hpp"
 
 namespace kov_core::util {
