@@ -32,7 +32,7 @@
 #include "fuzz_check.hpp"
 #include "fuzz_keyed_file.hpp"
 #include "kov_core/archive.hpp"
-#include "util/fd.hpp"
+#include "kov_core/fd.hpp"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "kov_core/error.hpp"
 #include "kov_core/format.hpp"
-#include "util/fd.hpp"
+#include "kov_core/fd.hpp"
 
 namespace kov_core::resource_fork::platform {
 

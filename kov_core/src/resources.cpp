@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "util/checked.hpp"
+#include "kov_core/fd.hpp"
+#include "util/io.hpp"
 
 namespace kov_core::resources {
 
@@ -64,25 +66,18 @@ std::uint64_t affinity_count() noexcept {
 
 // The whole content of a (small, pseudo-) file, or nothing when it cannot be read.
 std::optional<std::string> read_file(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return std::nullopt;
+  const util::Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (!fd.valid()) return std::nullopt;
   std::string content;
-  char buffer[4096];
+  std::uint8_t buffer[4096];
   for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    content.append(buffer, static_cast<std::size_t>(n));
-    if (content.size() > (std::size_t{16} << 20)) {  // no pseudo-file of interest is this large
-      ::close(fd);
-      return std::nullopt;
-    }
+    auto n = util::read_some(fd.get(), buffer);
+    if (!n) return std::nullopt;
+    if (*n == 0) break;
+    content.append(reinterpret_cast<const char*>(buffer), *n);
+    // No pseudo-file of interest is this large.
+    if (content.size() > (std::size_t{16} << 20)) return std::nullopt;
   }
-  ::close(fd);
   return content;
 }
 

@@ -23,4 +23,12 @@ int write_all(int fd, std::string_view text) noexcept {
   return 0;
 }
 
+std::expected<std::size_t, int> read_some(int fd, std::span<std::byte> out) noexcept {
+  for (;;) {
+    const ssize_t n = ::read(fd, out.data(), out.size());
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) return std::unexpected(errno);
+  }
+}
+
 }  // namespace kov

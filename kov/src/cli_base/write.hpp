@@ -1,9 +1,13 @@
 #pragma once
 // What every writer of the standard streams shares: the lock on standard error,
 // the write loop and the status of a process whose result line could not be
-// written. A leaf: the command modules and the progress display both use it.
+// written; and the front end's one read loop. A leaf: the command modules and
+// the progress display both use it.
 
+#include <cstddef>
+#include <expected>
 #include <mutex>
+#include <span>
 #include <string_view>
 
 namespace kov {
@@ -16,5 +20,9 @@ inline constexpr int EXIT_PRINT_FAILED = 101;
 
 // Writes the whole text to a descriptor; returns 0 or the error number.
 [[nodiscard]] int write_all(int fd, std::string_view text) noexcept;
+
+// One read, retried while interrupted: the byte count (0 only at the end of
+// the file, or for an empty `out`) or the error number.
+[[nodiscard]] std::expected<std::size_t, int> read_some(int fd, std::span<std::byte> out) noexcept;
 
 }  // namespace kov

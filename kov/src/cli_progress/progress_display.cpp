@@ -132,7 +132,7 @@ struct Display::Impl {
   Clock::time_point start;
   std::chrono::milliseconds interval;
   std::future<bool> outcome;
-  std::thread thread;
+  std::jthread thread;  // last, so that it is joined before the rest goes
 
   void loop() {
     // Nothing else writes to standard error while the display lives, so the
@@ -167,14 +167,10 @@ struct Display::Impl {
 Display::Display(std::size_t language, ProgressOperation operation, std::future<bool> outcome) {
   kov_progress_reset();
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
-  impl_ = new Impl{labels(language, operation),
-                   terminal,
-                   Clock::now(),
-                   std::chrono::milliseconds(terminal ? 200 : 1000),
-                   std::move(outcome),
-                   {}};
+  impl_ = std::make_unique<Impl>(labels(language, operation), terminal, Clock::now(),
+                                 std::chrono::milliseconds(terminal ? 200 : 1000), std::move(outcome));
   try {
-    impl_->thread = std::thread([impl = impl_] {
+    impl_->thread = std::jthread([impl = impl_.get()] {
       try {
         impl->loop();
       } catch (const std::bad_alloc&) {
@@ -187,10 +183,7 @@ Display::Display(std::size_t language, ProgressOperation operation, std::future<
   }
 }
 
-Display::~Display() {
-  if (impl_->thread.joinable()) impl_->thread.join();
-  delete impl_;
-}
+Display::~Display() = default;
 
 }  // namespace detail
 

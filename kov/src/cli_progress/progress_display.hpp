@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <future>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -59,7 +60,7 @@ class Display {
 
  private:
   struct Impl;
-  Impl* impl_;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace detail

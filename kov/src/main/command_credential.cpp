@@ -6,6 +6,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <span>
+
+#include "cli_base/write.hpp"
+#include "kov_core/fd.hpp"
 
 namespace kov {
 
@@ -16,28 +20,22 @@ using kov_core::Result;
 using kov_core::crypto::EncryptionCredential;
 
 Result<kov_core::util::SecretBytes> read_whole_file(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::unexpected(Error::os(errno));
+  const kov_core::util::Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return std::unexpected(Error::os(errno));
   kov_core::util::SecretBytes bytes;
   struct stat st {};
   // Growing the buffer copies it; start at the file's size so that the secret
   // usually lands once (every released buffer is wiped either way).
-  std::size_t capacity = ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 4096;
+  std::size_t capacity = ::fstat(fd.get(), &st) == 0 && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 4096;
   std::size_t used = 0;
   for (;;) {
     if (bytes.size() < used + 1) bytes.resize(std::max(capacity, used * 2 + 1));
-    const ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int e = errno;
-      ::close(fd);
-      return std::unexpected(Error::os(e));
-    }
-    if (n == 0) break;
-    used += static_cast<std::size_t>(n);
+    const auto n = read_some(fd.get(), std::as_writable_bytes(std::span(bytes.data() + used, bytes.size() - used)));
+    if (!n) return std::unexpected(Error::os(n.error()));
+    if (*n == 0) break;
+    used += *n;
     capacity = bytes.size();
   }
-  ::close(fd);
   bytes.resize(used);
   return bytes;
 }

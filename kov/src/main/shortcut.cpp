@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "cli_base/write.hpp"
 #include "cli_progress/progress_display.hpp"
 #include "kov_core/archive.hpp"
 #include "kov_core/utf8.hpp"
@@ -140,14 +141,11 @@ Result<AnswerLine> AnswerReader::next_line() {
   bool valid = true;
   for (;;) {
     if (begin_ == end_) {
-      const ssize_t n = ::read(fd_, buffer_.data(), buffer_.size());
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return std::unexpected(Error::os(errno));
-      }
-      if (n == 0) break;
+      const auto n = read_some(fd_, std::as_writable_bytes(std::span(buffer_)));
+      if (!n) return std::unexpected(Error::os(n.error()));
+      if (*n == 0) break;
       begin_ = 0;
-      end_ = static_cast<std::size_t>(n);
+      end_ = *n;
     }
     const std::string_view unread(buffer_.data() + begin_, end_ - begin_);
     const std::size_t feed = unread.find('\n');

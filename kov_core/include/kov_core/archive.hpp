@@ -14,6 +14,7 @@
 
 #include "kov_core/crypto.hpp"
 #include "kov_core/error.hpp"
+#include "kov_core/fd.hpp"
 #include "kov_core/format.hpp"
 
 namespace kov_core::archive {
@@ -147,7 +148,7 @@ struct CreateOptions {
                                                   CreateOptions options, format::Version version);
 
 // Writes a complete archive of `sources` (already in index order) to a new
-// file at `path`. On failure the file may remain with partial content.
+// file at `path`. A failure leaves nothing at `path`.
 [[nodiscard]] Result<void> create_into(const std::filesystem::path& path, std::span<const SourceEntry> sources,
                                        const crypto::EncryptionCredential& credential, ArchiveSettings& settings,
                                        format::Version version);
@@ -164,11 +165,11 @@ struct CreateOptions {
 // move-only; releasing it closes the file and wipes the key.
 class Archive {
  public:
-  Archive(Archive&& other) noexcept;
-  Archive& operator=(Archive&& other) noexcept;
+  Archive(Archive&& other) noexcept = default;
+  Archive& operator=(Archive&& other) noexcept = default;
   Archive(const Archive&) = delete;
   Archive& operator=(const Archive&) = delete;
-  ~Archive();
+  ~Archive() = default;
 
   // Checks the file from the outside in (size, header, index bounds, index
   // digest, footer), opens a sealed envelope with the credential, decodes the
@@ -224,7 +225,7 @@ class Archive {
   std::vector<Entry> entries_;
   ArchiveSettings settings_;
   format::Header header_;
-  int file_ = -1;
+  util::Fd file_;
   std::optional<crypto::ArchiveKey> cached_key_;
 };
 

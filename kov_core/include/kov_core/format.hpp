@@ -5,11 +5,15 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "kov_core/error.hpp"
+
+// OpenSSL's EVP_MD_CTX, named here so that its header stays private.
+struct evp_md_ctx_st;
 
 namespace kov_core::format {
 
@@ -112,18 +116,21 @@ struct Footer {
 class Sha256 {
  public:
   Sha256();
-  Sha256(Sha256&& other) noexcept;
-  Sha256& operator=(Sha256&& other) noexcept;
+  Sha256(Sha256&& other) noexcept = default;
+  Sha256& operator=(Sha256&& other) noexcept = default;
   Sha256(const Sha256&) = delete;
   Sha256& operator=(const Sha256&) = delete;
-  ~Sha256();
+  ~Sha256() = default;
 
   void update(std::span<const std::uint8_t> bytes);
   // The digest of everything given so far; the object is then ready for a new message.
   [[nodiscard]] Digest finish();
 
  private:
-  void* ctx_;  // EVP_MD_CTX
+  struct ContextFree {
+    void operator()(evp_md_ctx_st* ctx) const noexcept;
+  };
+  std::unique_ptr<evp_md_ctx_st, ContextFree> ctx_;
 };
 
 // A cursor over bytes in memory; every read checks what is left.

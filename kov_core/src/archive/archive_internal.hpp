@@ -2,15 +2,17 @@
 // Shared by the archive sources only.
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <optional>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "kov_core/archive.hpp"
 #include "kov_core/error.hpp"
-#include "util/fd.hpp"
+#include "kov_core/fd.hpp"
 #include "util/zstd_handles.hpp"
 
 namespace kov_core::archive {
@@ -19,11 +21,43 @@ namespace kov_core::archive {
 // index decoding runs them for every entry.
 [[nodiscard]] Result<void> check_stored_path(std::string_view stored);
 
-// create_into, telling whether it created the file (so that a failure removes
-// only a file of its own) and handing back the finished file, still open.
-[[nodiscard]] Result<util::Fd> create_into_file(const std::filesystem::path& path, std::span<const SourceEntry> sources,
-                                            const crypto::EncryptionCredential& credential,
-                                            ArchiveSettings& settings, format::Version version, bool& created);
+// An archive being made under a name of its own: the file is created
+// exclusively, so the name is never someone else's, and it is removed when the
+// owner goes (a failure, a cancellation, an exception) unless committed.
+class TemporaryArchive {
+ public:
+  // Creates `path` (O_EXCL, mode 0666 less the umask) for writing.
+  [[nodiscard]] static Result<TemporaryArchive> create(const std::filesystem::path& path);
+  TemporaryArchive(TemporaryArchive&& other) noexcept
+      : path_(std::move(other.path_)), file_(std::move(other.file_)), owned_(std::exchange(other.owned_, false)) {}
+  TemporaryArchive& operator=(TemporaryArchive&&) = delete;
+  ~TemporaryArchive() {
+    if (owned_) ::unlink(path_.c_str());
+  }
+
+  [[nodiscard]] int get() const noexcept { return file_.get(); }
+  [[nodiscard]] const std::filesystem::path& path() const noexcept { return path_; }
+  // The archive is complete: its name stays; hands back the open file.
+  [[nodiscard]] util::Fd commit() && {
+    owned_ = false;
+    return std::move(file_);
+  }
+
+ private:
+  TemporaryArchive(std::filesystem::path path, util::Fd file) noexcept
+      : path_(std::move(path)), file_(std::move(file)) {}
+
+  std::filesystem::path path_;
+  util::Fd file_;
+  bool owned_ = true;
+};
+
+// create_into, handing back the finished file, still open and still removed
+// unless committed; a failure leaves nothing at `path`.
+[[nodiscard]] Result<TemporaryArchive> create_into_file(const std::filesystem::path& path,
+                                                        std::span<const SourceEntry> sources,
+                                                        const crypto::EncryptionCredential& credential,
+                                                        ArchiveSettings& settings, format::Version version);
 
 // The settings of a new archive from the available memory (MiB, 0 when
 // unknown) and the credential's mode; salt and nonce prefix are left zero.
@@ -61,7 +95,7 @@ struct ArchiveAccess {
                                             std::uint32_t available_mib);
   [[nodiscard]] static Result<std::optional<crypto::ArchiveKey>> authenticate(
       const Archive& archive, const crypto::EncryptionCredential& credential, std::uint32_t available_mib);
-  [[nodiscard]] static int file(const Archive& archive) noexcept { return archive.file_; }
+  [[nodiscard]] static int file(const Archive& archive) noexcept { return archive.file_.get(); }
 };
 
 // Opening and authentication with the available memory given (MiB, 0 when

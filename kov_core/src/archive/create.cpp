@@ -20,7 +20,8 @@
 #include "kov_core/path_rules.hpp"
 #include "kov_core/resources.hpp"
 #include "util/checked.hpp"
-#include "util/fd.hpp"
+#include "kov_core/fd.hpp"
+#include "util/dir_stream.hpp"
 #include "util/guard.hpp"
 #include "util/files.hpp"
 #include "util/random.hpp"
@@ -154,30 +155,24 @@ class Collector {
   // Reads the names in `dir` and the status of its regular files while the
   // directory is open, then closes it and pushes it onto the walk's stack.
   Result<void> enter(std::vector<Level>& stack, std::string dir, std::string archive_dir) {
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return std::unexpected(walk_error(dir, errno));
-    DIR* stream = ::fdopendir(fd);
-    if (stream == nullptr) {
-      const int e = errno;
-      ::close(fd);
-      return std::unexpected(walk_error(dir, e));
-    }
+    util::Fd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid()) return std::unexpected(walk_error(dir, errno));
+    util::DirStream stream(::fdopendir(fd.get()));
+    if (!stream) return std::unexpected(walk_error(dir, errno));
+    (void)fd.release();  // the stream closes it
     std::vector<Child> children;
     errno = 0;
-    while (const dirent* d = ::readdir(stream)) {
+    while (const dirent* d = ::readdir(stream.get())) {
       const std::string_view name(d->d_name);
       if (name != "." && name != "..") children.push_back({std::string(name), d->d_type});
       errno = 0;
     }
     const int read_error = errno;
-    if (read_error != 0) {
-      ::closedir(stream);
-      return std::unexpected(walk_error(dir, read_error));
-    }
+    if (read_error != 0) return std::unexpected(walk_error(dir, read_error));
     for (Child& child : children) {
       if (child.type != DT_UNKNOWN && child.type != DT_REG) continue;
       struct stat st {};
-      if (::fstatat(dirfd(stream), child.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (::fstatat(dirfd(stream.get()), child.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         child.stat_error = errno;
         continue;
       }
@@ -187,7 +182,7 @@ class Collector {
                                          : DT_FIFO;
       child.size = static_cast<std::uint64_t>(st.st_size);
     }
-    ::closedir(stream);
+    stream.reset();
     std::sort(children.begin(), children.end(), [](const Child& a, const Child& b) { return a.name < b.name; });
     if (dir.empty() || dir.back() != '/') dir += '/';
     stack.push_back({std::move(dir), std::move(archive_dir), std::move(children), 0});
@@ -337,21 +332,15 @@ Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> 
   PROGRESS_TOTAL.store(total, std::memory_order_relaxed);
 
   const fs::path temporary = temporary_name(output);
-  bool created = false;
-  Result<util::Fd> written = std::unexpected(Error::os(ENOMEM));
-  try {
-    written = create_into_file(temporary, sources, credential, settings, version, created);
-  } catch (const std::bad_alloc&) {
-    written = std::unexpected(Error::os(ENOMEM));
-  }
-  if (!written) {
-    // Only a file this call created is removed; one that was already there stays.
-    if (created) ::unlink(temporary.c_str());
-    return std::unexpected(std::move(written).error());
-  }
+  // A failure, even an exception on its way to the guard, removes the
+  // temporary file this call created; one that was already there stays.
+  auto written = create_into_file(temporary, sources, credential, settings, version);
+  if (!written) return std::unexpected(std::move(written).error());
+  // Complete and on disk: a failed move leaves it under the temporary name.
+  const util::Fd file = std::move(*written).commit();
   KOV_TRY(move_into_place(temporary, output, dangling));
   // "created" must mean the archive survives a power cut: its new name too.
-  return util::sync_parent_directory(output, written->get());
+  return util::sync_parent_directory(output, file.get());
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "kov_core/resources.hpp"
 #include "util/checked.hpp"
 #include "util/guard.hpp"
+#include "util/io.hpp"
 #include "kov_core/utf8.hpp"
 
 namespace kov_core::archive {
@@ -136,14 +137,10 @@ Result<std::size_t> ReadAhead::read(std::uint64_t offset, std::span<std::uint8_t
 }
 
 Result<std::size_t> ReadAhead::read_file(std::uint64_t offset, std::span<std::uint8_t> out) {
-  ssize_t n;
-  do {
-    n = ::pread(fd_, out.data(), out.size(), static_cast<off_t>(offset));
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) return std::unexpected(Error::os(errno));
+  auto n = util::pread_some(fd_, out, offset);
   // The archive file ended inside the entry's region.
-  if (n == 0) return std::unexpected(Error::io("failed to fill whole buffer"));
-  return static_cast<std::size_t>(n);
+  if (n && *n == 0) return std::unexpected(Error::io("failed to fill whole buffer"));
+  return n;
 }
 
 std::size_t decode_buffer_size(std::uint32_t io_buffer_size, std::uint32_t available_mib) {

@@ -24,6 +24,7 @@
 #include "secure_fs/secure_fs.hpp"
 #include "util/async_writer.hpp"
 #include "util/checked.hpp"
+#include "util/dir_stream.hpp"
 #include "util/flush_queue.hpp"
 #include "util/guard.hpp"
 
@@ -51,11 +52,10 @@ std::size_t free_descriptors() {
   struct rlimit limit {};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
   std::size_t open = 64;  // a guess where /proc is not mounted
-  if (DIR* fds = ::opendir("/proc/self/fd")) {
+  if (const util::DirStream fds{::opendir("/proc/self/fd")}) {
     open = 0;
-    while (const dirent* entry = ::readdir(fds))
+    while (const dirent* entry = ::readdir(fds.get()))
       if (entry->d_name[0] != '.') ++open;
-    ::closedir(fds);
     --open;  // the listing's own descriptor
   }
   return limit.rlim_cur > open ? static_cast<std::size_t>(limit.rlim_cur) - open : 0;

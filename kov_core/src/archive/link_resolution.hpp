@@ -15,7 +15,7 @@
 #include "archive/archive_internal.hpp"
 #include "kov_core/archive.hpp"
 #include "secure_fs/secure_fs.hpp"
-#include "util/fd.hpp"
+#include "kov_core/fd.hpp"
 
 namespace kov_core::archive {
 

@@ -13,8 +13,9 @@
 #include "kov_core/archive.hpp"
 #include "kov_core/resources.hpp"
 #include "util/checked.hpp"
-#include "util/fd.hpp"
+#include "kov_core/fd.hpp"
 #include "util/guard.hpp"
+#include "util/io.hpp"
 
 namespace kov_core::archive {
 
@@ -28,22 +29,6 @@ constexpr std::uint64_t MIN_ARCHIVE_SIZE = format::HEADER_SIZE + format::FOOTER_
 constexpr std::size_t READ_BUFFER = 8192;
 constexpr std::size_t MIN_ENVELOPE = crypto::SEAL_PREFIX_SIZE + crypto::TAG_SIZE;
 constexpr std::size_t MIN_DECRYPTED_INDEX = INDEX_PREFIX_SIZE + SETTINGS_SIZE;
-
-// Reads exactly `length` bytes at `offset`; a short file is Io "failed to fill
-// whole buffer".
-Result<void> read_at(int fd, std::uint64_t offset, std::span<std::uint8_t> out) {
-  while (!out.empty()) {
-    const ssize_t n = ::pread(fd, out.data(), out.size(), static_cast<off_t>(offset));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(Error::os(errno));
-    }
-    if (n == 0) return std::unexpected(Error::io("failed to fill whole buffer"));
-    out = out.subspan(static_cast<std::size_t>(n));
-    offset += static_cast<std::uint64_t>(n);
-  }
-  return {};
-}
 
 // The memory key derivation for an existing archive needs first, in MiB.
 std::uint64_t authentication_memory(const ArchiveSettings& settings) {
@@ -159,7 +144,7 @@ Result<Archive> ArchiveAccess::open(const std::filesystem::path& path, const Enc
   archive.entries_ = std::move(decoded->entries);
   archive.settings_ = decoded->settings;
   archive.header_ = header;
-  archive.file_ = fd.release();
+  archive.file_ = std::move(fd);
   archive.cached_key_ = std::move(key);
   if (!archive.cached_key_ && credential.mode() != EncryptionMode::None) {
     auto authenticated = authenticate(archive, credential, available);
@@ -191,7 +176,7 @@ Result<std::optional<ArchiveKey>> ArchiveAccess::authenticate(const Archive& arc
 
   // Always the bytes in the file, never the index decoded in memory.
   std::vector<std::uint8_t> stored(header.index_length);
-  KOV_TRY(read_at(archive.file_, header.index_offset, stored));
+  KOV_TRY(util::pread_exact(archive.file_.get(), stored, header.index_offset));
   if (sealed(header)) {
     util::SecretBytes plain;
     std::size_t plain_size = 0;
@@ -231,33 +216,5 @@ Result<std::optional<ArchiveKey>> Archive::authenticate_index(const EncryptionCr
 std::string Archive::archive_id() const { return hex(header_.id); }
 
 std::string Archive::format_version() const { return header_.version().text(); }
-
-Archive::Archive(Archive&& other) noexcept
-    : entries_(std::move(other.entries_)),
-      settings_(other.settings_),
-      header_(other.header_),
-      file_(std::exchange(other.file_, -1)),
-      cached_key_(std::move(other.cached_key_)) {
-  other.cached_key_.reset();
-}
-
-Archive& Archive::operator=(Archive&& other) noexcept {
-  if (this != &other) {
-    if (file_ >= 0) ::close(file_);
-    entries_ = std::move(other.entries_);
-    settings_ = other.settings_;
-    header_ = other.header_;
-    file_ = std::exchange(other.file_, -1);
-    cached_key_ = std::move(other.cached_key_);
-    other.cached_key_.reset();
-  }
-  return *this;
-}
-
-Archive::~Archive() {
-  if (file_ >= 0) ::close(file_);
-  entries_.clear();
-  cached_key_.reset();  // wipes
-}
 
 }  // namespace kov_core::archive

@@ -14,7 +14,8 @@
 #include "archive/progress.hpp"
 #include "kov_core/archive.hpp"
 #include "kov_core/utf8.hpp"
-#include "util/fd.hpp"
+#include "kov_core/fd.hpp"
+#include "util/io.hpp"
 #include "util/random.hpp"
 #include "util/zstd_handles.hpp"
 
@@ -92,8 +93,8 @@ class Writer {
       : path_(path), credential_(credential), settings_(settings), version_(version) {}
 
   // On success the file is complete and on disk, and stays open in `file()`.
-  Result<void> run(std::span<const SourceEntry> sources, bool& created);
-  util::Fd& file() noexcept { return file_; }
+  Result<void> run(std::span<const SourceEntry> sources);
+  TemporaryArchive& file() noexcept { return *file_; }
 
  private:
   const std::filesystem::path& path_;
@@ -101,7 +102,7 @@ class Writer {
   ArchiveSettings& settings_;
   format::Version version_;
 
-  util::Fd file_;
+  std::optional<TemporaryArchive> file_;
   std::optional<format::BufferedWriter> out_;
   std::optional<crypto::ArchiveKey> key_;
   util::ZstdCctx zstd_{ZSTD_createCCtx()};
@@ -110,12 +111,11 @@ class Writer {
   format::Sha256 sha_;
   std::vector<Entry> entries_;
 
-  Result<void> open(bool& created) {
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return std::unexpected(Error::os(errno));
-    created = true;
-    file_.reset(fd);
-    out_.emplace(fd, WRITE_BUFFER);
+  Result<void> open() {
+    auto created = TemporaryArchive::create(path_);
+    if (!created) return std::unexpected(std::move(created).error());
+    file_.emplace(std::move(*created));
+    out_.emplace(file_->get(), WRITE_BUFFER);
     out_->start_writeback_early();
     if (!zstd_) throw std::bad_alloc();
     for (const auto& [param, value] : {std::pair{ZSTD_c_compressionLevel, static_cast<int>(settings_.compression_level)},
@@ -215,8 +215,8 @@ class Writer {
 
 };
 
-Result<void> Writer::run(std::span<const SourceEntry> sources, bool& created) {
-    KOV_TRY(open(created));
+Result<void> Writer::run(std::span<const SourceEntry> sources) {
+    KOV_TRY(open());
     auto derived = crypto::derive_key(credential_, settings_.encryption, settings_.salt, settings_.kdf_memory_kib,
                                       settings_.kdf_iterations, settings_.kdf_lanes);
     if (!derived) return std::unexpected(std::move(derived).error());
@@ -273,21 +273,8 @@ Result<void> Writer::run(std::span<const SourceEntry> sources, bool& created) {
     KOV_TRY(out_->write(footer.encode()));
     KOV_TRY(out_->flush());
 
-    const auto final_header = header.encode();
-    std::size_t done = 0;
-    while (done < final_header.size()) {
-      const ssize_t n = ::pwrite(file_.get(), final_header.data() + done, final_header.size() - done,
-                                 static_cast<off_t>(done));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return std::unexpected(Error::os(errno));
-      }
-      done += static_cast<std::size_t>(n);
-    }
-    while (::fsync(file_.get()) != 0) {
-      if (errno != EINTR) return std::unexpected(Error::os(errno));
-    }
-    return {};
+    KOV_TRY(util::pwrite_all(file_->get(), header.encode(), 0));
+    return util::fsync_all(file_->get());
 }
 
 }  // namespace
@@ -309,20 +296,26 @@ std::array<std::uint8_t, 16> archive_id(std::int64_t created_unix, std::span<con
   return id;
 }
 
-Result<util::Fd> create_into_file(const std::filesystem::path& path, std::span<const SourceEntry> sources,
-                                  const crypto::EncryptionCredential& credential, ArchiveSettings& settings,
-                                  format::Version version, bool& created) {
+Result<TemporaryArchive> TemporaryArchive::create(const std::filesystem::path& path) {
+  util::Fd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  if (!file.valid()) return std::unexpected(Error::os(errno));
+  return TemporaryArchive(path, std::move(file));
+}
+
+Result<TemporaryArchive> create_into_file(const std::filesystem::path& path, std::span<const SourceEntry> sources,
+                                          const crypto::EncryptionCredential& credential, ArchiveSettings& settings,
+                                          format::Version version) {
   Writer writer{path, credential, settings, version};
-  KOV_TRY(writer.run(sources, created));
+  KOV_TRY(writer.run(sources));
   return std::move(writer.file());
 }
 
 Result<void> create_into(const std::filesystem::path& path, std::span<const SourceEntry> sources,
                          const crypto::EncryptionCredential& credential, ArchiveSettings& settings,
                          format::Version version) {
-  bool created = false;
-  auto file = create_into_file(path, sources, credential, settings, version, created);
+  auto file = create_into_file(path, sources, credential, settings, version);
   if (!file) return std::unexpected(std::move(file).error());
+  (void)std::move(*file).commit();
   return {};
 }
 

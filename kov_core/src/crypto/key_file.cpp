@@ -10,7 +10,7 @@
 #include "util/guard.hpp"
 #include "kov_core/format.hpp"
 #include "kov_core/secret.hpp"
-#include "util/fd.hpp"
+#include "kov_core/fd.hpp"
 #include "util/files.hpp"
 #include "util/random.hpp"
 

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "kov_core/format.hpp"
+#include "util/io.hpp"
 
 namespace kov_core::format {
 
@@ -20,13 +21,10 @@ Result<void> BufferedFile::read_exact(std::span<std::uint8_t> out) {
       // Large reads bypass the buffer.
       std::uint8_t* target = out.size() >= buffer_.size() ? out.data() : buffer_.data();
       const std::size_t want = out.size() >= buffer_.size() ? out.size() : buffer_.size();
-      ssize_t n;
-      do {
-        n = ::read(fd_, target, want);
-      } while (n < 0 && errno == EINTR);
-      if (n < 0) return std::unexpected(Error::os(errno));
-      if (n == 0) return std::unexpected(Error::io("failed to fill whole buffer"));
-      const auto got = static_cast<std::size_t>(n);
+      auto n = util::read_some(fd_, std::span(target, want));
+      if (!n) return std::unexpected(std::move(n).error());
+      if (*n == 0) return std::unexpected(Error::io("failed to fill whole buffer"));
+      const std::size_t got = *n;
       if (target == out.data()) {
         position_ += got;
         out = out.subspan(got);
@@ -61,24 +59,6 @@ Result<std::uint64_t> read_u64(BufferedFile& file) {
 
 BufferedWriter::BufferedWriter(int fd, std::size_t capacity) : fd_(fd), buffer_(std::max<std::size_t>(capacity, 1)) {}
 
-namespace {
-
-Result<void> write_fully(int fd, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(Error::os(errno));
-    }
-    if (n == 0) return std::unexpected(Error::io("failed to write whole buffer"));
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return {};
-}
-
-}  // namespace
-
 Result<void> BufferedWriter::write(std::span<const std::uint8_t> bytes) {
   if (used_ + bytes.size() > buffer_.size()) {
     KOV_TRY(flush());
@@ -106,7 +86,7 @@ Result<void> BufferedWriter::flush() {
 }
 
 Result<void> BufferedWriter::write_out(const std::uint8_t* data, std::size_t size) {
-  KOV_TRY(write_fully(fd_, data, size));
+  KOV_TRY(util::write_all(fd_, std::span(data, size)));
   // Advisory: a failure here shows again in the final fsync, which is checked.
   if (writeback_ && size > 0)
     (void)::sync_file_range(fd_, static_cast<off_t>(written_), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);

@@ -3,7 +3,6 @@
 #include <openssl/evp.h>
 
 #include <new>
-#include <utility>
 
 #include "kov_core/format.hpp"
 
@@ -20,34 +19,22 @@ const EVP_MD* sha256_method() {
 
 }  // namespace
 
+void Sha256::ContextFree::operator()(EVP_MD_CTX* ctx) const noexcept { EVP_MD_CTX_free(ctx); }
+
 Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) {
-  if (ctx_ == nullptr || EVP_DigestInit_ex2(static_cast<EVP_MD_CTX*>(ctx_), sha256_method(), nullptr) != 1)
-    throw std::bad_alloc();
+  if (!ctx_ || EVP_DigestInit_ex2(ctx_.get(), sha256_method(), nullptr) != 1) throw std::bad_alloc();
 }
-
-Sha256::Sha256(Sha256&& other) noexcept : ctx_(std::exchange(other.ctx_, nullptr)) {}
-
-Sha256& Sha256::operator=(Sha256&& other) noexcept {
-  if (this != &other) {
-    EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(ctx_));
-    ctx_ = std::exchange(other.ctx_, nullptr);
-  }
-  return *this;
-}
-
-Sha256::~Sha256() { EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(ctx_)); }
 
 void Sha256::update(std::span<const std::uint8_t> bytes) {
   // SHA-256 over memory cannot fail once the context exists.
-  (void)EVP_DigestUpdate(static_cast<EVP_MD_CTX*>(ctx_), bytes.data(), bytes.size());
+  (void)EVP_DigestUpdate(ctx_.get(), bytes.data(), bytes.size());
 }
 
 Digest Sha256::finish() {
   Digest out{};
   unsigned int length = 0;
-  auto* ctx = static_cast<EVP_MD_CTX*>(ctx_);
-  (void)EVP_DigestFinal_ex(ctx, out.data(), &length);
-  (void)EVP_DigestInit_ex2(ctx, sha256_method(), nullptr);
+  (void)EVP_DigestFinal_ex(ctx_.get(), out.data(), &length);
+  (void)EVP_DigestInit_ex2(ctx_.get(), sha256_method(), nullptr);
   return out;
 }
 

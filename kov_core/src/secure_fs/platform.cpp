@@ -16,6 +16,7 @@
 
 #include "secure_fs/secure_fs.hpp"
 #include "util/flush_queue.hpp"
+#include "util/io.hpp"
 #include "util/random.hpp"
 #include "kov_core/utf8.hpp"
 
@@ -268,17 +269,10 @@ Result<void> PendingFile::commit() && {
   PendingFile self(std::move(*this));
   util::Fd file = std::move(self.file_);
   if (file.valid()) {
-    int flush_error = 0;
-    if (!self.flushed_) {
-      while (::fsync(file.get()) != 0) {
-        if (errno != EINTR) {
-          flush_error = errno;
-          break;
-        }
-      }
-    }
+    Result<void> flushed;
+    if (!self.flushed_) flushed = util::fsync_all(file.get());
     file.reset();
-    if (flush_error != 0) return std::unexpected(Error::os(flush_error));
+    if (!flushed) return flushed;
   }
   const int dir = self.dir_.get();
   const char* temp = self.temp_name_.c_str();

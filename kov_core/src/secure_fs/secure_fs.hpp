@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "kov_core/error.hpp"
-#include "util/fd.hpp"
+#include "kov_core/fd.hpp"
 
 namespace kov_core::util {
 class FlushQueue;

@@ -16,7 +16,7 @@
 
 #include "kov_core/crypto.hpp"
 #include "kov_core/format.hpp"
-#include "util/fd.hpp"
+#include "kov_core/fd.hpp"
 #include "util/files.hpp"
 #include "util/sodium.hpp"
 

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <new>
 
+#include "util/io.hpp"
+
 namespace kov_core::util {
 
 void AsyncWriter::RingDeleter::operator()(io_uring* ring) const noexcept {
@@ -72,7 +74,7 @@ Result<void> AsyncWriter::submit(Piece& piece) {
   offset_ += piece.used;
   io_uring_sqe* sqe = ring_ ? ::io_uring_get_sqe(ring_.get()) : nullptr;
   if (sqe == nullptr) {
-    auto written = write_at(fd_, std::span(piece.bytes).first(piece.used), piece.offset);
+    auto written = pwrite_all(fd_, std::span(piece.bytes).first(piece.used), piece.offset);
     piece.used = 0;
     return written;
   }
@@ -89,7 +91,7 @@ Result<void> AsyncWriter::submit(Piece& piece) {
     ::io_uring_prep_nop(sqe);
     sqe->flags = 0;
     ::io_uring_sqe_set_data64(sqe, UINT64_MAX);
-    auto written = write_at(fd_, std::span(piece.bytes).first(piece.used), piece.offset);
+    auto written = pwrite_all(fd_, std::span(piece.bytes).first(piece.used), piece.offset);
     piece.used = 0;
     return written;
   }
@@ -114,27 +116,13 @@ Result<void> AsyncWriter::take_one() {
     if (!failed_) failed_ = Error::os(-result);
   } else if (static_cast<std::size_t>(result) < piece.used) {
     // A short write ends only at an error, which writing the rest reports.
-    auto rest = write_at(fd_, std::span(piece.bytes).subspan(static_cast<std::size_t>(result), piece.used - result),
-                         piece.offset + static_cast<std::uint64_t>(result));
+    auto rest = pwrite_all(fd_, std::span(piece.bytes).subspan(static_cast<std::size_t>(result), piece.used - result),
+                           piece.offset + static_cast<std::uint64_t>(result));
     if (!rest && !failed_) failed_ = rest.error();
   }
   piece.in_flight = false;
   piece.used = 0;
   --in_flight_;
-  return {};
-}
-
-Result<void> AsyncWriter::write_at(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(Error::os(errno));
-    }
-    if (n == 0) return std::unexpected(Error::io("failed to write whole buffer"));
-    bytes = bytes.subspan(static_cast<std::size_t>(n));
-    offset += static_cast<std::uint64_t>(n);
-  }
   return {};
 }
 

@@ -47,7 +47,6 @@ class AsyncWriter final : public format::ByteSink {
 
   [[nodiscard]] Result<void> submit(Piece& piece);
   [[nodiscard]] Result<void> take_one();
-  [[nodiscard]] static Result<void> write_at(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset);
 
   std::unique_ptr<io_uring, RingDeleter> ring_;
   std::vector<Piece> pieces_;

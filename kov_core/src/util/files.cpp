@@ -6,30 +6,10 @@
 
 #include <cerrno>
 
-#include "util/fd.hpp"
+#include "kov_core/fd.hpp"
+#include "util/io.hpp"
 
 namespace kov_core::util {
-
-namespace {
-
-[[nodiscard]] Result<void> write_all_and_sync(int fd, std::span<const std::uint8_t> bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(Error::os(errno));
-    }
-    if (n == 0) return std::unexpected(Error::io("failed to write whole buffer"));
-    done += static_cast<std::size_t>(n);
-  }
-  while (::fsync(fd) != 0) {
-    if (errno != EINTR) return std::unexpected(Error::os(errno));
-  }
-  return {};
-}
-
-}  // namespace
 
 Result<void> create_new_file(const std::filesystem::path& path,
                              std::span<const std::uint8_t> bytes) {
@@ -38,7 +18,8 @@ Result<void> create_new_file(const std::filesystem::path& path,
   const int raw = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (raw < 0) return std::unexpected(Error::os(errno));
   Fd fd(raw);
-  KOV_TRY(write_all_and_sync(fd.get(), bytes));
+  KOV_TRY(write_all(fd.get(), bytes));
+  KOV_TRY(fsync_all(fd.get()));
   // Without this a power cut can lose the new name, and with a key file every
   // archive it encrypted.
   KOV_TRY(sync_parent_directory(path, fd.get()));
@@ -60,22 +41,16 @@ Result<void> sync_parent_directory(const std::filesystem::path& path, int new_fi
     return {};
   }
   const Fd dir(raw);
-  while (::fsync(dir.get()) != 0) {
-    if (errno != EINTR) return std::unexpected(Error::os(errno));
-  }
-  return {};
+  return fsync_all(dir.get());
 }
 
 Result<std::size_t> read_up_to(int fd, std::span<std::uint8_t> out) {
   std::size_t done = 0;
   while (done < out.size()) {
-    const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(Error::os(errno));
-    }
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
+    auto n = read_some(fd, out.subspan(done));
+    if (!n) return std::unexpected(std::move(n).error());
+    if (*n == 0) break;
+    done += *n;
   }
   return done;
 }

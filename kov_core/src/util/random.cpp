@@ -8,7 +8,7 @@
 
 #include <cerrno>
 
-#include "util/fd.hpp"
+#include "kov_core/fd.hpp"
 
 namespace kov_core::util {
 

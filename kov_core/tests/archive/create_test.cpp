@@ -280,6 +280,7 @@ TEST_F(Creation, SourceSwappedForAPipeDoesNotHang) {
                                         format::VERSION_0_5_0),
                    ErrorKind::InvalidInput,
                    "invalid input: source changed or is not a regular file: " + (dir_ / "swapped").string());
+  EXPECT_FALSE(fs::exists(dir_ / "s.kov"));
 }
 
 TEST_F(Creation, ProgressCountsBytesAndItems) {
@@ -300,6 +301,29 @@ TEST_F(Creation, CancelledBeforeAnEntry) {
   EXPECT_KOV_ERROR(archive::create_into(dir_ / "c.kov", sources, EncryptionCredential(), settings, format::VERSION_0_5_0),
                    ErrorKind::Cancelled, "operation cancelled");
   archive::CANCELLED.store(false);
+  EXPECT_FALSE(fs::exists(dir_ / "c.kov"));
+}
+
+TEST(TemporaryArchive, ItsNameGoesWithItsOwnerUnlessCommitted) {
+  const kov_test::TempDir dir;
+  {
+    auto made = archive::TemporaryArchive::create(dir / "dropped.partial");
+    ASSERT_TRUE(made) << made.error().display();
+    ASSERT_EQ(::write(made->get(), "x", 1), 1);
+    const archive::TemporaryArchive moved(std::move(*made));
+    EXPECT_TRUE(fs::exists(dir / "dropped.partial"));
+  }
+  EXPECT_FALSE(fs::exists(dir / "dropped.partial"));
+
+  util::Fd file;
+  {
+    auto kept = archive::TemporaryArchive::create(dir / "kept.partial");
+    ASSERT_TRUE(kept) << kept.error().display();
+    ASSERT_EQ(::write(kept->get(), "y", 1), 1);
+    file = std::move(*kept).commit();
+  }
+  EXPECT_TRUE(file.valid());
+  EXPECT_EQ(kov_test::read_file(dir / "kept.partial"), (Bytes{'y'}));
 }
 
 TEST(CreationSettings, FollowTheAvailableMemory) {

@@ -11,7 +11,7 @@
 
 #include "support/archive_bytes.hpp"
 #include "support/expect_error.hpp"
-#include "util/fd.hpp"
+#include "kov_core/fd.hpp"
 
 namespace {
 

@@ -1,0 +1,37 @@
+#pragma once
+// The loops around read, write, pread, pwrite and fsync: interrupted calls are
+// retried and short counts continued, so no caller writes them again. An OS
+// failure is returned bare (Error::os); callers that mean "the file ended" map
+// the Io end-of-file errors below to their own.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "kov_core/error.hpp"
+
+namespace kov_core::util {
+
+// Writes every byte. A write that makes no progress is Io "failed to write
+// whole buffer".
+[[nodiscard]] Result<void> write_all(int fd, std::span<const std::uint8_t> bytes);
+
+// Writes every byte at `offset`; the file position is not used. A write that
+// makes no progress is Io "failed to write whole buffer".
+[[nodiscard]] Result<void> pwrite_all(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset);
+
+// Fills `out` from `offset`. A file that ends first is Io "failed to fill
+// whole buffer".
+[[nodiscard]] Result<void> pread_exact(int fd, std::span<std::uint8_t> out, std::uint64_t offset);
+
+// One read: how many bytes arrived, 0 only at the end of the file (or for an
+// empty `out`).
+[[nodiscard]] Result<std::size_t> read_some(int fd, std::span<std::uint8_t> out);
+
+// One positioned read, as read_some.
+[[nodiscard]] Result<std::size_t> pread_some(int fd, std::span<std::uint8_t> out, std::uint64_t offset);
+
+// fsync, retried while interrupted.
+[[nodiscard]] Result<void> fsync_all(int fd);
+
+}  // namespace kov_core::util
