@@ -324,7 +324,8 @@ Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> 
             [](const SourceEntry& a, const SourceEntry& b) { return a.archive_path < b.archive_path; });
   const bool sealed = credential.mode() != EncryptionMode::None && version == format::VERSION_0_5_0;
   std::uint64_t longest = 0;
-  std::uint64_t index_bytes = INDEX_PREFIX_SIZE + SETTINGS_SIZE + (sealed ? crypto::SEAL_PREFIX_SIZE + crypto::TAG_SIZE : 0);
+  std::uint64_t index_bytes =
+      INDEX_PREFIX_SIZE + SETTINGS_SIZE + (sealed ? crypto::SEALED_ENVELOPE_OVERHEAD : 0);
   for (const SourceEntry& source : sources) {
     longest = std::max<std::uint64_t>(longest, source.archive_path.size());
     index_bytes += ENTRY_FIXED_SIZE + source.archive_path.size();

@@ -26,7 +26,6 @@ using crypto::EncryptionMode;
 
 constexpr std::uint64_t MIN_ARCHIVE_SIZE = format::HEADER_SIZE + format::FOOTER_SIZE;
 constexpr std::size_t READ_BUFFER = 8192;
-constexpr std::size_t MIN_ENVELOPE = crypto::SEAL_PREFIX_SIZE + crypto::TAG_SIZE;
 constexpr std::size_t MIN_DECRYPTED_INDEX = INDEX_PREFIX_SIZE + SETTINGS_SIZE;
 
 // Reads exactly `length` bytes at `offset`; a short file is Io "failed to fill
@@ -117,7 +116,8 @@ Result<Archive> ArchiveAccess::open(const std::filesystem::path& path, const Enc
 
   std::optional<ArchiveKey> key;
   if (sealed(header)) {
-    if (index.size() < MIN_ENVELOPE || !std::equal(crypto::SEAL_MAGIC.begin(), crypto::SEAL_MAGIC.end(), index.begin()))
+    if (index.size() < crypto::SEALED_ENVELOPE_OVERHEAD ||
+        !std::equal(crypto::SEAL_MAGIC.begin(), crypto::SEAL_MAGIC.end(), index.begin()))
       return std::unexpected(Error::corrupt("invalid sealed metadata envelope"));
     const std::span<const std::uint8_t> bootstrap_record(index.data() + crypto::SEAL_MAGIC.size(), SETTINGS_SIZE);
     if (!std::all_of(bootstrap_record.begin() + 80, bootstrap_record.end(), [](std::uint8_t b) { return b == 0; }))

@@ -250,7 +250,7 @@ Result<void> Writer::run(std::span<const SourceEntry> sources, bool& created) {
       std::array<std::uint8_t, crypto::SEAL_PREFIX_SIZE> prefix{};
       std::ranges::copy(crypto::SEAL_MAGIC, prefix.begin());
       std::ranges::copy(encode_settings(bootstrap), prefix.begin() + crypto::SEAL_MAGIC.size());
-      header.index_length = index->size() + 120;
+      header.index_length = index->size() + crypto::SEALED_ENVELOPE_OVERHEAD;
       const auto associated = crypto::sealed_metadata_aad(header.encode(), prefix);
       KOV_TRY(crypto::seal_metadata(*key_, settings_.nonce_prefix, associated, *index));
       stored.reserve(prefix.size() + index->size());
