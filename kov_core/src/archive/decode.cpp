@@ -167,14 +167,9 @@ Result<void> Decoder::decode(const Archive& archive, std::size_t index, const En
   std::unique_ptr<crypto::DecryptReader> decrypt;
   auto range = std::make_unique<RangeSource>(*window_, entry.data_offset, entry.stored_size);
   if (entry.encrypted) {
-    crypto::EntryCipherContext context;
-    context.path = entry.path;
-    context.nonce_prefix = archive.settings().nonce_prefix;
-    context.entry_index = static_cast<std::uint32_t>(index);
-    context.chunk_size = archive.settings().encryption_chunk_size;
-    context.kind_code = static_cast<std::uint8_t>(static_cast<std::uint8_t>(entry.kind) + 1);
-    context.compressed = entry.codec_id;
-    decrypt = std::make_unique<crypto::DecryptReader>(std::move(range), *key, std::move(context));
+    decrypt = std::make_unique<crypto::DecryptReader>(
+        std::move(range), *key,
+        entry_cipher_context(archive.settings(), entry, static_cast<std::uint32_t>(index)));
     stream = decrypt.get();
   } else {
     stream = range.get();

@@ -166,16 +166,7 @@ class Writer {
 
     std::optional<crypto::EncryptWriter> encrypt;
     ByteSink* sink = &*out_;
-    if (key_) {
-      crypto::EntryCipherContext context;
-      context.path = source.archive_path;
-      context.nonce_prefix = settings_.nonce_prefix;
-      context.entry_index = index;
-      context.chunk_size = settings_.encryption_chunk_size;
-      context.kind_code = static_cast<std::uint8_t>(static_cast<std::uint8_t>(source.kind) + 1);
-      context.compressed = compress ? 1 : 0;
-      sink = &encrypt.emplace(*out_, *key_, std::move(context));
-    }
+    if (key_) sink = &encrypt.emplace(*out_, *key_, entry_cipher_context(settings_, entry, index));
 
     if (compress) {
       const std::size_t rc = ZSTD_CCtx_reset(zstd_.get(), ZSTD_reset_session_only);
