@@ -293,8 +293,7 @@ namespace {
 Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> inputs, CreateOptions& options,
                               format::Version version) {
   CANCELLED.store(false, std::memory_order_relaxed);
-  PROGRESS_COMPLETED.store(0, std::memory_order_relaxed);
-  PROGRESS_TOTAL.store(0, std::memory_order_relaxed);
+  begin_progress(0);
   if (inputs.empty()) return std::unexpected(Error::invalid_input("at least one input is required"));
   struct stat st {};
   if (::stat(output.c_str(), &st) == 0)
@@ -332,10 +331,7 @@ Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> 
   }
   KOV_TRY(check_reader_limits(sources.size(), longest, index_bytes));
 
-  std::uint64_t total = 0;
-  for (const SourceEntry& source : sources) total = util::saturating_add(total, util::saturating_add(source.size, 1));
-  PROGRESS_COMPLETED.store(0, std::memory_order_relaxed);
-  PROGRESS_TOTAL.store(total, std::memory_order_relaxed);
+  begin_progress(progress_units(sources, [](const SourceEntry& source) { return source.size; }));
 
   const fs::path temporary = temporary_name(output);
   bool created = false;

@@ -243,15 +243,9 @@ Result<void> Archive::test_with_credential(const crypto::EncryptionCredential& c
     auto key = authenticate_index(credential);
     if (!key) return std::unexpected(std::move(key).error());
     const ArchiveKey* k = *key ? &**key : nullptr;
-    if (entries_.empty()) {
-      PROGRESS_COMPLETED.store(0, std::memory_order_relaxed);
-      PROGRESS_TOTAL.store(0, std::memory_order_relaxed);
-      return {};
-    }
-    std::uint64_t total = 0;
-    for (const Entry& entry : entries_) total = util::saturating_add(total, util::saturating_add(entry.original_size, 1));
-    PROGRESS_COMPLETED.store(0, std::memory_order_relaxed);
-    PROGRESS_TOTAL.store(total, std::memory_order_relaxed);
+    begin_progress(
+        progress_units(entries_, [](const Entry& entry) { return entry.original_size; }));
+    if (entries_.empty()) return {};
     Decoder decoder;
     // Every link is checked against the others, later ones included.
     LinkResolution links(*this);
