@@ -19,12 +19,13 @@
 #include "kov_core/archive.hpp"
 #include "kov_core/path_rules.hpp"
 #include "kov_core/resources.hpp"
+#include "kov_core/utf8.hpp"
+#include "secure_fs/secure_fs.hpp"
 #include "util/checked.hpp"
 #include "util/fd.hpp"
-#include "util/guard.hpp"
 #include "util/files.hpp"
+#include "util/guard.hpp"
 #include "util/random.hpp"
-#include "kov_core/utf8.hpp"
 
 namespace kov_core::archive {
 
@@ -252,25 +253,19 @@ fs::path temporary_name(const fs::path& output) {
 }
 
 Result<void> move_into_place(const fs::path& from, const fs::path& to, std::optional<OutputNode> replaceable) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
-  int e = errno;
-  if (e == EINVAL || e == ENOSYS) {
-    // A file system without the no-replace flag: a hard link refuses an existing name too.
-    if (::link(from.c_str(), to.c_str()) == 0) {
-      ::unlink(from.c_str());
-      return {};
-    }
-    e = errno;
-  }
+  bool placed = false;
+  auto moved = secure_fs::platform::move_no_replace(AT_FDCWD, from.c_str(), to.c_str(), placed);
+  // Once the archive holds its name, a temporary name left beside it is no failure.
+  if (moved || placed) return {};
   // The dangling link that passed the output check is replaced, as a plain
   // rename would; anything else that holds the name now appeared meanwhile.
   struct stat st {};
-  if (e == EEXIST && replaceable && ::lstat(to.c_str(), &st) == 0 && S_ISLNK(st.st_mode) &&
-      st.st_dev == replaceable->device && st.st_ino == replaceable->inode) {
+  if (moved.error().os_error() == EEXIST && replaceable && ::lstat(to.c_str(), &st) == 0 &&
+      S_ISLNK(st.st_mode) && st.st_dev == replaceable->device && st.st_ino == replaceable->inode) {
     if (::rename(from.c_str(), to.c_str()) == 0) return {};
-    e = errno;
+    return std::unexpected(Error::os(errno));
   }
-  return std::unexpected(Error::os(e));
+  return std::unexpected(std::move(moved).error());
 }
 
 Result<void> check_password_memory(EncryptionMode mode, std::uint32_t available_mib) {
