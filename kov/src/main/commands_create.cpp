@@ -72,7 +72,7 @@ Result<void> run_create(const Create& create, const RunContext& context) {
                   : kov_core::archive::create_archive(output, create.inputs, std::move(options));
   });
   if (!created) return created;
-  write_stdout("created " + display_path(output, shown_on(STDOUT_FILENO)) + "\n");
+  write_stdout(created_text(output, shown_on(STDOUT_FILENO)));
   return {};
 }
 

@@ -65,7 +65,7 @@ Result<void> create_beside(const fs::path& absolute, const fs::path& parent, std
   KOV_TRY(cli_progress::run(progress, language, cli_progress::ProgressOperation::Create, [&] {
     return kov_core::archive::create_archive(output, inputs, kov_core::archive::CreateOptions{});
   }));
-  write_stdout("created " + display_path(output, shown_on(STDOUT_FILENO)) + "\n");
+  write_stdout(created_text(output, shown_on(STDOUT_FILENO)));
   return {};
 }
 
@@ -88,8 +88,7 @@ Result<void> extract_beside(const fs::path& absolute, const fs::path& parent, st
   auto count = cli_progress::run(progress, language, cli_progress::ProgressOperation::Extract,
                                  [&] { return archive->extract(parent, {}, false); });
   if (!count) return std::unexpected(std::move(count).error());
-  write_stdout("extracted " + std::to_string(*count) + " file(s) to " + display_path(parent, shown_on(STDOUT_FILENO)) +
-               "\n");
+  write_stdout(extracted_text(*count, parent, shown_on(STDOUT_FILENO)));
   return {};
 }
 
