@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <type_traits>
+#include <utility>
+#include <variant>
 
 #include "main/cli.hpp"
 #include "main/help_render.hpp"
@@ -69,54 +72,92 @@ std::optional<fs::path> optional_path(const Given& arg) {
   return fs::path(arg.values.front());
 }
 
-Command to_command(const ParsedCommand& parsed) {
-  std::map<std::string, const Given*> by_id;
-  for (const Given& arg : parsed.args) by_id[arg.def->id] = &arg;
-  auto path = [&](const char* id) { return fs::path(value_of(*by_id.at(id))); };
-  auto opt_path = [&](const char* id) { return optional_path(*by_id.at(id)); };
-  auto all = [&](const char* id) { return by_id.at(id)->values; };
-  auto flag = [&](const char* id) { return by_id.at(id)->count > 0; };
-  auto query = [&](ArchiveQuery& q) {
+// The values of a parsed subcommand's arguments by id.
+class Values {
+ public:
+  explicit Values(const ParsedCommand& parsed) {
+    for (const Given& arg : parsed.args) by_id_[arg.def->id] = &arg;
+  }
+  [[nodiscard]] std::string text(const char* id) const { return value_of(*by_id_.at(id)); }
+  [[nodiscard]] fs::path path(const char* id) const { return fs::path(text(id)); }
+  [[nodiscard]] std::optional<fs::path> opt_path(const char* id) const {
+    return optional_path(*by_id_.at(id));
+  }
+  [[nodiscard]] const std::vector<std::string>& all(const char* id) const {
+    return by_id_.at(id)->values;
+  }
+  [[nodiscard]] bool flag(const char* id) const { return by_id_.at(id)->count > 0; }
+  template <class Query>
+  [[nodiscard]] Query query() const {
+    Query q;
     q.archive = path("archive");
     q.json = flag("json");
     q.password_file = opt_path("password_file");
     q.key_file = opt_path("key_file");
-  };
-  const std::string& name = parsed.def->name;
-  if (name == "public-key") return PublicKey{path("secret"), path("output")};
-  if (name == "sign") return Sign{path("archive"), path("signing_key"), path("output")};
-  if (name == "verify-signature")
-    return VerifySignature{path("archive"), path("signature"), path("public_key")};
-  if (name == "help") {
-    Help help;
-    if (!all("command").empty()) help.command = all("command").front();
-    return help;
+    return q;
   }
-  if (name == "create") {
-    Create create;
-    create.format_version = value_of(*by_id.at("format_version"));
-    create.output = opt_path("output");
-    for (const std::string& input : all("inputs")) create.inputs.emplace_back(input);
-    create.password_file = opt_path("password_file");
-    create.key_file = opt_path("key_file");
-    return create;
-  }
-  if (name == "keygen") return Keygen{path("output")};
-  if (name == "extract") {
-    Extract extract;
-    extract.archive = path("archive");
-    extract.destination = path("destination");
-    extract.entry = all("entry");
-    extract.password_file = opt_path("password_file");
-    extract.key_file = opt_path("key_file");
-    extract.overwrite = flag("overwrite");
-    return extract;
-  }
-  List list;
-  query(list);
-  if (name == "test") return Test{list};
-  if (name == "info") return Info{list};
-  return list;
+
+ private:
+  std::map<std::string, const Given*> by_id_;
+};
+
+// One builder per alternative: a subcommand without one does not compile.
+PublicKey make(std::in_place_type_t<PublicKey>, const Values& v) {
+  return {v.path("secret"), v.path("output")};
+}
+Sign make(std::in_place_type_t<Sign>, const Values& v) {
+  return {v.path("archive"), v.path("signing_key"), v.path("output")};
+}
+VerifySignature make(std::in_place_type_t<VerifySignature>, const Values& v) {
+  return {v.path("archive"), v.path("signature"), v.path("public_key")};
+}
+Help make(std::in_place_type_t<Help>, const Values& v) {
+  Help help;
+  if (!v.all("command").empty()) help.command = v.all("command").front();
+  return help;
+}
+Create make(std::in_place_type_t<Create>, const Values& v) {
+  Create create;
+  create.format_version = v.text("format_version");
+  create.output = v.opt_path("output");
+  for (const std::string& input : v.all("inputs")) create.inputs.emplace_back(input);
+  create.password_file = v.opt_path("password_file");
+  create.key_file = v.opt_path("key_file");
+  return create;
+}
+Keygen make(std::in_place_type_t<Keygen>, const Values& v) { return {v.path("output")}; }
+Extract make(std::in_place_type_t<Extract>, const Values& v) {
+  Extract extract;
+  extract.archive = v.path("archive");
+  extract.destination = v.path("destination");
+  extract.entry = v.all("entry");
+  extract.password_file = v.opt_path("password_file");
+  extract.key_file = v.opt_path("key_file");
+  extract.overwrite = v.flag("overwrite");
+  return extract;
+}
+template <class Query>
+requires std::is_base_of_v<ArchiveQuery, Query> Query make(std::in_place_type_t<Query>,
+                                                           const Values& v) {
+  return v.query<Query>();
+}
+
+// The alternative at `index`, built from the parsed values.
+template <std::size_t... I>
+Command to_command(std::size_t index, const Values& values, std::index_sequence<I...>) {
+  Command command;
+  (void)((index == I &&
+          (command =
+               make(std::in_place_type<std::variant_alternative_t<I, CommandVariant>>, values),
+           true)) ||
+         ...);
+  return command;
+}
+
+Command to_command(const CommandDef& root, const ParsedCommand& parsed) {
+  const auto index = static_cast<std::size_t>(parsed.def - root.subcommands.data());
+  return to_command(index, Values(parsed),
+                    std::make_index_sequence<std::variant_size_v<CommandVariant>>());
 }
 
 }  // namespace
@@ -246,7 +287,7 @@ ParseOutcome parse(const CommandDef& root, std::span<const std::string> args) {
     if (arg.def->id == "progress") cli.progress = arg.count > 0;
     if (arg.def->id == "no_progress") cli.no_progress = arg.count > 0;
   }
-  if (sub.def != nullptr) cli.subcommand = to_command(sub);
+  if (sub.def != nullptr) cli.subcommand = to_command(root, sub);
   return cli;
 }
 

@@ -11,6 +11,7 @@
 #include "cli_progress/progress_display.hpp"
 #include "kov_core/archive.hpp"
 #include "kov_core/utf8.hpp"
+#include "main/cli.hpp"
 #include "main/commands_create.hpp"
 #include "main/output.hpp"
 
@@ -21,9 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using kov_core::Error;
 using kov_core::Result;
-
-constexpr std::array<std::string_view, 10> SUBCOMMAND_WORDS{
-    "help", "list", "test", "info", "sign", "create", "keygen", "extract", "public-key", "verify-signature"};
 
 // By language index: English, French, Spanish, German, Portuguese.
 constexpr std::array<std::string_view, 5> ACTION_WORDS{"Extract", "Extraire", "Extraer", "Entpacken", "Extrair"};
@@ -97,7 +95,7 @@ Result<void> extract_beside(const fs::path& absolute, const fs::path& parent, st
 bool single_path_applies(const std::string& argument) {
   const std::string text = kov_core::util::lossy_utf8(argument);
   if (text.starts_with("-")) return false;
-  if (std::ranges::find(SUBCOMMAND_WORDS, text) != SUBCOMMAND_WORDS.end()) return names_file_or_directory(argument);
+  if (Cli::command().find_subcommand(text) != nullptr) return names_file_or_directory(argument);
   return true;
 }
 
