@@ -64,8 +64,8 @@ std::string estimate(const ProgressLabels& labels, std::uint64_t completed, std:
 
 }  // namespace
 
-ProgressLabels labels(std::size_t language, ProgressOperation operation) {
-  const LabelColumn& c = LABELS.at(language);
+ProgressLabels labels(Language language, ProgressOperation operation) {
+  const LabelColumn& c = LABELS.at(static_cast<std::size_t>(language));
   return {operation == ProgressOperation::Create ? c.compression : c.extraction,
           c.preparing,
           c.finalizing,
@@ -164,7 +164,7 @@ struct Display::Impl {
   }
 };
 
-Display::Display(std::size_t language, ProgressOperation operation, std::future<bool> outcome) {
+Display::Display(Language language, ProgressOperation operation, std::future<bool> outcome) {
   kov_progress_reset();
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
   impl_ = new Impl{labels(language, operation),

@@ -26,9 +26,6 @@ using kov_core::Result;
 // By language index: English, French, Spanish, German, Portuguese.
 constexpr std::array<std::string_view, 5> ACTION_WORDS{"Extract", "Extraire", "Extraer", "Entpacken", "Extrair"};
 constexpr std::array<std::string_view, 5> ANSWER_HINTS{"Y/n", "O/n", "Y/n", "Y/n", "Y/n"};
-constexpr std::size_t FRENCH = 1;
-
-std::size_t known_language(std::size_t language) { return language < ACTION_WORDS.size() ? language : 0; }
 
 bool is_white_space(char32_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
@@ -55,7 +52,8 @@ std::size_t complete_prefix(std::string_view text) {
   return text.size();
 }
 
-Result<void> create_beside(const fs::path& absolute, const fs::path& parent, std::size_t language, bool progress) {
+Result<void> create_beside(const fs::path& absolute, const fs::path& parent, Language language,
+                           bool progress) {
   auto name = default_output(absolute);
   if (!name) return std::unexpected(std::move(name).error());
   const fs::path output = parent / *name;
@@ -67,7 +65,8 @@ Result<void> create_beside(const fs::path& absolute, const fs::path& parent, std
   return {};
 }
 
-Result<void> extract_beside(const fs::path& absolute, const fs::path& parent, std::size_t language, bool progress) {
+Result<void> extract_beside(const fs::path& absolute, const fs::path& parent, Language language,
+                            bool progress) {
   auto archive = kov_core::archive::Archive::open(absolute);
   if (!archive) return std::unexpected(std::move(archive).error());
   const std::string question = extraction_question(language, absolute, parent, shown_on(STDERR_FILENO));
@@ -123,11 +122,11 @@ bool has_kov_extension(const fs::path& path) {
   return true;
 }
 
-std::string extraction_question(std::size_t language, const fs::path& archive, const fs::path& parent,
+std::string extraction_question(Language language, const fs::path& archive, const fs::path& parent,
                                 Shown shown) {
-  language = known_language(language);
-  return std::string(ACTION_WORDS[language]) + " " + display_path(archive, shown) + " \u2192 " +
-         display_path(parent, shown) + " [" + std::string(ANSWER_HINTS[language]) + "] ";
+  const auto index = static_cast<std::size_t>(language);
+  return std::string(ACTION_WORDS.at(index)) + " " + display_path(archive, shown) + " \u2192 " +
+         display_path(parent, shown) + " [" + std::string(ANSWER_HINTS.at(index)) + "] ";
 }
 
 AnswerReader::AnswerReader(int fd) noexcept : fd_(fd), seekable_(::lseek(fd, 0, SEEK_CUR) != -1) {}
@@ -191,18 +190,18 @@ std::string_view trim_white_space(std::string_view text) {
   return text.substr(begin, end - begin);
 }
 
-Answer classify_answer(std::string_view line, std::size_t language) {
+Answer classify_answer(std::string_view line, Language language) {
   std::string word(trim_white_space(line));
   if (word.empty()) return Answer::Accept;
   for (char& c : word)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   if (word == "n" || word == "no" || word == "non") return Answer::Decline;
-  const bool accepted = known_language(language) == FRENCH ? (word == "o" || word == "oui")
-                                                           : (word == "y" || word == "yes");
+  const bool accepted = language == Language::French ? (word == "o" || word == "oui")
+                                                     : (word == "y" || word == "yes");
   return accepted ? Answer::Accept : Answer::AskAgain;
 }
 
-Result<void> run_single_path(const fs::path& argument, std::size_t language) {
+Result<void> run_single_path(const fs::path& argument, Language language) {
   auto absolute = absolute_lexical(argument);
   if (!absolute) return std::unexpected(std::move(absolute).error());
   const std::optional<fs::path> parent = lexical_parent(*absolute);
