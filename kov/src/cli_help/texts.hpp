@@ -31,4 +31,11 @@ extern const Localized EXAMPLES;
 // Shown after the examples in the root help only; no final line feed.
 extern const Localized SINGLE_PATH;
 
+// The shortcut's question: its first word and the answers it offers.
+extern const Localized QUESTION_ACTION;
+extern const Localized QUESTION_HINT;
+// The words that accept at the question, short and long ("y" and "yes").
+extern const Localized ACCEPT_SHORT;
+extern const Localized ACCEPT_LONG;
+
 }  // namespace kov::cli_help

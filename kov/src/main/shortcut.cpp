@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "cli_help/texts.hpp"
 #include "cli_progress/progress_display.hpp"
 #include "kov_core/archive.hpp"
 #include "kov_core/utf8.hpp"
@@ -22,10 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 using kov_core::Error;
 using kov_core::Result;
-
-// By language index: English, French, Spanish, German, Portuguese.
-constexpr std::array<std::string_view, 5> ACTION_WORDS{"Extract", "Extraire", "Extraer", "Entpacken", "Extrair"};
-constexpr std::array<std::string_view, 5> ANSWER_HINTS{"Y/n", "O/n", "Y/n", "Y/n", "Y/n"};
 
 bool is_white_space(char32_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
@@ -124,9 +121,9 @@ bool has_kov_extension(const fs::path& path) {
 
 std::string extraction_question(Language language, const fs::path& archive, const fs::path& parent,
                                 Shown shown) {
-  const auto index = static_cast<std::size_t>(language);
-  return std::string(ACTION_WORDS.at(index)) + " " + display_path(archive, shown) + " \u2192 " +
-         display_path(parent, shown) + " [" + std::string(ANSWER_HINTS.at(index)) + "] ";
+  return std::string(cli_help::QUESTION_ACTION[language]) + " " + display_path(archive, shown) +
+         " \u2192 " + display_path(parent, shown) + " [" +
+         std::string(cli_help::QUESTION_HINT[language]) + "] ";
 }
 
 AnswerReader::AnswerReader(int fd) noexcept : fd_(fd), seekable_(::lseek(fd, 0, SEEK_CUR) != -1) {}
@@ -196,8 +193,8 @@ Answer classify_answer(std::string_view line, Language language) {
   for (char& c : word)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   if (word == "n" || word == "no" || word == "non") return Answer::Decline;
-  const bool accepted = language == Language::French ? (word == "o" || word == "oui")
-                                                     : (word == "y" || word == "yes");
+  const bool accepted =
+      word == cli_help::ACCEPT_SHORT[language] || word == cli_help::ACCEPT_LONG[language];
   return accepted ? Answer::Accept : Answer::AskAgain;
 }
 
