@@ -134,9 +134,9 @@ Result<IndexHead> read_head(format::ByteReader& in, format::Version version) {
   return head;
 }
 
-// One entry record, with the checks that need no other entry: kind, codec,
-// flags and level, then the path's own rules.
-Result<Entry> read_entry(format::ByteReader& in, const IndexHead& head, bool links_allowed) {
+// The first four bytes of an entry record: kind, codec, level and flags
+// (generation 0 keeps the last two zero and takes the archive's level).
+Result<Entry> read_entry_head(format::ByteReader& in, const IndexHead& head, bool links_allowed) {
   std::span<const std::uint8_t> fixed;
   if (!in.take(4, fixed)) return std::unexpected(corrupt("truncated entry"));
   const std::uint8_t kind_code = fixed[0];
@@ -162,7 +162,15 @@ Result<Entry> read_entry(format::ByteReader& in, const IndexHead& head, bool lin
   entry.codec_id = codec;
   entry.adaptively_stored = (flag_bits & 1) != 0;
   entry.encrypted = (flag_bits & 2) != 0;
+  return entry;
+}
 
+// One entry record, with the checks that need no other entry: its head, then
+// the path's own rules.
+Result<Entry> read_entry(format::ByteReader& in, const IndexHead& head, bool links_allowed) {
+  auto read = read_entry_head(in, head, links_allowed);
+  if (!read) return std::unexpected(std::move(read).error());
+  Entry& entry = *read;
   auto path_length = in.read_u32();
   if (!path_length) return std::unexpected(std::move(path_length).error());
   if (*path_length < 1 || *path_length > MAX_PATH_BYTES)
@@ -191,7 +199,7 @@ Result<Entry> read_entry(format::ByteReader& in, const IndexHead& head, bool lin
   entry.mode = *mode;
   entry.modified_unix = *modified;
   std::copy(sha.begin(), sha.end(), entry.sha256_bytes.begin());
-  return entry;
+  return std::move(*read);
 }
 
 // Appends `entry` unless its path collides with another one, repeats a kind
