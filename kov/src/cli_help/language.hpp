@@ -6,14 +6,16 @@
 #include <string>
 #include <string_view>
 
+#include "cli_base/localized.hpp"
+
 namespace kov::cli_help {
 
-// 0 English, 1 French, 2 Spanish, 3 German, 4 Portuguese, from a locale-like
-// text such as "fr_FR.UTF-8" or "pt-BR"; anything else is 0.
-[[nodiscard]] std::size_t language_index(std::string_view text);
+// The language of a locale-like text such as "fr_FR.UTF-8" or "pt-BR" (the
+// part before the first separator); English for anything else.
+[[nodiscard]] Language language_of(std::string_view text);
 
 // The help language from a --lang argument before any "--" (program name
 // first), else from LC_ALL, LC_MESSAGES or LANG; never fails.
-[[nodiscard]] std::size_t detect_language(std::span<const std::string> args);
+[[nodiscard]] Language detect_language(std::span<const std::string> args);
 
 }  // namespace kov::cli_help

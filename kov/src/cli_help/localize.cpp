@@ -19,7 +19,7 @@ const Localized* argument_help(const std::string& command_name, const std::strin
 }
 
 ArgDef program_flag(std::string id, char short_name, ArgAction action, const Localized& help,
-                    std::size_t language) {
+                    Language language) {
   ArgDef flag;
   flag.short_name = short_name;
   flag.long_name = id;
@@ -33,7 +33,7 @@ ArgDef program_flag(std::string id, char short_name, ArgAction action, const Loc
 
 }  // namespace
 
-CommandDef localized_command(CommandDef command, std::size_t language) {
+CommandDef localized_command(CommandDef command, Language language) {
   command.about = ROOT_ABOUT[language];
   command.after_help =
       std::string(EXAMPLES[language]) + "\n\n" + std::string(SINGLE_PATH[language]);
@@ -45,7 +45,7 @@ CommandDef localized_command(CommandDef command, std::size_t language) {
   return translate(std::move(command), language);
 }
 
-CommandDef translate(CommandDef command, std::size_t language) {
+CommandDef translate(CommandDef command, Language language) {
   command.help_template = "{about-with-newline}\n" + std::string(USAGE_WORD[language]) +
                           " {usage}\n\n{all-args}{after-help}";
   command.subcommand_heading = HEADING_COMMANDS[language];

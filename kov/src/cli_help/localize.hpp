@@ -6,13 +6,14 @@
 #include <cstddef>
 
 #include "cli_base/command_def.hpp"
+#include "cli_base/localized.hpp"
 
 namespace kov::cli_help {
 
-// Localizes the whole definition; a language outside 0..4 stops the process.
-[[nodiscard]] CommandDef localized_command(CommandDef command, std::size_t language);
+// Localizes the whole definition; a value outside Language stops the process.
+[[nodiscard]] CommandDef localized_command(CommandDef command, Language language);
 
 // Localizes one command and, recursively, its subcommands.
-[[nodiscard]] CommandDef translate(CommandDef command, std::size_t language);
+[[nodiscard]] CommandDef translate(CommandDef command, Language language);
 
 }  // namespace kov::cli_help

@@ -496,4 +496,13 @@ Cria Photos.kov ou image.jpg.kov ao lado da origem.
   kov /caminho/Photos.kov
 Pede [Y/n] antes de extrair ao lado do arquivo. Enter confirma; n ou fim de entrada cancela. Não substitui arquivos existentes. Para arquivos criptografados, usar extract com a chave.)kov"};
 
+const Localized QUESTION_ACTION =
+    Localized{"Extract", "Extraire", "Extraer", "Entpacken", "Extrair"};
+
+const Localized QUESTION_HINT = Localized{"Y/n", "O/n", "Y/n", "Y/n", "Y/n"};
+
+const Localized ACCEPT_SHORT = Localized{"y", "o", "y", "y", "y"};
+
+const Localized ACCEPT_LONG = Localized{"yes", "oui", "yes", "yes", "yes"};
+
 }  // namespace kov::cli_help

@@ -2,31 +2,11 @@
 // The static help texts, one table per text with all five languages.
 
 #include <array>
-#include <cstddef>
-#include <cstdlib>
 #include <string_view>
 
+#include "cli_base/localized.hpp"
+
 namespace kov::cli_help {
-
-// Language indexes: 0 English, 1 French, 2 Spanish, 3 German, 4 Portuguese.
-inline constexpr std::size_t LANGUAGE_COUNT = 5;
-
-// One text in every language. The constructor takes exactly five texts, so a
-// table with a missing translation does not compile.
-class Localized {
- public:
-  constexpr Localized(std::string_view en, std::string_view fr, std::string_view es,
-                      std::string_view de, std::string_view pt)
-      : texts_{en, fr, es, de, pt} {}
-  // A language index outside 0..4 is a programming error and stops the process.
-  [[nodiscard]] std::string_view operator[](std::size_t language) const {
-    if (language >= LANGUAGE_COUNT) std::abort();
-    return texts_[language];
-  }
-
- private:
-  std::array<std::string_view, LANGUAGE_COUNT> texts_;
-};
 
 struct NamedText {
   std::string_view name;
@@ -50,5 +30,12 @@ extern const Localized OUTPUT_ARCHIVE_HELP;
 extern const Localized EXAMPLES;
 // Shown after the examples in the root help only; no final line feed.
 extern const Localized SINGLE_PATH;
+
+// The shortcut's question: its first word and the answers it offers.
+extern const Localized QUESTION_ACTION;
+extern const Localized QUESTION_HINT;
+// The words that accept at the question, short and long ("y" and "yes").
+extern const Localized ACCEPT_SHORT;
+extern const Localized ACCEPT_LONG;
 
 }  // namespace kov::cli_help

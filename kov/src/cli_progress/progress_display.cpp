@@ -23,24 +23,18 @@ using Clock = std::chrono::steady_clock;
 // The percentage's product needs more than 64 bits for large totals.
 __extension__ using Wide = unsigned __int128;
 
-struct LabelColumn {
-  std::string_view compression, extraction, preparing, finalizing, elapsed, remaining, estimating,
-      done, failed;
-};
-
-// Indexed by language: English, French, Spanish, German, Portuguese.
-constexpr std::array<LabelColumn, 5> LABELS{{
-    {"Compression", "Extraction", "Preparing", "Finalizing", "elapsed", "remaining", "estimating…",
-     "Done", "Failed"},
-    {"Compression", "Décompression", "Préparation", "Finalisation", "écoulé", "restant", "calcul…",
-     "Terminé", "Échec"},
-    {"Compresión", "Descompresión", "Preparación", "Finalización", "transcurrido", "restante",
-     "calculando…", "Terminado", "Error"},
-    {"Komprimierung", "Entpacken", "Vorbereitung", "Abschluss", "vergangen", "verbleibend",
-     "Berechnung…", "Fertig", "Fehler"},
-    {"Compressão", "Descompressão", "Preparação", "Finalização", "decorrido", "restante",
-     "calculando…", "Concluído", "Falhou"},
-}};
+const Localized COMPRESSION{"Compression", "Compression", "Compresión", "Komprimierung",
+                            "Compressão"};
+const Localized EXTRACTION{"Extraction", "Décompression", "Descompresión", "Entpacken",
+                           "Descompressão"};
+const Localized PREPARING{"Preparing", "Préparation", "Preparación", "Vorbereitung", "Preparação"};
+const Localized FINALIZING{"Finalizing", "Finalisation", "Finalización", "Abschluss",
+                           "Finalização"};
+const Localized ELAPSED{"elapsed", "écoulé", "transcurrido", "vergangen", "decorrido"};
+const Localized REMAINING{"remaining", "restant", "restante", "verbleibend", "restante"};
+const Localized ESTIMATING{"estimating…", "calcul…", "calculando…", "Berechnung…", "calculando…"};
+const Localized DONE{"Done", "Terminé", "Terminado", "Fertig", "Concluído"};
+const Localized FAILED{"Failed", "Échec", "Error", "Fehler", "Falhou"};
 
 std::string two_digits(std::uint64_t value) {
   return (value < 10 ? "0" : "") + std::to_string(value);
@@ -64,16 +58,15 @@ std::string estimate(const ProgressLabels& labels, std::uint64_t completed, std:
 
 }  // namespace
 
-ProgressLabels labels(std::size_t language, ProgressOperation operation) {
-  const LabelColumn& c = LABELS.at(language);
-  return {operation == ProgressOperation::Create ? c.compression : c.extraction,
-          c.preparing,
-          c.finalizing,
-          c.elapsed,
-          c.remaining,
-          c.estimating,
-          c.done,
-          c.failed};
+ProgressLabels labels(Language language, ProgressOperation operation) {
+  return {operation == ProgressOperation::Create ? COMPRESSION[language] : EXTRACTION[language],
+          PREPARING[language],
+          FINALIZING[language],
+          ELAPSED[language],
+          REMAINING[language],
+          ESTIMATING[language],
+          DONE[language],
+          FAILED[language]};
 }
 
 std::string time_text(std::uint64_t s) {
@@ -164,7 +157,7 @@ struct Display::Impl {
   }
 };
 
-Display::Display(std::size_t language, ProgressOperation operation, std::future<bool> outcome) {
+Display::Display(Language language, ProgressOperation operation, std::future<bool> outcome) {
   kov_progress_reset();
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
   impl_ = std::make_unique<Impl>(labels(language, operation), terminal, Clock::now(),

@@ -13,6 +13,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "cli_base/localized.hpp"
+
 namespace kov::cli_progress {
 
 // The eight localized words of the line.
@@ -32,7 +34,7 @@ enum class ProgressState : std::uint8_t { Failed = 0, Done = 1, Running = 2 };
 // What the line reports: creation (compression words) or extraction.
 enum class ProgressOperation : std::uint8_t { Create = 0, Extract = 1 };
 
-[[nodiscard]] ProgressLabels labels(std::size_t language, ProgressOperation operation);
+[[nodiscard]] ProgressLabels labels(Language language, ProgressOperation operation);
 
 // MM:SS below an hour, HH:MM:SS from then on.
 [[nodiscard]] std::string time_text(std::uint64_t seconds);
@@ -53,7 +55,7 @@ namespace detail {
 // is set, or at once when the promise behind it is released unset.
 class Display {
  public:
-  Display(std::size_t language, ProgressOperation operation, std::future<bool> outcome);
+  Display(Language language, ProgressOperation operation, std::future<bool> outcome);
   Display(const Display&) = delete;
   Display& operator=(const Display&) = delete;
   ~Display();  // joins
@@ -68,7 +70,8 @@ class Display {
 // Calls `work` on this thread and returns its result unchanged; when `enabled`,
 // the display runs beside it and has drawn its final line before this returns.
 template <class Work>
-auto run(bool enabled, std::size_t language, ProgressOperation operation, Work&& work) -> std::invoke_result_t<Work&> {
+auto run(bool enabled, Language language, ProgressOperation operation, Work&& work)
+    -> std::invoke_result_t<Work&> {
   if (!enabled) return work();
   std::promise<bool> outcome;
   detail::Display display(language, operation, outcome.get_future());

@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -60,13 +61,26 @@ struct Extract {
 struct Test : ArchiveQuery {};
 struct Info : ArchiveQuery {};
 
+using CommandVariant =
+    std::variant<PublicKey, Sign, VerifySignature, Help, Create, Keygen, List, Extract, Test, Info>;
+
 // One alternative per subcommand, in declaration order.
-struct Command : std::variant<PublicKey, Sign, VerifySignature, Help, Create, Keygen, List, Extract,
-                              Test, Info> {
+struct Command : CommandVariant {
   using variant::variant;
-  // Appends the ten subcommands to `root` in variant order.
+  // Appends the ten subcommands to `root`, which has none, in variant order:
+  // the alternative at index i is the subcommand at position i, which alone
+  // names it.
   [[nodiscard]] static CommandDef augment_subcommands(CommandDef root);
 };
+
+// The index of alternative T in Command, and so its subcommand's position.
+template <class T, std::size_t I = 0>
+[[nodiscard]] consteval std::size_t alternative_index() {
+  if constexpr (std::is_same_v<std::variant_alternative_t<I, CommandVariant>, T>)
+    return I;
+  else
+    return alternative_index<T, I + 1>();
+}
 
 struct Cli {
   std::optional<std::string> lang;

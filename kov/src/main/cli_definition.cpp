@@ -64,8 +64,6 @@ CommandDef subcommand(std::string name, std::vector<ArgDef> args, std::string ab
 CommandDef Command::augment_subcommands(CommandDef root) {
   ArgDef help_command = positional("command", false);
   help_command.kind = ValueKind::Choice;
-  help_command.choices = {"create", "keygen", "list",       "extract",         "test",
-                          "info",   "sign",   "public-key", "verify-signature"};
 
   ArgDef format_version = option("format_version");
   format_version.kind = ValueKind::Choice;
@@ -112,6 +110,15 @@ CommandDef Command::augment_subcommands(CommandDef root) {
   subs.push_back(subcommand("test", query_args(),
                             "Verify structure, index, decompression, sizes and SHA-256 hashes"));
   subs.push_back(subcommand("info", query_args(), "Show archive metadata"));
+
+  // Help offers every other subcommand, the archive ones first.
+  std::vector<std::string>& topics = subs[alternative_index<Help>()].arg("command").choices;
+  for (const std::size_t topic :
+       {alternative_index<Create>(), alternative_index<Keygen>(), alternative_index<List>(),
+        alternative_index<Extract>(), alternative_index<Test>(), alternative_index<Info>(),
+        alternative_index<Sign>(), alternative_index<PublicKey>(),
+        alternative_index<VerifySignature>()})
+    topics.push_back(subs[topic].name);
   return root;
 }
 

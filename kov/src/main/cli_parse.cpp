@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <type_traits>
+#include <utility>
+#include <variant>
 
 #include "main/cli.hpp"
 #include "main/help_render.hpp"
@@ -69,54 +72,92 @@ std::optional<fs::path> optional_path(const Given& arg) {
   return fs::path(arg.values.front());
 }
 
-Command to_command(const ParsedCommand& parsed) {
-  std::map<std::string, const Given*> by_id;
-  for (const Given& arg : parsed.args) by_id[arg.def->id] = &arg;
-  auto path = [&](const char* id) { return fs::path(value_of(*by_id.at(id))); };
-  auto opt_path = [&](const char* id) { return optional_path(*by_id.at(id)); };
-  auto all = [&](const char* id) { return by_id.at(id)->values; };
-  auto flag = [&](const char* id) { return by_id.at(id)->count > 0; };
-  auto query = [&](ArchiveQuery& q) {
+// The values of a parsed subcommand's arguments by id.
+class Values {
+ public:
+  explicit Values(const ParsedCommand& parsed) {
+    for (const Given& arg : parsed.args) by_id_[arg.def->id] = &arg;
+  }
+  [[nodiscard]] std::string text(const char* id) const { return value_of(*by_id_.at(id)); }
+  [[nodiscard]] fs::path path(const char* id) const { return fs::path(text(id)); }
+  [[nodiscard]] std::optional<fs::path> opt_path(const char* id) const {
+    return optional_path(*by_id_.at(id));
+  }
+  [[nodiscard]] const std::vector<std::string>& all(const char* id) const {
+    return by_id_.at(id)->values;
+  }
+  [[nodiscard]] bool flag(const char* id) const { return by_id_.at(id)->count > 0; }
+  template <class Query>
+  [[nodiscard]] Query query() const {
+    Query q;
     q.archive = path("archive");
     q.json = flag("json");
     q.password_file = opt_path("password_file");
     q.key_file = opt_path("key_file");
-  };
-  const std::string& name = parsed.def->name;
-  if (name == "public-key") return PublicKey{path("secret"), path("output")};
-  if (name == "sign") return Sign{path("archive"), path("signing_key"), path("output")};
-  if (name == "verify-signature")
-    return VerifySignature{path("archive"), path("signature"), path("public_key")};
-  if (name == "help") {
-    Help help;
-    if (!all("command").empty()) help.command = all("command").front();
-    return help;
+    return q;
   }
-  if (name == "create") {
-    Create create;
-    create.format_version = value_of(*by_id.at("format_version"));
-    create.output = opt_path("output");
-    for (const std::string& input : all("inputs")) create.inputs.emplace_back(input);
-    create.password_file = opt_path("password_file");
-    create.key_file = opt_path("key_file");
-    return create;
-  }
-  if (name == "keygen") return Keygen{path("output")};
-  if (name == "extract") {
-    Extract extract;
-    extract.archive = path("archive");
-    extract.destination = path("destination");
-    extract.entry = all("entry");
-    extract.password_file = opt_path("password_file");
-    extract.key_file = opt_path("key_file");
-    extract.overwrite = flag("overwrite");
-    return extract;
-  }
-  List list;
-  query(list);
-  if (name == "test") return Test{list};
-  if (name == "info") return Info{list};
-  return list;
+
+ private:
+  std::map<std::string, const Given*> by_id_;
+};
+
+// One builder per alternative: a subcommand without one does not compile.
+PublicKey make(std::in_place_type_t<PublicKey>, const Values& v) {
+  return {v.path("secret"), v.path("output")};
+}
+Sign make(std::in_place_type_t<Sign>, const Values& v) {
+  return {v.path("archive"), v.path("signing_key"), v.path("output")};
+}
+VerifySignature make(std::in_place_type_t<VerifySignature>, const Values& v) {
+  return {v.path("archive"), v.path("signature"), v.path("public_key")};
+}
+Help make(std::in_place_type_t<Help>, const Values& v) {
+  Help help;
+  if (!v.all("command").empty()) help.command = v.all("command").front();
+  return help;
+}
+Create make(std::in_place_type_t<Create>, const Values& v) {
+  Create create;
+  create.format_version = v.text("format_version");
+  create.output = v.opt_path("output");
+  for (const std::string& input : v.all("inputs")) create.inputs.emplace_back(input);
+  create.password_file = v.opt_path("password_file");
+  create.key_file = v.opt_path("key_file");
+  return create;
+}
+Keygen make(std::in_place_type_t<Keygen>, const Values& v) { return {v.path("output")}; }
+Extract make(std::in_place_type_t<Extract>, const Values& v) {
+  Extract extract;
+  extract.archive = v.path("archive");
+  extract.destination = v.path("destination");
+  extract.entry = v.all("entry");
+  extract.password_file = v.opt_path("password_file");
+  extract.key_file = v.opt_path("key_file");
+  extract.overwrite = v.flag("overwrite");
+  return extract;
+}
+template <class Query>
+requires std::is_base_of_v<ArchiveQuery, Query> Query make(std::in_place_type_t<Query>,
+                                                           const Values& v) {
+  return v.query<Query>();
+}
+
+// The alternative at `index`, built from the parsed values.
+template <std::size_t... I>
+Command to_command(std::size_t index, const Values& values, std::index_sequence<I...>) {
+  Command command;
+  (void)((index == I &&
+          (command =
+               make(std::in_place_type<std::variant_alternative_t<I, CommandVariant>>, values),
+           true)) ||
+         ...);
+  return command;
+}
+
+Command to_command(const CommandDef& root, const ParsedCommand& parsed) {
+  const auto index = static_cast<std::size_t>(parsed.def - root.subcommands.data());
+  return to_command(index, Values(parsed),
+                    std::make_index_sequence<std::variant_size_v<CommandVariant>>());
 }
 
 }  // namespace
@@ -128,47 +169,101 @@ std::string program_name(std::span<const std::string> args) {
   return slash == std::string::npos ? first : first.substr(slash + 1);
 }
 
-ParseOutcome parse(const CommandDef& root, std::span<const std::string> args) {
-  const std::string program = program_name(args);
-  if (args.size() <= 1 && root.help_when_no_arguments)
-    return ParserExit{2, true, render_help(root, root, program)};
+namespace {
 
-  ParsedCommand top = start(root);
-  ParsedCommand sub;  // def stays null until a subcommand is named
-  const CommandDef* context = &root;
-  auto error = [&](const std::string& message) {
-    return ParserExit{2, true, usage_error(root, *context, program, message)};
-  };
+// Reads the arguments left to right along the definition: the root's own
+// arguments until a subcommand is named, then that subcommand's and the
+// root's global ones.
+class Parser {
+ public:
+  Parser(const CommandDef& root, std::span<const std::string> args, std::string program)
+      : root_(root), args_(args), program_(std::move(program)), top_(start(root)) {}
+
+  ParseOutcome run() {
+    bool only_positionals = false;
+    for (std::size_t i = 1; i < args_.size(); ++i) {
+      const std::string& token = args_[i];
+      std::optional<ParserExit> exit;
+      if (!only_positionals && token == "--")
+        only_positionals = true;
+      else if (!only_positionals && token.starts_with("--"))
+        exit = long_option(i);
+      else if (!only_positionals && token.size() > 1 && token[0] == '-')
+        exit = short_options(i);
+      else
+        exit = word(token, only_positionals);
+      if (exit) return *exit;
+    }
+    if (auto exit = check_complete()) return *exit;
+    return result();
+  }
+
+ private:
+  ParserExit error(const std::string& message) const {
+    return ParserExit{2, true, usage_error(root_, *context_, program_, message)};
+  }
+
   // An option of the current command, or a global one of the root.
-  auto find = [&](auto matches) -> Given* {
-    if (sub.def != nullptr)
-      for (Given& arg : sub.args)
+  template <class Matches>
+  Given* find(Matches matches) {
+    if (sub_.def != nullptr)
+      for (Given& arg : sub_.args)
         if (matches(*arg.def)) return &arg;
-    for (Given& arg : top.args)
-      if (matches(*arg.def) && (sub.def == nullptr || arg.def->global)) return &arg;
+    for (Given& arg : top_.args)
+      if (matches(*arg.def) && (sub_.def == nullptr || arg.def->global)) return &arg;
     return nullptr;
-  };
-  auto next_positional = [&]() -> Given* {
-    ParsedCommand& current = sub.def != nullptr ? sub : top;
+  }
+
+  Given* next_positional() {
+    ParsedCommand& current = sub_.def != nullptr ? sub_ : top_;
     for (Given& arg : current.args)
       if (arg.def->positional() && (arg.def->multiple || arg.count == 0)) return &arg;
     return nullptr;
-  };
+  }
+
+  // "--name" or "--name=value" at `i`.
+  std::optional<ParserExit> long_option(std::size_t& i) {
+    const std::string& token = args_[i];
+    const std::size_t eq = token.find('=');
+    const std::string name = token.substr(2, eq == std::string::npos ? eq : eq - 2);
+    Given* arg = find([&](const ArgDef& d) { return !d.positional() && d.long_name == name; });
+    if (arg == nullptr) return error("unexpected argument '" + token + "' found");
+    std::optional<std::string> joined;
+    if (eq != std::string::npos) joined = token.substr(eq + 1);
+    return take_option(*arg, "--" + name, std::move(joined), i);
+  }
+
+  // "-abc", "-ovalue" or "-o=value" at `i`: flags up to the first option that takes a value.
+  std::optional<ParserExit> short_options(std::size_t& i) {
+    const std::string& token = args_[i];
+    for (std::size_t k = 1; k < token.size(); ++k) {
+      Given* arg = find([&](const ArgDef& d) { return d.short_name == token[k]; });
+      if (arg == nullptr) return error("unexpected argument '-" + token.substr(k, 1) + "' found");
+      std::optional<std::string> joined;
+      if (arg->def->takes_value() && k + 1 < token.size())
+        joined = token.substr(token[k + 1] == '=' ? k + 2 : k + 1);
+      if (auto exit = take_option(*arg, std::string("-") + token[k], std::move(joined), i))
+        return exit;
+      if (arg->def->takes_value()) break;
+    }
+    return std::nullopt;
+  }
 
   // Returns an exit when the option ends the parse (help, version or an error).
-  auto take_option = [&](Given& arg, const std::string& shown, std::optional<std::string> joined,
-                         std::size_t& i) -> std::optional<ParserExit> {
+  std::optional<ParserExit> take_option(Given& arg, const std::string& shown,
+                                        std::optional<std::string> joined, std::size_t& i) {
     if (!arg.def->takes_value() && joined)
-      return error("unexpected value '" + *joined + "' for '" + shown + "' found; no more were expected");
+      return error("unexpected value '" + *joined + "' for '" + shown +
+                   "' found; no more were expected");
     if (arg.def->action == ArgAction::Help)
-      return ParserExit{0, false, render_help(root, *context, program)};
+      return ParserExit{0, false, render_help(root_, *context_, program_)};
     if (arg.def->action == ArgAction::Version)
-      return ParserExit{0, false, root.name + " " + root.version + "\n"};
+      return ParserExit{0, false, root_.name + " " + root_.version + "\n"};
     if (arg.def->takes_value() && !joined) {
       // A following option is not taken as the value.
-      if (i + 1 >= args.size() || (args[i + 1].starts_with("-") && args[i + 1] != "-"))
+      if (i + 1 >= args_.size() || (args_[i + 1].starts_with("-") && args_[i + 1] != "-"))
         return error("a value is required for '" + arg_label(*arg.def) + "' but none was supplied");
-      joined = args[++i];
+      joined = args_[++i];
     }
     if (++arg.count > 1 && !arg.def->multiple)
       return error("the argument '" + arg_label(*arg.def) + "' cannot be used multiple times");
@@ -176,37 +271,15 @@ ParseOutcome parse(const CommandDef& root, std::span<const std::string> args) {
     if (auto message = check_value(*arg.def, *joined)) return error(*message);
     arg.values.push_back(std::move(*joined));
     return std::nullopt;
-  };
+  }
 
-  bool only_positionals = false;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::string& token = args[i];
-    if (!only_positionals && token == "--") {
-      only_positionals = true;
-    } else if (!only_positionals && token.starts_with("--")) {
-      const std::size_t eq = token.find('=');
-      const std::string name = token.substr(2, eq == std::string::npos ? eq : eq - 2);
-      Given* arg = find([&](const ArgDef& d) { return !d.positional() && d.long_name == name; });
-      if (arg == nullptr) return error("unexpected argument '" + token + "' found");
-      std::optional<std::string> joined;
-      if (eq != std::string::npos) joined = token.substr(eq + 1);
-      if (auto exit = take_option(*arg, "--" + name, std::move(joined), i)) return *exit;
-    } else if (!only_positionals && token.size() > 1 && token[0] == '-') {
-      for (std::size_t k = 1; k < token.size(); ++k) {
-        Given* arg = find([&](const ArgDef& d) { return d.short_name == token[k]; });
-        if (arg == nullptr) return error("unexpected argument '-" + token.substr(k, 1) + "' found");
-        std::optional<std::string> joined;
-        if (arg->def->takes_value() && k + 1 < token.size())
-          joined = token.substr(token[k + 1] == '=' ? k + 2 : k + 1);
-        if (auto exit = take_option(*arg, std::string("-") + token[k], std::move(joined), i))
-          return *exit;
-        if (arg->def->takes_value()) break;
-      }
-    } else if (sub.def == nullptr && !only_positionals && !root.subcommands.empty()) {
-      const CommandDef* named = root.find_subcommand(token);
+  // A subcommand's name where one may stand, else the next positional's value.
+  std::optional<ParserExit> word(const std::string& token, bool only_positionals) {
+    if (sub_.def == nullptr && !only_positionals && !root_.subcommands.empty()) {
+      const CommandDef* named = root_.find_subcommand(token);
       if (named == nullptr) return error("unrecognized subcommand '" + token + "'");
-      sub = start(*named);
-      context = named;
+      sub_ = start(*named);
+      context_ = named;
     } else if (Given* arg = next_positional()) {
       if (auto message = check_value(*arg->def, token)) return error(*message);
       ++arg->count;
@@ -214,40 +287,64 @@ ParseOutcome parse(const CommandDef& root, std::span<const std::string> args) {
     } else {
       return error("unexpected argument '" + token + "' found");
     }
+    return std::nullopt;
   }
 
-  std::vector<const Given*> given;  // the arguments of the root and of the subcommand
-  for (const Given& arg : top.args) given.push_back(&arg);
-  for (const Given& arg : sub.args) given.push_back(&arg);
+  // The checks of the whole line: conflicts, the subcommand, required arguments.
+  std::optional<ParserExit> check_complete() const {
+    std::vector<const Given*> given;  // the arguments of the root and of the subcommand
+    for (const Given& arg : top_.args) given.push_back(&arg);
+    for (const Given& arg : sub_.args) given.push_back(&arg);
 
-  for (const Given* arg : given) {
-    if (arg->count == 0) continue;
-    for (const Given* other : given)
-      if (other->count > 0 &&
-          std::find(arg->def->conflicts.begin(), arg->def->conflicts.end(), other->def->id) !=
-              arg->def->conflicts.end())
-        return error("the argument '" + arg_label(*arg->def) + "' cannot be used with '" +
-                     arg_label(*other->def) + "'");
+    for (const Given* arg : given) {
+      if (arg->count == 0) continue;
+      for (const Given* other : given)
+        if (other->count > 0 && std::find(arg->def->conflicts.begin(), arg->def->conflicts.end(),
+                                          other->def->id) != arg->def->conflicts.end())
+          return error("the argument '" + arg_label(*arg->def) + "' cannot be used with '" +
+                       arg_label(*other->def) + "'");
+    }
+    if (sub_.def == nullptr && root_.subcommand_required) {
+      std::string names;
+      for (const CommandDef& s : root_.subcommands) names += (names.empty() ? "" : ", ") + s.name;
+      return error("'" + program_ +
+                   "' requires a subcommand but one was not provided\n  [subcommands: " + names +
+                   "]");
+    }
+    std::string missing;
+    for (const Given* arg : given)
+      if (arg->def->required && arg->count == 0) missing += "\n  " + arg_label(*arg->def);
+    if (!missing.empty())
+      return error("the following required arguments were not provided:" + missing);
+    return std::nullopt;
   }
-  if (sub.def == nullptr && root.subcommand_required) {
-    std::string names;
-    for (const CommandDef& s : root.subcommands) names += (names.empty() ? "" : ", ") + s.name;
-    return error("'" + program + "' requires a subcommand but one was not provided\n  [subcommands: " +
-                 names + "]");
-  }
-  std::string missing;
-  for (const Given* arg : given)
-    if (arg->def->required && arg->count == 0) missing += "\n  " + arg_label(*arg->def);
-  if (!missing.empty()) return error("the following required arguments were not provided:" + missing);
 
-  Cli cli;
-  for (const Given& arg : top.args) {
-    if (arg.def->id == "lang" && !arg.values.empty()) cli.lang = arg.values.front();
-    if (arg.def->id == "progress") cli.progress = arg.count > 0;
-    if (arg.def->id == "no_progress") cli.no_progress = arg.count > 0;
+  Cli result() const {
+    Cli cli;
+    for (const Given& arg : top_.args) {
+      if (arg.def->id == "lang" && !arg.values.empty()) cli.lang = arg.values.front();
+      if (arg.def->id == "progress") cli.progress = arg.count > 0;
+      if (arg.def->id == "no_progress") cli.no_progress = arg.count > 0;
+    }
+    if (sub_.def != nullptr) cli.subcommand = to_command(root_, sub_);
+    return cli;
   }
-  if (sub.def != nullptr) cli.subcommand = to_command(sub);
-  return cli;
+
+  const CommandDef& root_;
+  std::span<const std::string> args_;
+  std::string program_;
+  ParsedCommand top_;
+  ParsedCommand sub_;  // def stays null until a subcommand is named
+  const CommandDef* context_ = &root_;
+};
+
+}  // namespace
+
+ParseOutcome parse(const CommandDef& root, std::span<const std::string> args) {
+  std::string program = program_name(args);
+  if (args.size() <= 1 && root.help_when_no_arguments)
+    return ParserExit{2, true, render_help(root, root, program)};
+  return Parser(root, args, std::move(program)).run();
 }
 
 }  // namespace kov

@@ -64,8 +64,7 @@ Result<void> run_extract(const Extract& extract, const RunContext& context) {
                                    return archive->extract(extract.destination, extract.entry, extract.overwrite);
                                  });
   if (!count) return std::unexpected(std::move(count).error());
-  write_stdout("extracted " + std::to_string(*count) + " file(s) to " +
-               display_path(extract.destination, shown_on(STDOUT_FILENO)) + "\n");
+  write_stdout(extracted_text(*count, extract.destination, shown_on(STDOUT_FILENO)));
   return {};
 }
 

@@ -2,8 +2,7 @@
 
 #include <unistd.h>
 
-#include <cerrno>
-#include <climits>
+#include <system_error>
 #include <vector>
 
 #include "cli_progress/progress_display.hpp"
@@ -23,12 +22,9 @@ Result<std::filesystem::path> absolute_lexical(const std::filesystem::path& path
   if (text.starts_with("//") && !text.starts_with("///")) {
     out = "//";  // a leading pair of slashes has its own meaning and stays
   } else if (text[0] != '/') {
-    std::vector<char> cwd(PATH_MAX);
-    while (::getcwd(cwd.data(), cwd.size()) == nullptr) {
-      if (errno != ERANGE) return std::unexpected(Error::os(errno));
-      cwd.resize(cwd.size() * 2);
-    }
-    out = cwd.data();
+    std::error_code error;
+    out = std::filesystem::current_path(error).native();
+    if (error) return std::unexpected(Error::os(error.value()));
   }
   std::size_t start = 0;
   while (start < text.size()) {
@@ -76,7 +72,7 @@ Result<void> run_create(const Create& create, const RunContext& context) {
                   : kov_core::archive::create_archive(output, create.inputs, std::move(options));
   });
   if (!created) return created;
-  write_stdout("created " + display_path(output, shown_on(STDOUT_FILENO)) + "\n");
+  write_stdout(created_text(output, shown_on(STDOUT_FILENO)));
   return {};
 }
 

@@ -36,7 +36,7 @@ std::string shown_lines(std::string_view text, Shown shown) {
 }
 
 Result<void> run_unguarded(std::span<const std::string> args) {
-  const std::size_t language = cli_help::detect_language(args);
+  const Language language = cli_help::detect_language(args);
   if (args.size() == 2 && single_path_applies(args[1])) return run_single_path(args[1], language);
 
   const CommandDef definition = cli_help::localized_command(Cli::command(), language);

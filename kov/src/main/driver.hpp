@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "cli_base/localized.hpp"
 #include "kov_core/error.hpp"
 #include "main/cli.hpp"
 
@@ -16,7 +17,7 @@ inline constexpr std::array<int, 5> EXIT_CODES{5, 2, 3, 4, 130};
 
 // What every command gets from the driver besides its own arguments.
 struct RunContext {
-  std::size_t language = 0;
+  Language language = Language::English;
   bool progress = false;
   std::string program;  // the name usage lines start with
 };

@@ -248,6 +248,16 @@ std::string description_json(const Description& description) {
   return text;
 }
 
+std::string created_text(const std::filesystem::path& archive, Shown shown) {
+  return "created " + display_path(archive, shown) + "\n";
+}
+
+std::string extracted_text(std::uint64_t count, const std::filesystem::path& destination,
+                           Shown shown) {
+  return "extracted " + std::to_string(count) + " file(s) to " + display_path(destination, shown) +
+         "\n";
+}
+
 std::string test_result_text(const std::filesystem::path& archive, Shown shown) {
   return "OK: " + display_path(archive, shown) + "\n";
 }

@@ -49,6 +49,14 @@ enum class Shown : bool { Raw, Escaped };
 // A path as text for a stream: replaced lossily, and escaped when escaped.
 [[nodiscard]] std::string display_path(const std::filesystem::path& path, Shown shown);
 
+// ---- Results of create and extract ----
+
+// "created {archive}" with its line feed; the path as shown.
+[[nodiscard]] std::string created_text(const std::filesystem::path& archive, Shown shown);
+// "extracted {count} file(s) to {destination}" with its line feed; the path as shown.
+[[nodiscard]] std::string extracted_text(std::uint64_t count,
+                                         const std::filesystem::path& destination, Shown shown);
+
 // ---- Listing ----
 
 // The column titles of the text listing, with its line feed.

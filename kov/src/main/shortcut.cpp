@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "cli_base/write.hpp"
+#include "cli_help/texts.hpp"
 #include "cli_progress/progress_display.hpp"
 #include "kov_core/archive.hpp"
 #include "kov_core/utf8.hpp"
+#include "main/cli.hpp"
 #include "main/commands_create.hpp"
 #include "main/output.hpp"
 
@@ -22,16 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 using kov_core::Error;
 using kov_core::Result;
-
-constexpr std::array<std::string_view, 10> SUBCOMMAND_WORDS{
-    "help", "list", "test", "info", "sign", "create", "keygen", "extract", "public-key", "verify-signature"};
-
-// By language index: English, French, Spanish, German, Portuguese.
-constexpr std::array<std::string_view, 5> ACTION_WORDS{"Extract", "Extraire", "Extraer", "Entpacken", "Extrair"};
-constexpr std::array<std::string_view, 5> ANSWER_HINTS{"Y/n", "O/n", "Y/n", "Y/n", "Y/n"};
-constexpr std::size_t FRENCH = 1;
-
-std::size_t known_language(std::size_t language) { return language < ACTION_WORDS.size() ? language : 0; }
 
 bool is_white_space(char32_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
@@ -58,7 +50,8 @@ std::size_t complete_prefix(std::string_view text) {
   return text.size();
 }
 
-Result<void> create_beside(const fs::path& absolute, const fs::path& parent, std::size_t language, bool progress) {
+Result<void> create_beside(const fs::path& absolute, const fs::path& parent, Language language,
+                           bool progress) {
   auto name = default_output(absolute);
   if (!name) return std::unexpected(std::move(name).error());
   const fs::path output = parent / *name;
@@ -66,11 +59,12 @@ Result<void> create_beside(const fs::path& absolute, const fs::path& parent, std
   KOV_TRY(cli_progress::run(progress, language, cli_progress::ProgressOperation::Create, [&] {
     return kov_core::archive::create_archive(output, inputs, kov_core::archive::CreateOptions{});
   }));
-  write_stdout("created " + display_path(output, shown_on(STDOUT_FILENO)) + "\n");
+  write_stdout(created_text(output, shown_on(STDOUT_FILENO)));
   return {};
 }
 
-Result<void> extract_beside(const fs::path& absolute, const fs::path& parent, std::size_t language, bool progress) {
+Result<void> extract_beside(const fs::path& absolute, const fs::path& parent, Language language,
+                            bool progress) {
   auto archive = kov_core::archive::Archive::open(absolute);
   if (!archive) return std::unexpected(std::move(archive).error());
   const std::string question = extraction_question(language, absolute, parent, shown_on(STDERR_FILENO));
@@ -89,8 +83,7 @@ Result<void> extract_beside(const fs::path& absolute, const fs::path& parent, st
   auto count = cli_progress::run(progress, language, cli_progress::ProgressOperation::Extract,
                                  [&] { return archive->extract(parent, {}, false); });
   if (!count) return std::unexpected(std::move(count).error());
-  write_stdout("extracted " + std::to_string(*count) + " file(s) to " + display_path(parent, shown_on(STDOUT_FILENO)) +
-               "\n");
+  write_stdout(extracted_text(*count, parent, shown_on(STDOUT_FILENO)));
   return {};
 }
 
@@ -99,7 +92,7 @@ Result<void> extract_beside(const fs::path& absolute, const fs::path& parent, st
 bool single_path_applies(const std::string& argument) {
   const std::string text = kov_core::util::lossy_utf8(argument);
   if (text.starts_with("-")) return false;
-  if (std::ranges::find(SUBCOMMAND_WORDS, text) != SUBCOMMAND_WORDS.end()) return names_file_or_directory(argument);
+  if (Cli::command().find_subcommand(text) != nullptr) return names_file_or_directory(argument);
   return true;
 }
 
@@ -127,11 +120,11 @@ bool has_kov_extension(const fs::path& path) {
   return true;
 }
 
-std::string extraction_question(std::size_t language, const fs::path& archive, const fs::path& parent,
+std::string extraction_question(Language language, const fs::path& archive, const fs::path& parent,
                                 Shown shown) {
-  language = known_language(language);
-  return std::string(ACTION_WORDS[language]) + " " + display_path(archive, shown) + " \u2192 " +
-         display_path(parent, shown) + " [" + std::string(ANSWER_HINTS[language]) + "] ";
+  return std::string(cli_help::QUESTION_ACTION[language]) + " " + display_path(archive, shown) +
+         " \u2192 " + display_path(parent, shown) + " [" +
+         std::string(cli_help::QUESTION_HINT[language]) + "] ";
 }
 
 AnswerReader::AnswerReader(int fd) noexcept : fd_(fd), seekable_(::lseek(fd, 0, SEEK_CUR) != -1) {}
@@ -192,18 +185,18 @@ std::string_view trim_white_space(std::string_view text) {
   return text.substr(begin, end - begin);
 }
 
-Answer classify_answer(std::string_view line, std::size_t language) {
+Answer classify_answer(std::string_view line, Language language) {
   std::string word(trim_white_space(line));
   if (word.empty()) return Answer::Accept;
   for (char& c : word)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   if (word == "n" || word == "no" || word == "non") return Answer::Decline;
-  const bool accepted = known_language(language) == FRENCH ? (word == "o" || word == "oui")
-                                                           : (word == "y" || word == "yes");
+  const bool accepted =
+      word == cli_help::ACCEPT_SHORT[language] || word == cli_help::ACCEPT_LONG[language];
   return accepted ? Answer::Accept : Answer::AskAgain;
 }
 
-Result<void> run_single_path(const fs::path& argument, std::size_t language) {
+Result<void> run_single_path(const fs::path& argument, Language language) {
   auto absolute = absolute_lexical(argument);
   if (!absolute) return std::unexpected(std::move(absolute).error());
   const std::optional<fs::path> parent = lexical_parent(*absolute);

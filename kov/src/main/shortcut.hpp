@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli_base/localized.hpp"
 #include "kov_core/error.hpp"
 #include "main/output.hpp"
 
@@ -22,7 +23,8 @@ namespace kov {
 
 // Packs or extracts `argument` beside itself. Declining the question and the
 // end of standard input are successes that extract nothing.
-[[nodiscard]] kov_core::Result<void> run_single_path(const std::filesystem::path& argument, std::size_t language);
+[[nodiscard]] kov_core::Result<void> run_single_path(const std::filesystem::path& argument,
+                                                     Language language);
 
 // ---- The pieces of the shortcut ----
 
@@ -36,7 +38,8 @@ namespace kov {
 
 // "{action} {archive} → {parent} [{hint}] " in the language, without a line
 // feed; the paths as shown.
-[[nodiscard]] std::string extraction_question(std::size_t language, const std::filesystem::path& archive,
+[[nodiscard]] std::string extraction_question(Language language,
+                                              const std::filesystem::path& archive,
                                               const std::filesystem::path& parent, Shown shown);
 
 // The longest line, line feed included, that can be an answer. A longer one
@@ -75,7 +78,7 @@ enum class Answer : unsigned char { Accept, Decline, AskAgain };
 // What one line typed at the question means in the language: blank accepts,
 // "n", "no" and "non" decline everywhere, "o"/"oui" (French) or "y"/"yes"
 // (the others) accept, in any ASCII letter case. `line` is valid UTF-8.
-[[nodiscard]] Answer classify_answer(std::string_view line, std::size_t language);
+[[nodiscard]] Answer classify_answer(std::string_view line, Language language);
 
 // `text` without its leading and trailing Unicode White_Space characters.
 // `text` is valid UTF-8.

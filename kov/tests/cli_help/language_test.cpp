@@ -8,22 +8,25 @@
 
 namespace {
 
+using kov::Language;
 using kov::cli_help::detect_language;
-using kov::cli_help::language_index;
+using kov::cli_help::language_of;
 
-TEST(LanguageIndex, TakesThePartBeforeTheFirstSeparator) {
+TEST(LanguageOf, TakesThePartBeforeTheFirstSeparator) {
   struct Case {
     const char* text;
-    std::size_t index;
+    Language language;
   };
+  constexpr Language E = Language::English, F = Language::French, S = Language::Spanish,
+                     G = Language::German, P = Language::Portuguese;
   const Case cases[] = {
-      {"fr_FR.UTF-8", 1}, {"pt-BR", 4}, {"DE", 3},    {"de_CH", 3},  {"es", 2}, {"en_US", 0},
-      {"POSIX", 0},       {"C.UTF-8", 0}, {"", 0},    {"french", 0}, {"-fr", 0}, {"fr.", 1},
-      {"Fr", 1},          {"fra", 0},
+      {"fr_FR.UTF-8", F}, {"pt-BR", P}, {"DE", G},      {"de_CH", G}, {"es", S},
+      {"en_US", E},       {"POSIX", E}, {"C.UTF-8", E}, {"", E},      {"french", E},
+      {"-fr", E},         {"fr.", F},   {"Fr", F},      {"fra", E},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    EXPECT_EQ(language_index(c.text), c.index);
+    EXPECT_EQ(language_of(c.text), c.language);
   }
 }
 
@@ -34,9 +37,10 @@ class DetectLanguage : public ::testing::Test {
   static void clear() {
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) ::unsetenv(name);
   }
+  // The language's position in table order.
   static std::size_t detect(std::vector<std::string> args) {
     args.insert(args.begin(), "kov");
-    return detect_language(args);
+    return static_cast<std::size_t>(detect_language(args));
   }
 };
 

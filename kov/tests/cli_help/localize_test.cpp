@@ -13,7 +13,7 @@ namespace {
 using namespace kov;
 using namespace kov::cli_help;
 
-std::string help_of(std::size_t language, const std::string& command = "") {
+std::string help_of(Language language, const std::string& command = "") {
   const CommandDef root = localized_command(Cli::command(), language);
   const CommandDef* target = command.empty() ? &root : root.find_subcommand(command);
   return render_help(root, *target, "kov");
@@ -27,9 +27,9 @@ const char* const ALL_COMMANDS[] = {"", "public-key", "sign", "verify-signature"
                                     "keygen", "list", "extract", "test", "info"};
 
 TEST(LocalizedHelp, EndsWithTheRightTextInEveryLanguage) {
-  for (std::size_t language = 0; language < LANGUAGE_COUNT; ++language) {
+  for (const Language language : LANGUAGES) {
     for (const char* command : ALL_COMMANDS) {
-      SCOPED_TRACE(std::to_string(language) + " " + command);
+      SCOPED_TRACE(std::to_string(static_cast<int>(language)) + " " + command);
       const std::string help = help_of(language, command);
       const std::string name = command;
       const std::string examples(EXAMPLES[language]);
@@ -50,7 +50,7 @@ TEST(LocalizedHelp, EndsWithTheRightTextInEveryLanguage) {
 }
 
 TEST(LocalizedHelp, FrenchCreate) {
-  const std::string help = help_of(1, "create");
+  const std::string help = help_of(Language::French, "create");
   EXPECT_TRUE(help.starts_with("Créer une archive ; chiffrement facultatif\n\n"
                                "Utilisation : kov create [OPTIONS] <INPUTS>...\n\n"
                                "Arguments:\n"
@@ -64,14 +64,14 @@ TEST(LocalizedHelp, FrenchCreate) {
 }
 
 TEST(LocalizedHelp, SpanishKeepsTheParsersEnglishHeadingApart) {
-  const std::string help = help_of(2, "create");
+  const std::string help = help_of(Language::Spanish, "create");
   EXPECT_TRUE(contains(help, "\n\nArgumentos:\n  <INPUTS>...  "));
   EXPECT_TRUE(contains(help, "\n\nOptions:\n      --format-version <FORMAT_VERSION>  [default: 0.5.0]"));
   EXPECT_TRUE(contains(help, "\n\nOpciones:\n  -o, --output <OUTPUT>  "));
 }
 
 TEST(LocalizedHelp, OutputTextDependsOnTheCommand) {
-  for (std::size_t language = 0; language < LANGUAGE_COUNT; ++language) {
+  for (const Language language : LANGUAGES) {
     for (const char* command : {"sign", "keygen", "public-key"})
       EXPECT_TRUE(contains(help_of(language, command), OUTPUT_KEY_FILE_HELP[language])) << command;
     EXPECT_TRUE(contains(help_of(language, "create"), OUTPUT_ARCHIVE_HELP[language]));
@@ -80,16 +80,16 @@ TEST(LocalizedHelp, OutputTextDependsOnTheCommand) {
 }
 
 TEST(LocalizedHelp, PossibleValuesHiddenOnlyForLangAndCommand) {
-  const std::string root = help_of(0);
+  const std::string root = help_of(Language::English);
   EXPECT_TRUE(contains(root, "\n      --lang <LANG>  Help language (default: system language)\n"));
   EXPECT_FALSE(contains(root, "possible values: en"));
-  EXPECT_FALSE(contains(help_of(0, "help"), "possible values"));
-  EXPECT_TRUE(contains(help_of(0, "help"), "\n  [COMMAND]  Command to explain\n"));
-  EXPECT_TRUE(contains(help_of(3, "extract"), "Zielverzeichnis [default: .]\n"));
+  EXPECT_FALSE(contains(help_of(Language::English, "help"), "possible values"));
+  EXPECT_TRUE(contains(help_of(Language::English, "help"), "\n  [COMMAND]  Command to explain\n"));
+  EXPECT_TRUE(contains(help_of(Language::German, "extract"), "Zielverzeichnis [default: .]\n"));
 }
 
 TEST(LocalizedHelp, RootListsTheSubcommandsInDeclarationOrder) {
-  const std::string help = help_of(4);
+  const std::string help = help_of(Language::Portuguese);
   EXPECT_TRUE(contains(help, "\nUso: kov [OPTIONS] <COMMAND>\n\nComandos:\n"
                              "  public-key        Export the public Ed25519 key"));
   std::size_t at = 0;
@@ -100,17 +100,20 @@ TEST(LocalizedHelp, RootListsTheSubcommandsInDeclarationOrder) {
     at = found + 1;
   }
   EXPECT_TRUE(contains(help, "\n  -V, --version      Mostrar versão\n"));
-  EXPECT_FALSE(contains(help_of(4, "list"), "--version"));  // only the root has a version
+  EXPECT_FALSE(
+      contains(help_of(Language::Portuguese, "list"), "--version"));  // only the root has a version
 }
 
 TEST(HelpTexts, EachExamplesTextEndsWithItsLanguageLine) {
   const char* const last_lines[] = {"Language: ", "Langue : ", "Idioma: ", "Sprache: ", "Idioma: "};
   const char* const prompts[] = {"[Y/n]", "[O/n]", "[Y/n]", "[Y/n]", "[Y/n]"};
-  for (std::size_t language = 0; language < LANGUAGE_COUNT; ++language) {
+  for (const Language language : LANGUAGES) {
     const std::string_view examples = EXAMPLES[language];
-    EXPECT_TRUE(examples.substr(examples.rfind('\n') + 1).starts_with(last_lines[language]));
+    EXPECT_TRUE(examples.substr(examples.rfind('\n') + 1)
+                    .starts_with(last_lines[static_cast<std::size_t>(language)]));
     EXPECT_FALSE(examples.ends_with("\n"));
-    EXPECT_TRUE(SINGLE_PATH[language].find(prompts[language]) != std::string_view::npos);
+    EXPECT_TRUE(SINGLE_PATH[language].find(prompts[static_cast<std::size_t>(language)]) !=
+                std::string_view::npos);
     EXPECT_FALSE(SINGLE_PATH[language].ends_with("\n"));
   }
 }

@@ -17,7 +17,7 @@ using namespace kov::cli_progress;
 using namespace std::chrono_literals;
 
 TEST(ProgressLine, Layouts) {
-  const ProgressLabels en = labels(0, ProgressOperation::Create);
+  const ProgressLabels en = labels(kov::Language::English, ProgressOperation::Create);
   struct Case {
     const char* name;
     ProgressLabels labels;
@@ -45,8 +45,8 @@ TEST(ProgressLine, Layouts) {
        "Compression [===========.]  99% | Finalizing | elapsed 00:24"},
       {"done", en, 3, 10, 25s, 25s, 0, ProgressState::Done,
        "Compression [============] 100% | Done | elapsed 00:25"},
-      {"failed", labels(0, ProgressOperation::Extract), 25, 100, 3s, 3s, 0, ProgressState::Failed,
-       "Extraction [===.........]  25% | Failed | elapsed 00:03"},
+      {"failed", labels(kov::Language::English, ProgressOperation::Extract), 25, 100, 3s, 3s, 0,
+       ProgressState::Failed, "Extraction [===.........]  25% | Failed | elapsed 00:03"},
       {"failed before the total", en, 0, 0, 0s, 0s, 0, ProgressState::Failed,
        "Compression [............]   0% | Failed | elapsed 00:00"},
       {"failed after all work still 99", en, 7, 7, 0s, 0s, 0, ProgressState::Failed,
@@ -54,8 +54,9 @@ TEST(ProgressLine, Layouts) {
       {"huge totals do not overflow", en, UINT64_MAX / 2, UINT64_MAX, 59min + 59s, 1h, 0,
        ProgressState::Running,
        "Compression [=====.......]  49% | elapsed 59:59 | remaining ~01:00:00"},
-      {"french extraction", labels(1, ProgressOperation::Extract), 0, 0, 3600s, 0s, 3,
-       ProgressState::Running, "Décompression \\ Préparation | écoulé 01:00:00 | restant calcul…"},
+      {"french extraction", labels(kov::Language::French, ProgressOperation::Extract), 0, 0, 3600s,
+       0s, 3, ProgressState::Running,
+       "Décompression \\ Préparation | écoulé 01:00:00 | restant calcul…"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -71,10 +72,10 @@ TEST(ProgressLine, TimeTexts) {
 }
 
 TEST(ProgressLabelsTable, LocalizedWords) {
-  EXPECT_EQ(labels(3, ProgressOperation::Create).action, "Komprimierung");
-  EXPECT_EQ(labels(3, ProgressOperation::Extract).action, "Entpacken");
-  EXPECT_EQ(labels(2, ProgressOperation::Extract).failed, "Error");
-  EXPECT_EQ(labels(4, ProgressOperation::Create).done, "Concluído");
+  EXPECT_EQ(labels(kov::Language::German, ProgressOperation::Create).action, "Komprimierung");
+  EXPECT_EQ(labels(kov::Language::German, ProgressOperation::Extract).action, "Entpacken");
+  EXPECT_EQ(labels(kov::Language::Spanish, ProgressOperation::Extract).failed, "Error");
+  EXPECT_EQ(labels(kov::Language::Portuguese, ProgressOperation::Create).done, "Concluído");
 }
 
 TEST(ProgressFrame, TerminalRedrawsInPlaceAndPadsByCharacters) {
@@ -95,7 +96,7 @@ std::string stderr_of(bool enabled, Work work) {
   const int fd = ::open((dir / "stderr").c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   const int saved = ::dup(STDERR_FILENO);
   ::dup2(fd, STDERR_FILENO);
-  (void)run(enabled, 0, ProgressOperation::Create, work);
+  (void)run(enabled, kov::Language::English, ProgressOperation::Create, work);
   ::dup2(saved, STDERR_FILENO);
   ::close(saved);
   std::string text(4096, '\0');
@@ -126,7 +127,7 @@ TEST(ProgressRun, QuickWorkGivesTwoLinesOffATerminal) {
 }
 
 TEST(ProgressRun, ReturnsTheWorkResultUnchanged) {
-  auto result = run(true, 0, ProgressOperation::Create,
+  auto result = run(true, kov::Language::English, ProgressOperation::Create,
                     [] { return std::expected<int, std::string>(std::unexpected("boom")); });
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error(), "boom");

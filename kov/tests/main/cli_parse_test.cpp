@@ -10,7 +10,7 @@ namespace {
 
 using namespace kov;
 
-ParseOutcome parse_line(std::vector<std::string> args, std::size_t language = 0) {
+ParseOutcome parse_line(std::vector<std::string> args, Language language = Language::English) {
   args.insert(args.begin(), "/usr/local/bin/kov");
   return parse(cli_help::localized_command(Cli::command(), language), args);
 }
@@ -152,7 +152,7 @@ TEST(CliParse, BadValueBeforeHelpOrVersionIsTheError) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.first_line);
     // French help, as --lang fr_FR selects before parsing; the parser's words stay English.
-    ParseOutcome outcome = parse_line(c.args, 1);
+    ParseOutcome outcome = parse_line(c.args, Language::French);
     ASSERT_TRUE(std::holds_alternative<ParserExit>(outcome));
     const ParserExit& exit = std::get<ParserExit>(outcome);
     EXPECT_EQ(exit.status, 2);
@@ -162,7 +162,7 @@ TEST(CliParse, BadValueBeforeHelpOrVersionIsTheError) {
 }
 
 TEST(CliParse, UsageErrorsNameTheSubcommandUsage) {
-  ParseOutcome outcome = parse_line({"sign", "a"}, 1);
+  ParseOutcome outcome = parse_line({"sign", "a"}, Language::French);
   ASSERT_TRUE(std::holds_alternative<ParserExit>(outcome));
   const ParserExit& exit = std::get<ParserExit>(outcome);
   EXPECT_EQ(exit.status, 2);
@@ -177,7 +177,7 @@ TEST(CliParse, UsageErrorsNameTheSubcommandUsage) {
 }
 
 TEST(CliParse, NoArgumentsPrintsRootHelpOnStandardError) {
-  ParseOutcome outcome = parse_line({}, 3);
+  ParseOutcome outcome = parse_line({}, Language::German);
   ASSERT_TRUE(std::holds_alternative<ParserExit>(outcome));
   const ParserExit& exit = std::get<ParserExit>(outcome);
   EXPECT_EQ(exit.status, 2);

@@ -267,6 +267,15 @@ TEST(Description, JsonSortedNestedAndWideTotals) {
   EXPECT_NE(text.find("\n    \"profile\": \"current\",\n"), std::string::npos) << text;
 }
 
+TEST(ResultLines, CreatedAndExtractedShowTheirPaths) {
+  EXPECT_EQ(kov::created_text("dir/a.kov", kov::Shown::Raw), "created dir/a.kov\n");
+  EXPECT_EQ(kov::created_text("\x1b\xff.kov", kov::Shown::Escaped), "created \\x1b\uFFFD.kov\n");
+  EXPECT_EQ(kov::extracted_text(0, ".", kov::Shown::Raw), "extracted 0 file(s) to .\n");
+  EXPECT_EQ(kov::extracted_text(18446744073709551615u, "d\x07", kov::Shown::Escaped),
+            "extracted 18446744073709551615 file(s) to d\\x07\n");
+  EXPECT_EQ(kov::extracted_text(2, "d\x07", kov::Shown::Raw), "extracted 2 file(s) to d\x07\n");
+}
+
 TEST(TestResult, TextAndCompactJson) {
   EXPECT_EQ(kov::test_result_text("dir/a.kov", kov::Shown::Raw), "OK: dir/a.kov\n");
   const std::string compact = kov::test_result_json("abcde");

@@ -86,14 +86,14 @@ TEST(ExtractionQuestion, EveryLanguage) {
       "Extraer /d/a.kov \u2192 /d [Y/n] ", "Entpacken /d/a.kov \u2192 /d [Y/n] ",
       "Extrair /d/a.kov \u2192 /d [Y/n] ",
   };
-  for (std::size_t language = 0; language < 5; ++language) {
+  for (const kov::Language language : kov::LANGUAGES) {
     EXPECT_EQ(kov::extraction_question(language, "/d/a.kov", "/d", kov::Shown::Raw),
-              expected[language]);
+              expected[static_cast<std::size_t>(language)]);
   }
-  EXPECT_EQ(kov::extraction_question(0, "/d/\xff.kov", "/d", kov::Shown::Raw),
+  EXPECT_EQ(kov::extraction_question(kov::Language::English, "/d/\xff.kov", "/d", kov::Shown::Raw),
             "Extract /d/\uFFFD.kov \u2192 /d [Y/n] ");
-  EXPECT_EQ(kov::extraction_question(0, "/\x1b]0;x\x07/a\u202e.kov", "/\x1b]0;x\x07",
-                                     kov::Shown::Escaped),
+  EXPECT_EQ(kov::extraction_question(kov::Language::English, "/\x1b]0;x\x07/a\u202e.kov",
+                                     "/\x1b]0;x\x07", kov::Shown::Escaped),
             "Extract /\\x1b]0;x\\x07/a\\u{202e}.kov \u2192 /\\x1b]0;x\\x07 [Y/n] ");
 }
 
@@ -171,10 +171,11 @@ TEST(AnswerReader, LongLinesAreNoAnswerAndStillChecked) {
 }
 
 TEST(ClassifyAnswer, ByLanguage) {
-  constexpr std::size_t EN = 0, FR = 1, DE = 3;
+  constexpr kov::Language EN = kov::Language::English, FR = kov::Language::French,
+                          DE = kov::Language::German;
   struct Case {
     const char* line;
-    std::size_t language;
+    kov::Language language;
     Answer answer;
   };
   const Case cases[] = {

@@ -148,6 +148,8 @@ inline constexpr std::array<std::uint8_t, 17> SEALED_METADATA_LABEL{'K', 'O', 'V
                                                                    'e', 't', 'a', 'd', 'a', 't', 'a', 0};
 // Envelope bytes before the encrypted index: the magic and the bootstrap settings.
 inline constexpr std::size_t SEAL_PREFIX_SIZE = 104;
+// What sealing adds to an index: the prefix before it and the tag after it.
+inline constexpr std::size_t SEALED_ENVELOPE_OVERHEAD = SEAL_PREFIX_SIZE + TAG_SIZE;
 inline constexpr std::size_t SEALED_METADATA_AAD_SIZE = 185;
 // Where a stored index keeps its tag (the settings record's index-tag field),
 // and so the shortest index that can carry one.

@@ -86,6 +86,20 @@ struct OutputNode {
 [[nodiscard]] Result<void> check_reader_limits(std::uint64_t entries, std::uint64_t longest_path,
                                                std::uint64_t index_bytes);
 
+// The parameters of the chunk stream of `entry`, number `index` in an archive
+// with `settings`: the same for the writer and the decoder, or nothing opens.
+[[nodiscard]] inline crypto::EntryCipherContext entry_cipher_context(
+    const ArchiveSettings& settings, const Entry& entry, std::uint32_t index) {
+  crypto::EntryCipherContext context;
+  context.path = entry.path;
+  context.nonce_prefix = settings.nonce_prefix;
+  context.entry_index = index;
+  context.chunk_size = settings.encryption_chunk_size;
+  context.kind_code = static_cast<std::uint8_t>(static_cast<std::uint8_t>(entry.kind) + 1);
+  context.compressed = entry.codec_id;
+  return context;
+}
+
 // ---- Opening and decoding ----
 
 // What the library's own code may do with an Archive beyond its public face.

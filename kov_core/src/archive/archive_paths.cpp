@@ -1,12 +1,10 @@
 // Portable archive paths, the collision key, stored-path validation and
 // symbolic-link targets.
 
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utf8proc.h>
 
-#include <cerrno>
 #include <cstring>
+#include <system_error>
 #include <vector>
 
 #include "archive/archive_internal.hpp"
@@ -355,23 +353,9 @@ Result<std::string> read_symlink_target(const std::filesystem::path& source,
   if (native.find('\0') != std::string::npos) {
     return std::unexpected(Error::io("file name contained an unexpected NUL byte"));
   }
-  // lstat's size is only a hint: the link may change between the calls.
-  std::size_t capacity = 256;
-  struct stat status {};
-  if (::lstat(native.c_str(), &status) == 0 && S_ISLNK(status.st_mode) && status.st_size > 0) {
-    capacity = static_cast<std::size_t>(status.st_size) + 1;
-  }
-  std::string target;
-  for (;;) {
-    target.resize(capacity);
-    const ssize_t length = ::readlink(native.c_str(), target.data(), capacity);
-    if (length < 0) return std::unexpected(Error::os(errno));
-    if (static_cast<std::size_t>(length) < capacity) {
-      target.resize(static_cast<std::size_t>(length));
-      break;
-    }
-    capacity *= 2;  // possibly truncated: try again with more room
-  }
+  std::error_code error;
+  const std::string target = std::filesystem::read_symlink(source, error).native();
+  if (error) return std::unexpected(Error::os(error.value()));
   if (!util::is_valid_utf8(target)) {
     return std::unexpected(
         Error::invalid_input("symbolic link target is not UTF-8: " + util::lossy_utf8(native)));

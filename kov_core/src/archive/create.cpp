@@ -19,13 +19,15 @@
 #include "kov_core/archive.hpp"
 #include "kov_core/path_rules.hpp"
 #include "kov_core/resources.hpp"
+#include "kov_core/utf8.hpp"
+#include "secure_fs/secure_fs.hpp"
 #include "util/checked.hpp"
 #include "kov_core/fd.hpp"
 #include "util/dir_stream.hpp"
 #include "util/guard.hpp"
 #include "util/files.hpp"
+#include "util/guard.hpp"
 #include "util/random.hpp"
-#include "kov_core/utf8.hpp"
 
 namespace kov_core::archive {
 
@@ -247,25 +249,19 @@ fs::path temporary_name(const fs::path& output) {
 }
 
 Result<void> move_into_place(const fs::path& from, const fs::path& to, std::optional<OutputNode> replaceable) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
-  int e = errno;
-  if (e == EINVAL || e == ENOSYS) {
-    // A file system without the no-replace flag: a hard link refuses an existing name too.
-    if (::link(from.c_str(), to.c_str()) == 0) {
-      ::unlink(from.c_str());
-      return {};
-    }
-    e = errno;
-  }
+  bool placed = false;
+  auto moved = secure_fs::platform::move_no_replace(AT_FDCWD, from.c_str(), to.c_str(), placed);
+  // Once the archive holds its name, a temporary name left beside it is no failure.
+  if (moved || placed) return {};
   // The dangling link that passed the output check is replaced, as a plain
   // rename would; anything else that holds the name now appeared meanwhile.
   struct stat st {};
-  if (e == EEXIST && replaceable && ::lstat(to.c_str(), &st) == 0 && S_ISLNK(st.st_mode) &&
-      st.st_dev == replaceable->device && st.st_ino == replaceable->inode) {
+  if (moved.error().os_error() == EEXIST && replaceable && ::lstat(to.c_str(), &st) == 0 &&
+      S_ISLNK(st.st_mode) && st.st_dev == replaceable->device && st.st_ino == replaceable->inode) {
     if (::rename(from.c_str(), to.c_str()) == 0) return {};
-    e = errno;
+    return std::unexpected(Error::os(errno));
   }
-  return std::unexpected(Error::os(e));
+  return std::unexpected(std::move(moved).error());
 }
 
 Result<void> check_password_memory(EncryptionMode mode, std::uint32_t available_mib) {
@@ -288,8 +284,7 @@ namespace {
 Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> inputs, CreateOptions& options,
                               format::Version version) {
   CANCELLED.store(false, std::memory_order_relaxed);
-  PROGRESS_COMPLETED.store(0, std::memory_order_relaxed);
-  PROGRESS_TOTAL.store(0, std::memory_order_relaxed);
+  begin_progress(0);
   if (inputs.empty()) return std::unexpected(Error::invalid_input("at least one input is required"));
   struct stat st {};
   if (::stat(output.c_str(), &st) == 0)
@@ -319,17 +314,15 @@ Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> 
             [](const SourceEntry& a, const SourceEntry& b) { return a.archive_path < b.archive_path; });
   const bool sealed = credential.mode() != EncryptionMode::None && version == format::VERSION_0_5_0;
   std::uint64_t longest = 0;
-  std::uint64_t index_bytes = INDEX_PREFIX_SIZE + SETTINGS_SIZE + (sealed ? crypto::SEAL_PREFIX_SIZE + crypto::TAG_SIZE : 0);
+  std::uint64_t index_bytes =
+      INDEX_PREFIX_SIZE + SETTINGS_SIZE + (sealed ? crypto::SEALED_ENVELOPE_OVERHEAD : 0);
   for (const SourceEntry& source : sources) {
     longest = std::max<std::uint64_t>(longest, source.archive_path.size());
     index_bytes += ENTRY_FIXED_SIZE + source.archive_path.size();
   }
   KOV_TRY(check_reader_limits(sources.size(), longest, index_bytes));
 
-  std::uint64_t total = 0;
-  for (const SourceEntry& source : sources) total = util::saturating_add(total, util::saturating_add(source.size, 1));
-  PROGRESS_COMPLETED.store(0, std::memory_order_relaxed);
-  PROGRESS_TOTAL.store(total, std::memory_order_relaxed);
+  begin_progress(progress_units(sources, [](const SourceEntry& source) { return source.size; }));
 
   const fs::path temporary = temporary_name(output);
   // A failure, even an exception on its way to the guard, removes the

@@ -164,14 +164,9 @@ Result<void> Decoder::decode(const Archive& archive, std::size_t index, const En
   std::unique_ptr<crypto::DecryptReader> decrypt;
   auto range = std::make_unique<RangeSource>(*window_, entry.data_offset, entry.stored_size);
   if (entry.encrypted) {
-    crypto::EntryCipherContext context;
-    context.path = entry.path;
-    context.nonce_prefix = archive.settings().nonce_prefix;
-    context.entry_index = static_cast<std::uint32_t>(index);
-    context.chunk_size = archive.settings().encryption_chunk_size;
-    context.kind_code = static_cast<std::uint8_t>(static_cast<std::uint8_t>(entry.kind) + 1);
-    context.compressed = entry.codec_id;
-    decrypt = std::make_unique<crypto::DecryptReader>(std::move(range), *key, std::move(context));
+    decrypt = std::make_unique<crypto::DecryptReader>(
+        std::move(range), *key,
+        entry_cipher_context(archive.settings(), entry, static_cast<std::uint32_t>(index)));
     stream = decrypt.get();
   } else {
     stream = range.get();
@@ -245,15 +240,9 @@ Result<void> Archive::test_with_credential(const crypto::EncryptionCredential& c
     auto key = authenticate_index(credential);
     if (!key) return std::unexpected(std::move(key).error());
     const ArchiveKey* k = *key ? &**key : nullptr;
-    if (entries_.empty()) {
-      PROGRESS_COMPLETED.store(0, std::memory_order_relaxed);
-      PROGRESS_TOTAL.store(0, std::memory_order_relaxed);
-      return {};
-    }
-    std::uint64_t total = 0;
-    for (const Entry& entry : entries_) total = util::saturating_add(total, util::saturating_add(entry.original_size, 1));
-    PROGRESS_COMPLETED.store(0, std::memory_order_relaxed);
-    PROGRESS_TOTAL.store(total, std::memory_order_relaxed);
+    begin_progress(
+        progress_units(entries_, [](const Entry& entry) { return entry.original_size; }));
+    if (entries_.empty()) return {};
     Decoder decoder;
     // Every link is checked against the others, later ones included.
     LinkResolution links(*this);

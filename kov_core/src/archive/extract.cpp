@@ -432,8 +432,7 @@ Result<std::uint64_t> extract_unguarded(const Archive& archive, const std::files
                                         const crypto::EncryptionCredential& credential,
                                         const ExtractionOptions& options) {
   CANCELLED.store(false, std::memory_order_relaxed);
-  PROGRESS_COMPLETED.store(0, std::memory_order_relaxed);
-  PROGRESS_TOTAL.store(0, std::memory_order_relaxed);
+  begin_progress(0);
   auto key = archive.authenticate_index(credential);
   if (!key) return std::unexpected(std::move(key).error());
   auto selected = select(archive.entries(), names);
@@ -460,10 +459,7 @@ Result<std::uint64_t> extract_unguarded(const Archive& archive, const std::files
   KOV_TRY(check_capacity(*need, fs.f_bavail, fs.f_frsize, fs.f_favail));
 
   if (selected->empty()) return std::uint64_t{0};
-  std::uint64_t total = 0;
-  for (const Entry* entry : chosen) total = util::saturating_add(total, util::saturating_add(entry->original_size, 1));
-  PROGRESS_COMPLETED.store(0, std::memory_order_relaxed);
-  PROGRESS_TOTAL.store(total, std::memory_order_relaxed);
+  begin_progress(progress_units(chosen, [](const Entry* entry) { return entry->original_size; }));
 
   const unsigned window = options.flush_window != 0 ? options.flush_window : flush_window();
   util::FlushQueue queue = util::FlushQueue::create(options.concurrent_flushes ? window : 1, options.concurrent_flushes);

@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "kov_core/archive.hpp"
+#include "util/sodium.hpp"
 
 namespace kov_core::archive {
 
@@ -34,15 +35,7 @@ std::string_view profile_name(CompressionProfile profile) noexcept {
   return "compact";
 }
 
-std::string hex(std::span<const std::uint8_t> bytes) {
-  static constexpr char DIGITS[] = "0123456789abcdef";
-  std::string text(bytes.size() * 2, '0');
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    text[2 * i] = DIGITS[bytes[i] >> 4];
-    text[2 * i + 1] = DIGITS[bytes[i] & 0x0F];
-  }
-  return text;
-}
+std::string hex(std::span<const std::uint8_t> bytes) { return util::hex(bytes); }
 
 std::string Entry::sha256() const { return hex(sha256_bytes); }
 

@@ -27,7 +27,6 @@ using crypto::EncryptionMode;
 
 constexpr std::uint64_t MIN_ARCHIVE_SIZE = format::HEADER_SIZE + format::FOOTER_SIZE;
 constexpr std::size_t READ_BUFFER = 8192;
-constexpr std::size_t MIN_ENVELOPE = crypto::SEAL_PREFIX_SIZE + crypto::TAG_SIZE;
 constexpr std::size_t MIN_DECRYPTED_INDEX = INDEX_PREFIX_SIZE + SETTINGS_SIZE;
 
 // The memory key derivation for an existing archive needs first, in MiB.
@@ -59,22 +58,24 @@ Result<void> open_envelope(const format::Header& header, std::span<const std::ui
   return {};
 }
 
-}  // namespace
+// An archive file whose framing holds: the header, and the index as stored.
+struct Framed {
+  util::Fd fd;
+  format::Header header;
+  std::vector<std::uint8_t> index;
+};
 
-std::uint64_t index_size_limit(std::uint32_t available_mib) {
-  if (available_mib == 0) return 256ull << 20;
-  return std::clamp<std::uint64_t>(std::uint64_t{available_mib} << 18, 16ull << 20, MAX_INDEX_BYTES);
-}
-
-Result<Archive> ArchiveAccess::open(const std::filesystem::path& path, const EncryptionCredential& credential,
-                                    std::uint32_t available) {
+// Opens the file and checks its frame from the outside in: the size, the
+// header, the index boundaries, then the footer against the index read.
+Result<Framed> read_framing(const std::filesystem::path& path, std::uint32_t available) {
   // Non-blocking, so that a named pipe without a writer reaches the size check
   // at once instead of hanging; the flag is cleared before any read.
   const int raw = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (raw < 0) return std::unexpected(Error::os(errno));
   util::Fd fd(raw);
   const int flags = ::fcntl(fd.get(), F_GETFL);
-  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return std::unexpected(Error::os(errno));
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+    return std::unexpected(Error::os(errno));
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return std::unexpected(Error::os(errno));
   const auto file_size = static_cast<std::uint64_t>(st.st_size);
@@ -99,45 +100,85 @@ Result<Archive> ArchiveAccess::open(const std::filesystem::path& path, const Enc
   if (!file.read_exact(index)) return std::unexpected(Error::corrupt("truncated index"));
   auto footer = format::Footer::decode(file, header, format::digest(index));
   if (!footer) return std::unexpected(std::move(footer).error());
+  return Framed{std::move(fd), header, std::move(index)};
+}
 
-  std::optional<ArchiveKey> key;
-  if (sealed(header)) {
-    if (index.size() < MIN_ENVELOPE || !std::equal(crypto::SEAL_MAGIC.begin(), crypto::SEAL_MAGIC.end(), index.begin()))
-      return std::unexpected(Error::corrupt("invalid sealed metadata envelope"));
-    const std::span<const std::uint8_t> bootstrap_record(index.data() + crypto::SEAL_MAGIC.size(), SETTINGS_SIZE);
-    if (!std::all_of(bootstrap_record.begin() + 80, bootstrap_record.end(), [](std::uint8_t b) { return b == 0; }))
-      return std::unexpected(Error::corrupt("nonzero bootstrap reserved tag"));
-    auto bootstrap = decode_settings(bootstrap_record, true);
-    if (!bootstrap) return std::unexpected(std::move(bootstrap).error());
-    if (bootstrap->encryption == EncryptionMode::None)
-      return std::unexpected(Error::corrupt("sealed metadata requires encryption"));
-    if (available != 0 && available < authentication_memory(*bootstrap))
-      return std::unexpected(Error::invalid_input("insufficient memory for metadata authentication"));
-    auto derived = derive(credential, *bootstrap);
-    if (!derived) return std::unexpected(std::move(derived).error());
-    // derive_key yields a key for every encrypted mode.
-    key.emplace(std::move(derived->value()));
-    util::SecretBytes plain;
-    std::size_t plain_size = 0;
-    KOV_TRY(open_envelope(header, index, *key, bootstrap->nonce_prefix, plain, plain_size));
-    if (plain_size < MIN_DECRYPTED_INDEX ||
-        !std::equal(bootstrap_record.begin(), bootstrap_record.end(), plain.data() + INDEX_PREFIX_SIZE))
-      return std::unexpected(Error::corrupt("metadata bootstrap mismatch"));
-    index.assign(plain.data(), plain.data() + plain_size);
-  }
+// Opens a sealed archive's envelope: its bootstrap settings give the key, the
+// key opens the index, and the index must repeat those settings. On success
+// `index` holds the decrypted index and the key is returned.
+Result<ArchiveKey> unseal(const format::Header& header, std::vector<std::uint8_t>& index,
+                          const EncryptionCredential& credential, std::uint32_t available) {
+  if (index.size() < crypto::SEALED_ENVELOPE_OVERHEAD ||
+      !std::equal(crypto::SEAL_MAGIC.begin(), crypto::SEAL_MAGIC.end(), index.begin()))
+    return std::unexpected(Error::corrupt("invalid sealed metadata envelope"));
+  const std::span<const std::uint8_t> bootstrap_record(index.data() + crypto::SEAL_MAGIC.size(),
+                                                       SETTINGS_SIZE);
+  if (!std::all_of(bootstrap_record.begin() + 80, bootstrap_record.end(),
+                   [](std::uint8_t b) { return b == 0; }))
+    return std::unexpected(Error::corrupt("nonzero bootstrap reserved tag"));
+  auto bootstrap = decode_settings(bootstrap_record, true);
+  if (!bootstrap) return std::unexpected(std::move(bootstrap).error());
+  if (bootstrap->encryption == EncryptionMode::None)
+    return std::unexpected(Error::corrupt("sealed metadata requires encryption"));
+  if (available != 0 && available < authentication_memory(*bootstrap))
+    return std::unexpected(Error::invalid_input("insufficient memory for metadata authentication"));
+  auto derived = derive(credential, *bootstrap);
+  if (!derived) return std::unexpected(std::move(derived).error());
+  // derive_key yields a key for every encrypted mode.
+  ArchiveKey key(std::move(derived->value()));
+  util::SecretBytes plain;
+  std::size_t plain_size = 0;
+  KOV_TRY(open_envelope(header, index, key, bootstrap->nonce_prefix, plain, plain_size));
+  if (plain_size < MIN_DECRYPTED_INDEX ||
+      !std::equal(bootstrap_record.begin(), bootstrap_record.end(),
+                  plain.data() + INDEX_PREFIX_SIZE))
+    return std::unexpected(Error::corrupt("metadata bootstrap mismatch"));
+  index.assign(plain.data(), plain.data() + plain_size);
+  return key;
+}
 
-  auto decoded = decode_index(index, header.index_offset, header.version());
-  if (!decoded) return std::unexpected(std::move(decoded).error());
+// The decoded index against the header that frames it: the same profile and
+// buffer size, the archive ID of a clear index, sealing exactly when encrypted.
+Result<void> cross_check(const format::Header& header, const DecodedIndex& decoded) {
   auto generation = format::format_generation(header.version());
   if (!generation) return std::unexpected(std::move(generation).error());
-  if (*generation >= 1 && (header.profile != static_cast<std::uint8_t>(decoded->settings.profile) ||
-                           header.io_buffer_size != decoded->settings.io_buffer_size))
+  if (*generation >= 1 && (header.profile != static_cast<std::uint8_t>(decoded.settings.profile) ||
+                           header.io_buffer_size != decoded.settings.io_buffer_size))
     return std::unexpected(Error::corrupt("header and index compression profiles differ"));
-  if (!sealed(header) && archive_id(header.created_unix, decoded->entries) != header.id)
+  if (!sealed(header) && archive_id(header.created_unix, decoded.entries) != header.id)
     return std::unexpected(Error::corrupt("archive ID does not match the authenticated entry set"));
   if (header.version() == format::VERSION_0_5_0 &&
-      (header.flags == format::FLAG_SEALED_METADATA) != (decoded->settings.encryption != EncryptionMode::None))
+      (header.flags == format::FLAG_SEALED_METADATA) !=
+          (decoded.settings.encryption != EncryptionMode::None))
     return std::unexpected(Error::corrupt("0.5 encryption requires sealed metadata"));
+  return {};
+}
+
+}  // namespace
+
+std::uint64_t index_size_limit(std::uint32_t available_mib) {
+  if (available_mib == 0) return 256ull << 20;
+  return std::clamp<std::uint64_t>(std::uint64_t{available_mib} << 18, 16ull << 20,
+                                   MAX_INDEX_BYTES);
+}
+
+Result<Archive> ArchiveAccess::open(const std::filesystem::path& path,
+                                    const EncryptionCredential& credential,
+                                    std::uint32_t available) {
+  auto framed = read_framing(path, available);
+  if (!framed) return std::unexpected(std::move(framed).error());
+  util::Fd& fd = framed->fd;
+  const format::Header& header = framed->header;
+  std::vector<std::uint8_t>& index = framed->index;
+  std::optional<ArchiveKey> key;
+  if (sealed(header)) {
+    auto unsealed = unseal(header, index, credential, available);
+    if (!unsealed) return std::unexpected(std::move(unsealed).error());
+    key.emplace(std::move(*unsealed));
+  }
+  auto decoded = decode_index(index, header.index_offset, header.version());
+  if (!decoded) return std::unexpected(std::move(decoded).error());
+  KOV_TRY(cross_check(header, *decoded));
 
   index = {};
   Archive archive;

@@ -25,9 +25,6 @@ std::uint64_t kov_progress_completed(void) noexcept {
   return kov_core::archive::PROGRESS_COMPLETED.load(std::memory_order_relaxed);
 }
 
-void kov_progress_reset(void) noexcept {
-  kov_core::archive::PROGRESS_COMPLETED.store(0, std::memory_order_relaxed);
-  kov_core::archive::PROGRESS_TOTAL.store(0, std::memory_order_relaxed);
-}
+void kov_progress_reset(void) noexcept { kov_core::archive::begin_progress(0); }
 
 }  // extern "C"

@@ -166,16 +166,7 @@ class Writer {
 
     std::optional<crypto::EncryptWriter> encrypt;
     ByteSink* sink = &*out_;
-    if (key_) {
-      crypto::EntryCipherContext context;
-      context.path = source.archive_path;
-      context.nonce_prefix = settings_.nonce_prefix;
-      context.entry_index = index;
-      context.chunk_size = settings_.encryption_chunk_size;
-      context.kind_code = static_cast<std::uint8_t>(static_cast<std::uint8_t>(source.kind) + 1);
-      context.compressed = compress ? 1 : 0;
-      sink = &encrypt.emplace(*out_, *key_, std::move(context));
-    }
+    if (key_) sink = &encrypt.emplace(*out_, *key_, entry_cipher_context(settings_, entry, index));
 
     if (compress) {
       const std::size_t rc = ZSTD_CCtx_reset(zstd_.get(), ZSTD_reset_session_only);
@@ -213,16 +204,18 @@ class Writer {
     return {};
   }
 
-};
-
-Result<void> Writer::run(std::span<const SourceEntry> sources) {
-    KOV_TRY(open());
-    auto derived = crypto::derive_key(credential_, settings_.encryption, settings_.salt, settings_.kdf_memory_kib,
-                                      settings_.kdf_iterations, settings_.kdf_lanes);
+  Result<void> derive_key() {
+    auto derived =
+        crypto::derive_key(credential_, settings_.encryption, settings_.salt,
+                           settings_.kdf_memory_kib, settings_.kdf_iterations, settings_.kdf_lanes);
     if (!derived) return std::unexpected(std::move(derived).error());
     if (*derived) key_.emplace(std::move(**derived));
-    const std::time_t now = std::time(nullptr);
+    return {};
+  }
 
+  // The header written first: no index yet, so no ID, offsets or flags.
+  format::Header placeholder_header() const {
+    const std::time_t now = std::time(nullptr);
     format::Header header;
     header.major = version_.major;
     header.minor = version_.minor;
@@ -230,51 +223,70 @@ Result<void> Writer::run(std::span<const SourceEntry> sources) {
     header.profile = static_cast<std::uint8_t>(settings_.profile);
     header.created_unix = now < 0 ? 0 : static_cast<std::int64_t>(now);
     header.io_buffer_size = settings_.io_buffer_size;
-    KOV_TRY(out_->write(header.encode()));
+    return header;
+  }
 
-    entries_.reserve(sources.size());
-    for (std::size_t i = 0; i < sources.size(); ++i)
-      KOV_TRY(write_entry(sources[i], static_cast<std::uint32_t>(i)));
-
-    header.id = archive_id(header.created_unix, entries_);
-    header.index_offset = out_->position();
+  // The index as stored: sealed (then the header's flags, ID, time and index
+  // length change with it), tagged, or clear.
+  Result<std::vector<std::uint8_t>> stored_index(format::Header& header) {
     auto index = encode_index(entries_, settings_);
     if (!index) return std::unexpected(std::move(index).error());
+    if (key_ && version_ == format::VERSION_0_5_0) return seal(header, std::move(*index));
+    if (!key_) return std::move(*index);
+    auto tag = crypto::index_tag_of_stored_index(*key_, settings_.nonce_prefix, *index);
+    if (!tag) return std::unexpected(std::move(tag).error());
+    settings_.index_tag = *tag;
+    return encode_index(entries_, settings_);
+  }
+
+  // The envelope: the magic and the bootstrap settings (without the index
+  // tag), then the index encrypted under a header that says so.
+  Result<std::vector<std::uint8_t>> seal(format::Header& header, std::vector<std::uint8_t> index) {
+    header.flags = format::FLAG_SEALED_METADATA;
+    header.created_unix = 0;
+    KOV_TRY(util::random_bytes(header.id));
+    ArchiveSettings bootstrap = settings_;
+    bootstrap.index_tag.fill(0);
+    std::array<std::uint8_t, crypto::SEAL_PREFIX_SIZE> prefix{};
+    std::ranges::copy(crypto::SEAL_MAGIC, prefix.begin());
+    std::ranges::copy(encode_settings(bootstrap), prefix.begin() + crypto::SEAL_MAGIC.size());
+    header.index_length = index.size() + crypto::SEALED_ENVELOPE_OVERHEAD;
+    const auto associated = crypto::sealed_metadata_aad(header.encode(), prefix);
+    KOV_TRY(crypto::seal_metadata(*key_, settings_.nonce_prefix, associated, index));
     std::vector<std::uint8_t> stored;
-    if (key_ && version_ == format::VERSION_0_5_0) {
-      header.flags = format::FLAG_SEALED_METADATA;
-      header.created_unix = 0;
-      KOV_TRY(util::random_bytes(header.id));
-      ArchiveSettings bootstrap = settings_;
-      bootstrap.index_tag.fill(0);
-      std::array<std::uint8_t, crypto::SEAL_PREFIX_SIZE> prefix{};
-      std::ranges::copy(crypto::SEAL_MAGIC, prefix.begin());
-      std::ranges::copy(encode_settings(bootstrap), prefix.begin() + crypto::SEAL_MAGIC.size());
-      header.index_length = index->size() + 120;
-      const auto associated = crypto::sealed_metadata_aad(header.encode(), prefix);
-      KOV_TRY(crypto::seal_metadata(*key_, settings_.nonce_prefix, associated, *index));
-      stored.reserve(prefix.size() + index->size());
-      stored.assign(prefix.begin(), prefix.end());
-      stored.insert(stored.end(), index->begin(), index->end());
-    } else if (key_) {
-      auto tag = crypto::index_tag_of_stored_index(*key_, settings_.nonce_prefix, *index);
-      if (!tag) return std::unexpected(std::move(tag).error());
-      settings_.index_tag = *tag;
-      auto tagged = encode_index(entries_, settings_);
-      if (!tagged) return std::unexpected(std::move(tagged).error());
-      stored = std::move(*tagged);
-    } else {
-      stored = std::move(*index);
-    }
-    if (header.index_length == 0) header.index_length = stored.size();
+    stored.reserve(prefix.size() + index.size());
+    stored.assign(prefix.begin(), prefix.end());
+    stored.insert(stored.end(), index.begin(), index.end());
+    return stored;
+  }
 
-    const format::Footer footer{format::digest(stored), header.index_offset, header.index_length};
-    KOV_TRY(out_->write(stored));
-    KOV_TRY(out_->write(footer.encode()));
-    KOV_TRY(out_->flush());
-
+  // The real header over the placeholder, then the whole file to disk.
+  Result<void> write_final_header(const format::Header& header) {
     KOV_TRY(util::pwrite_all(file_->get(), header.encode(), 0));
     return util::fsync_all(file_->get());
+  }
+};
+
+Result<void> Writer::run(std::span<const SourceEntry> sources) {
+  KOV_TRY(open());
+  KOV_TRY(derive_key());
+  format::Header header = placeholder_header();
+  KOV_TRY(out_->write(header.encode()));
+
+  entries_.reserve(sources.size());
+  for (std::size_t i = 0; i < sources.size(); ++i)
+    KOV_TRY(write_entry(sources[i], static_cast<std::uint32_t>(i)));
+
+  header.id = archive_id(header.created_unix, entries_);
+  header.index_offset = out_->position();
+  auto stored = stored_index(header);
+  if (!stored) return std::unexpected(std::move(stored).error());
+  if (header.index_length == 0) header.index_length = stored->size();
+  const format::Footer footer{format::digest(*stored), header.index_offset, header.index_length};
+  KOV_TRY(out_->write(*stored));
+  KOV_TRY(out_->write(footer.encode()));
+  KOV_TRY(out_->flush());
+  return write_final_header(header);
 }
 
 }  // namespace

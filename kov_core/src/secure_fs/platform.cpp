@@ -14,11 +14,12 @@
 #include <cerrno>
 #include <system_error>
 
+#include "kov_core/utf8.hpp"
 #include "secure_fs/secure_fs.hpp"
 #include "util/flush_queue.hpp"
 #include "util/io.hpp"
 #include "util/random.hpp"
-#include "kov_core/utf8.hpp"
+#include "util/sodium.hpp"
 
 namespace kov_core::secure_fs::platform {
 
@@ -44,15 +45,7 @@ constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 // ".kov-partial-" and the 16 bytes as 32 lowercase hexadecimal digits.
 [[nodiscard]] std::string temporary_name(std::span<const std::uint8_t, 16> bytes) {
-  static constexpr char DIGITS[] = "0123456789abcdef";
-  std::string name;
-  name.reserve(TEMP_PREFIX.size() + 2 * bytes.size());
-  name.append(TEMP_PREFIX);
-  for (const std::uint8_t byte : bytes) {
-    name.push_back(DIGITS[byte >> 4]);
-    name.push_back(DIGITS[byte & 0xF]);
-  }
-  return name;
+  return std::string(TEMP_PREFIX) + util::hex(bytes);
 }
 
 [[nodiscard]] std::filesystem::path absolute_parent(const std::filesystem::path& directory) {

@@ -13,4 +13,11 @@ void ensure_sodium() noexcept {
   (void)initialised;
 }
 
+std::string hex(std::span<const std::uint8_t> bytes) {
+  std::string text(bytes.size() * 2, '\0');
+  // The terminating NUL lands on the string's own terminator.
+  sodium_bin2hex(text.data(), text.size() + 1, bytes.data(), bytes.size());
+  return text;
+}
+
 }  // namespace kov_core::util

@@ -6,17 +6,20 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "kov_core/progress.hpp"
 
 namespace {
 
 using kov_core::ErrorKind;
+using kov_core::archive::begin_progress;
 using kov_core::archive::CANCELLED;
 using kov_core::archive::check_cancelled;
 using kov_core::archive::progress_add;
 using kov_core::archive::PROGRESS_COMPLETED;
 using kov_core::archive::PROGRESS_TOTAL;
+using kov_core::archive::progress_units;
 
 // Restores a value of the process-wide statics when a test ends.
 class ProgressTest : public ::testing::Test {
@@ -58,6 +61,22 @@ TEST_F(ProgressTest, ProgressAddAccumulatesAndMayExceedTotal) {
   progress_add(5);
   EXPECT_EQ(kov_progress_completed(), 17U);
   EXPECT_EQ(kov_progress_total(), 12U);
+}
+
+TEST_F(ProgressTest, BeginProgressStartsAFreshCount) {
+  PROGRESS_COMPLETED.store(7);
+  begin_progress(12);
+  EXPECT_EQ(kov_progress_total(), 12U);
+  EXPECT_EQ(kov_progress_completed(), 0U);
+}
+
+// One unit per item and per byte; a total past the range stays at its top.
+TEST(ProgressUnits, CountsItemsAndBytesAndSaturates) {
+  const auto same = [](std::uint64_t bytes) { return bytes; };
+  EXPECT_EQ(progress_units(std::vector<std::uint64_t>{}, same), 0U);
+  EXPECT_EQ(progress_units(std::vector<std::uint64_t>{0, 10}, same), 12U);
+  EXPECT_EQ(progress_units(std::vector<std::uint64_t>{UINT64_MAX, 0}, same), UINT64_MAX);
+  EXPECT_EQ(progress_units(std::vector<std::uint64_t>{UINT64_MAX - 5, 3, 4}, same), UINT64_MAX);
 }
 
 TEST_F(ProgressTest, CheckCancelled) {
