@@ -76,7 +76,8 @@ std::string read_text(const fs::path& file) {
   kov_fuzz::check(fd.valid(), "cannot open the canary file");
   std::string text;
   char buffer[256];
-  for (ssize_t n; (n = ::read(fd.get(), buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = ::read(fd.get(), buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<std::size_t>(n));
   return text;
 }
 
@@ -89,8 +90,9 @@ struct Outside {
   timespec modified{};
 
   friend bool operator==(const Outside& a, const Outside& b) {
-    return a.root_names == b.root_names && a.canary_names == b.canary_names && a.content == b.content &&
-           a.size == b.size && a.modified.tv_sec == b.modified.tv_sec && a.modified.tv_nsec == b.modified.tv_nsec;
+    return a.root_names == b.root_names && a.canary_names == b.canary_names &&
+           a.content == b.content && a.size == b.size && a.modified.tv_sec == b.modified.tv_sec &&
+           a.modified.tv_nsec == b.modified.tv_nsec;
   }
 };
 
@@ -98,11 +100,14 @@ class Scratch {
  public:
   Scratch() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/kov-fuzz-extract-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/kov-fuzz-extract-XXXXXX";
     kov_fuzz::check(::mkdtemp(pattern.data()) != nullptr, "cannot make the scratch root");
     root_ = pattern;
-    kov_fuzz::check(::mkdir((root_ / "canary").c_str(), 0755) == 0, "cannot make the canary directory");
-    const Fd file(::open((root_ / "canary" / "canary").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    kov_fuzz::check(::mkdir((root_ / "canary").c_str(), 0755) == 0,
+                    "cannot make the canary directory");
+    const Fd file(::open((root_ / "canary" / "canary").c_str(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     kov_fuzz::check(file.valid(), "cannot make the canary file");
     const std::size_t length = std::strlen(CANARY_TEXT);
     kov_fuzz::check(::write(file.get(), CANARY_TEXT, length) == static_cast<ssize_t>(length),
@@ -121,12 +126,14 @@ class Scratch {
   // A fresh destination with its link out.
   void prepare() const {
     kov_fuzz::check(::mkdir(destination().c_str(), 0755) == 0, "cannot make the destination");
-    kov_fuzz::check(::symlink(OUT_TARGET, (destination() / "out").c_str()) == 0, "cannot make the link out");
+    kov_fuzz::check(::symlink(OUT_TARGET, (destination() / "out").c_str()) == 0,
+                    "cannot make the link out");
   }
 
   void check_outside() const {
     Outside now = outside();
-    if (!now.root_names.erase("dest")) kov_fuzz::fail("the destination is gone from the scratch root");
+    if (!now.root_names.erase("dest"))
+      kov_fuzz::fail("the destination is gone from the scratch root");
     if (!(now == before_)) kov_fuzz::fail("extraction changed something outside the destination");
   }
 
@@ -143,7 +150,8 @@ class Scratch {
     state.canary_names = names_in(root_ / "canary");
     state.content = read_text(root_ / "canary" / "canary");
     struct stat status {};
-    kov_fuzz::check(::lstat((root_ / "canary" / "canary").c_str(), &status) == 0, "cannot stat the canary file");
+    kov_fuzz::check(::lstat((root_ / "canary" / "canary").c_str(), &status) == 0,
+                    "cannot stat the canary file");
     state.size = status.st_size;
     state.modified = status.st_mtim;
     return state;
@@ -170,7 +178,8 @@ void check_tree(const fs::path& destination, const std::vector<kov_core::archive
   std::unordered_set<std::string> stored;
   for (const auto& entry : entries) {
     stored.insert(entry.path);
-    for (std::size_t slash = entry.path.find('/'); slash != std::string::npos; slash = entry.path.find('/', slash + 1))
+    for (std::size_t slash = entry.path.find('/'); slash != std::string::npos;
+         slash = entry.path.find('/', slash + 1))
       stored.insert(entry.path.substr(0, slash));
   }
 
@@ -179,7 +188,8 @@ void check_tree(const fs::path& destination, const std::vector<kov_core::archive
     const std::string dir = std::move(pending.back());
     pending.pop_back();
     Fd opened(dir.empty() ? ::fcntl(root.get(), F_DUPFD_CLOEXEC, 0)
-                          : static_cast<int>(open_resolved(root.get(), dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW,
+                          : static_cast<int>(open_resolved(root.get(), dir,
+                                                           O_RDONLY | O_DIRECTORY | O_NOFOLLOW,
                                                            RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS)));
     if (!opened.valid() && errno == ENAMETOOLONG) continue;
     kov_fuzz::check(opened.valid(), "cannot open a directory under the destination");
@@ -193,7 +203,8 @@ void check_tree(const fs::path& destination, const std::vector<kov_core::archive
     }
     for (const std::string& name : names) {
       const std::string path = dir.empty() ? name : dir + "/" + name;
-      if (name.starts_with(TEMP_PREFIX) && !stored.contains(path)) kov_fuzz::fail("temporary file left: " + path);
+      if (name.starts_with(TEMP_PREFIX) && !stored.contains(path))
+        kov_fuzz::fail("temporary file left: " + path);
       struct stat status {};
       kov_fuzz::check(::fstatat(dir_fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0,
                       "cannot stat a name under the destination");
@@ -209,10 +220,14 @@ void check_tree(const fs::path& destination, const std::vector<kov_core::archive
       // The link made before the run is left alone as long as it is unchanged.
       if (path == "out" && target == OUT_TARGET) continue;
       const Fd resolved(static_cast<int>(open_resolved(root.get(), path, O_PATH, RESOLVE_BENEATH)));
-      if (resolved.valid() || errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) continue;
-      if (errno == EXDEV) kov_fuzz::fail("link resolves outside the destination: " + path + " -> " + target);
-      if (errno == ELOOP) kov_fuzz::fail("link needs more than 40 links to resolve: " + path + " -> " + target);
-      kov_fuzz::fail("cannot resolve a link under the destination: " + path + ": " + std::strerror(errno));
+      if (resolved.valid() || errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG)
+        continue;
+      if (errno == EXDEV)
+        kov_fuzz::fail("link resolves outside the destination: " + path + " -> " + target);
+      if (errno == ELOOP)
+        kov_fuzz::fail("link needs more than 40 links to resolve: " + path + " -> " + target);
+      kov_fuzz::fail("cannot resolve a link under the destination: " + path + ": " +
+                     std::strerror(errno));
     }
     ::closedir(stream);
   }
@@ -220,8 +235,8 @@ void check_tree(const fs::path& destination, const std::vector<kov_core::archive
 
 // Opens the file with `credential` and, when its entries declare little enough,
 // extracts it into a fresh destination and checks what it left.
-void open_and_extract(const kov_fuzz::MemoryFile& file, const kov_core::crypto::EncryptionCredential& credential,
-                      bool overwrite) {
+void open_and_extract(const kov_fuzz::MemoryFile& file,
+                      const kov_core::crypto::EncryptionCredential& credential, bool overwrite) {
   using namespace kov_fuzz;
   auto opened = kov_core::archive::Archive::open_with_credential(file.path(), credential);
   if (!opened) {
@@ -236,7 +251,8 @@ void open_and_extract(const kov_fuzz::MemoryFile& file, const kov_core::crypto::
   const Scratch& root = scratch();
   root.prepare();
   auto extracted = opened->extract_with_credential(root.destination(), {}, overwrite, credential);
-  if (!extracted) check_error(extracted.error(), EXTRACT_ERRORS, ARCHIVE_ERRORS, INDEX_ERRORS, SETTINGS_ERRORS);
+  if (!extracted)
+    check_error(extracted.error(), EXTRACT_ERRORS, ARCHIVE_ERRORS, INDEX_ERRORS, SETTINGS_ERRORS);
   root.check_outside();
   check_tree(root.destination(), opened->entries());
   root.clean();

@@ -5,8 +5,8 @@
 #include <span>
 
 #include "kov_core/error.hpp"
-#include "kov_core/format.hpp"
 #include "kov_core/fd.hpp"
+#include "kov_core/format.hpp"
 
 namespace kov_core::resource_fork::platform {
 

@@ -18,8 +18,8 @@
 #include <string_view>
 #include <vector>
 
-#include "util/checked.hpp"
 #include "kov_core/fd.hpp"
+#include "util/checked.hpp"
 #include "util/io.hpp"
 
 namespace kov_core::resources {
@@ -32,7 +32,8 @@ constexpr std::uint64_t MAX_THREADS = UINT16_MAX;
 // pages x page size, 0 when either is not positive; saturating.
 std::uint64_t byte_count(long page_size, long pages) noexcept {
   if (page_size <= 0 || pages <= 0) return 0;
-  return util::saturating_mul(static_cast<std::uint64_t>(pages), static_cast<std::uint64_t>(page_size));
+  return util::saturating_mul(static_cast<std::uint64_t>(pages),
+                              static_cast<std::uint64_t>(page_size));
 }
 
 std::uint32_t to_mib(std::uint64_t bytes) noexcept {
@@ -132,7 +133,8 @@ std::optional<std::uint64_t> limit_v1(const std::string& directory) {
   return quota_limit(static_cast<std::uint64_t>(*quota), *period);
 }
 
-std::optional<std::uint64_t> smaller(std::optional<std::uint64_t> a, std::optional<std::uint64_t> b) noexcept {
+std::optional<std::uint64_t> smaller(std::optional<std::uint64_t> a,
+                                     std::optional<std::uint64_t> b) noexcept {
   if (!a) return b;
   if (!b) return a;
   return std::min(*a, *b);
@@ -147,7 +149,7 @@ struct Mount {
 
 // The group a process line of /proc/self/cgroup names.
 struct Membership {
-  std::optional<std::string> v2;       // "0::PATH"
+  std::optional<std::string> v2;      // "0::PATH"
   std::optional<std::string> v1_cpu;  // "N:...cpu...:PATH"
 };
 
@@ -269,7 +271,8 @@ std::optional<std::string> group_directory(const Mount& mount, std::string_view 
 // The smallest limit found in DIRECTORY and each of its parents up to and
 // including MOUNT_POINT.
 template <class Limit>
-std::optional<std::uint64_t> limit_up_to(std::string directory, std::string_view mount_point, Limit limit) {
+std::optional<std::uint64_t> limit_up_to(std::string directory, std::string_view mount_point,
+                                         Limit limit) {
   std::string_view stop = mount_point;
   while (stop.size() > 1 && stop.back() == '/') stop.remove_suffix(1);
   std::optional<std::uint64_t> result;
@@ -333,12 +336,14 @@ MachineResources from_system_figures(long page_size, long available_pages, long 
   MachineResources result;
   result.available_mib = to_mib(byte_count(page_size, available_pages));
   result.total_mib = to_mib(byte_count(page_size, physical_pages));
-  result.threads = processors == 0 ? std::uint16_t{1} : static_cast<std::uint16_t>(std::min(processors, MAX_THREADS));
+  result.threads = processors == 0 ? std::uint16_t{1}
+                                   : static_cast<std::uint16_t>(std::min(processors, MAX_THREADS));
   return result;
 }
 
 std::uint32_t available_memory_mib() noexcept {
-  return from_system_figures(::sysconf(_SC_PAGESIZE), ::sysconf(_SC_AVPHYS_PAGES), 0, 1).available_mib;
+  return from_system_figures(::sysconf(_SC_PAGESIZE), ::sysconf(_SC_AVPHYS_PAGES), 0, 1)
+      .available_mib;
 }
 
 MachineResources inspect() noexcept {

@@ -59,7 +59,8 @@ CommandDef translate(CommandDef command, Language language) {
   // The parser has no help or version flag of its own: these are the only ones.
   command.args.push_back(program_flag("help", 'h', ArgAction::Help, HELP_FLAG, language));
   if (!command.version.empty())
-    command.args.push_back(program_flag("version", 'V', ArgAction::Version, VERSION_FLAG, language));
+    command.args.push_back(
+        program_flag("version", 'V', ArgAction::Version, VERSION_FLAG, language));
   for (CommandDef& sub : command.subcommands) sub = translate(std::move(sub), language);
   return command;
 }

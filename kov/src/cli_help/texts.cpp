@@ -4,178 +4,122 @@
 
 namespace kov::cli_help {
 
-const Localized ROOT_ABOUT = Localized{
-    "Create, inspect, verify and extract .kov archives",
-    "Créer, inspecter, vérifier et extraire des archives .kov",
-    "Crear, inspeccionar, verificar y extraer archivos .kov",
-    "KOV-Archive erstellen, anzeigen, prüfen und entpacken",
-    "Criar, inspecionar, verificar e extrair arquivos .kov"};
+const Localized ROOT_ABOUT = Localized{"Create, inspect, verify and extract .kov archives",
+                                       "Créer, inspecter, vérifier et extraire des archives .kov",
+                                       "Crear, inspeccionar, verificar y extraer archivos .kov",
+                                       "KOV-Archive erstellen, anzeigen, prüfen und entpacken",
+                                       "Criar, inspecionar, verificar e extrair arquivos .kov"};
 
 const std::array<NamedText, 7> SUBCOMMAND_ABOUTS{{
-    {"help", Localized{
-        "Show help for a command",
-        "Afficher l’aide d’une commande",
-        "Mostrar la ayuda de un comando",
-        "Hilfe für einen Befehl anzeigen",
-        "Mostrar a ajuda de um comando"}},
-    {"create", Localized{
-        "Create an archive; encryption is optional",
-        "Créer une archive ; chiffrement facultatif",
-        "Crear un archivo; cifrado opcional",
-        "Archiv erstellen; optionale Verschlüsselung",
-        "Criar um arquivo; criptografia opcional"}},
-    {"keygen", Localized{
-        "Generate a secret .kovkey before creating encrypted archives",
-        "Créer une clé secrète .kovkey avant les archives chiffrées",
-        "Generar una clave secreta .kovkey antes de cifrar",
-        "Geheimen .kovkey-Schlüssel vor der Verschlüsselung erzeugen",
-        "Gerar uma chave secreta .kovkey antes de criptografar"}},
-    {"list", Localized{
-        "List paths and sizes without decrypting content",
-        "Lister les chemins et tailles sans déchiffrer le contenu",
-        "Listar rutas y tamaños sin descifrar el contenido",
-        "Pfade und Größen ohne Entschlüsselung anzeigen",
-        "Listar caminhos e tamanhos sem descriptografar o conteúdo"}},
-    {"extract", Localized{
-        "Extract all files or selected paths",
-        "Extraire tous les fichiers ou les chemins sélectionnés",
-        "Extraer todos los archivos o las rutas seleccionadas",
-        "Alle Dateien oder ausgewählte Pfade entpacken",
-        "Extrair todos os arquivos ou caminhos selecionados"}},
-    {"test", Localized{
-        "Verify integrity; encrypted archives require their credential",
-        "Vérifier l'intégrité ; fournir la clé des archives chiffrées",
-        "Verificar la integridad; proporcionar la clave del archivo cifrado",
-        "Integrität prüfen; verschlüsselte Archive benötigen ihren Schlüssel",
-        "Verificar a integridade; fornecer a chave dos arquivos criptografados"}},
-    {"info", Localized{
-        "Show archive metadata",
-        "Afficher les métadonnées de l'archive",
-        "Mostrar los metadatos del archivo",
-        "Archiv-Metadaten anzeigen",
-        "Mostrar os metadados do arquivo"}},
+    {"help", Localized{"Show help for a command", "Afficher l’aide d’une commande",
+                       "Mostrar la ayuda de un comando", "Hilfe für einen Befehl anzeigen",
+                       "Mostrar a ajuda de um comando"}},
+    {"create",
+     Localized{"Create an archive; encryption is optional",
+               "Créer une archive ; chiffrement facultatif", "Crear un archivo; cifrado opcional",
+               "Archiv erstellen; optionale Verschlüsselung",
+               "Criar um arquivo; criptografia opcional"}},
+    {"keygen", Localized{"Generate a secret .kovkey before creating encrypted archives",
+                         "Créer une clé secrète .kovkey avant les archives chiffrées",
+                         "Generar una clave secreta .kovkey antes de cifrar",
+                         "Geheimen .kovkey-Schlüssel vor der Verschlüsselung erzeugen",
+                         "Gerar uma chave secreta .kovkey antes de criptografar"}},
+    {"list", Localized{"List paths and sizes without decrypting content",
+                       "Lister les chemins et tailles sans déchiffrer le contenu",
+                       "Listar rutas y tamaños sin descifrar el contenido",
+                       "Pfade und Größen ohne Entschlüsselung anzeigen",
+                       "Listar caminhos e tamanhos sem descriptografar o conteúdo"}},
+    {"extract", Localized{"Extract all files or selected paths",
+                          "Extraire tous les fichiers ou les chemins sélectionnés",
+                          "Extraer todos los archivos o las rutas seleccionadas",
+                          "Alle Dateien oder ausgewählte Pfade entpacken",
+                          "Extrair todos os arquivos ou caminhos selecionados"}},
+    {"test", Localized{"Verify integrity; encrypted archives require their credential",
+                       "Vérifier l'intégrité ; fournir la clé des archives chiffrées",
+                       "Verificar la integridad; proporcionar la clave del archivo cifrado",
+                       "Integrität prüfen; verschlüsselte Archive benötigen ihren Schlüssel",
+                       "Verificar a integridade; fornecer a chave dos arquivos criptografados"}},
+    {"info", Localized{"Show archive metadata", "Afficher les métadonnées de l'archive",
+                       "Mostrar los metadatos del archivo", "Archiv-Metadaten anzeigen",
+                       "Mostrar os metadados do arquivo"}},
 }};
 
-const Localized USAGE_WORD = Localized{
-    "Usage:",
-    "Utilisation :",
-    "Uso:",
-    "Aufruf:",
-    "Uso:"};
+const Localized USAGE_WORD = Localized{"Usage:", "Utilisation :", "Uso:", "Aufruf:", "Uso:"};
 
-const Localized HEADING_COMMANDS = Localized{
-    "Commands",
-    "Commandes",
-    "Comandos",
-    "Befehle",
-    "Comandos"};
+const Localized HEADING_COMMANDS =
+    Localized{"Commands", "Commandes", "Comandos", "Befehle", "Comandos"};
 
-const Localized HEADING_ARGUMENTS = Localized{
-    "Arguments",
-    "Arguments",
-    "Argumentos",
-    "Argumente",
-    "Argumentos"};
+const Localized HEADING_ARGUMENTS =
+    Localized{"Arguments", "Arguments", "Argumentos", "Argumente", "Argumentos"};
 
-const Localized HEADING_OPTIONS = Localized{
-    "Options",
-    "Options",
-    "Opciones",
-    "Optionen",
-    "Opções"};
+const Localized HEADING_OPTIONS = Localized{"Options", "Options", "Opciones", "Optionen", "Opções"};
 
-const Localized HELP_FLAG = Localized{
-    "Print help",
-    "Afficher l'aide",
-    "Mostrar ayuda",
-    "Hilfe anzeigen",
-    "Mostrar ajuda"};
+const Localized HELP_FLAG =
+    Localized{"Print help", "Afficher l'aide", "Mostrar ayuda", "Hilfe anzeigen", "Mostrar ajuda"};
 
-const Localized VERSION_FLAG = Localized{
-    "Print version",
-    "Afficher la version",
-    "Mostrar versión",
-    "Version anzeigen",
-    "Mostrar versão"};
+const Localized VERSION_FLAG = Localized{"Print version", "Afficher la version", "Mostrar versión",
+                                         "Version anzeigen", "Mostrar versão"};
 
 const std::array<NamedText, 12> ARGUMENT_HELPS{{
-    {"lang", Localized{
-        "Help language (default: system language)",
-        "Langue de l'aide (défaut : langue système)",
-        "Idioma de la ayuda (por defecto: sistema)",
-        "Hilfesprache (Standard: Systemsprache)",
-        "Idioma da ajuda (padrão: sistema)"}},
-    {"progress", Localized{
-        "Force progress and estimated remaining time, also in redirected logs",
-        "Afficher la progression et le temps restant estimé, même dans les journaux redirigés",
-        "Mostrar progreso y tiempo restante estimado, incluso en registros redirigidos",
-        "Fortschritt und geschätzte Restzeit auch in umgeleiteten Protokollen anzeigen",
-        "Mostrar progresso e tempo restante estimado, também nos registros redirecionados"}},
-    {"no_progress", Localized{
-        "Disable progress display",
-        "Désactiver l'affichage de la progression",
-        "Desactivar el progreso",
-        "Fortschrittsanzeige deaktivieren",
-        "Desativar o progresso"}},
-    {"json", Localized{
-        "Print machine-readable JSON",
-        "Afficher au format JSON",
-        "Mostrar en formato JSON",
-        "Im JSON-Format ausgeben",
-        "Mostrar em formato JSON"}},
-    {"entry", Localized{
-        "Exact archive path to extract; repeat for multiple entries",
-        "Chemin exact dans l'archive ; répéter pour plusieurs entrées",
-        "Ruta exacta del archivo; repetir para varias entradas",
-        "Exakten Archivpfad entpacken; für mehrere Einträge wiederholen",
-        "Caminho exato no arquivo; repetir para várias entradas"}},
-    {"inputs", Localized{
-        "Files/directories to archive; shell wildcards such as *.jpg are supported",
-        "Fichiers/dossiers à archiver ; motifs du shell possibles, par exemple *.jpg",
-        "Archivos/directorios; patrones del shell como *.jpg",
-        "Dateien/Verzeichnisse; Shell-Muster wie *.jpg",
-        "Arquivos/diretórios; padrões do shell como *.jpg"}},
-    {"archive", Localized{
-        "Existing .kov archive",
-        "Archive .kov existante",
-        "Archivo .kov existente",
-        "Vorhandenes .kov-Archiv",
-        "Arquivo .kov existente"}},
-    {"command", Localized{
-        "Command to explain",
-        "Commande à expliquer",
-        "Comando a explicar",
-        "Befehl für die Hilfe",
-        "Comando a explicar"}},
-    {"key_file", Localized{
-        "Encrypt/decrypt using an existing secret .kovkey created by keygen",
-        "Chiffrer/déchiffrer avec une clé secrète .kovkey existante, créée par keygen",
-        "Cifrar/descifrar con una clave .kovkey existente creada por keygen",
-        "Mit vorhandenem geheimem .kovkey-Schlüssel aus keygen verschlüsseln/entschlüsseln",
-        "Criptografar/descriptografar com uma chave .kovkey existente criada por keygen"}},
-    {"password_file", Localized{
-        "Encrypt/decrypt using a password read from this file (trailing CR/LF removed)",
-        "Chiffrer/déchiffrer avec le mot de passe lu dans ce fichier (CR/LF finaux retirés)",
-        "Cifrar/descifrar con la contraseña del archivo (sin CR/LF finales)",
-        "Mit Passwort aus dieser Datei verschlüsseln/entschlüsseln (ohne abschließende CR/LF)",
-        "Criptografar/descriptografar com a senha deste arquivo (sem CR/LF finais)"}},
-    {"overwrite", Localized{
-        "Allow replacing existing extracted files",
-        "Autoriser le remplacement des fichiers extraits existants",
-        "Permitir sustituir archivos extraídos existentes",
-        "Vorhandene entpackte Dateien ersetzen",
-        "Permitir substituir arquivos extraídos existentes"}},
-    {"destination", Localized{
-        "Extraction directory",
-        "Dossier d'extraction",
-        "Directorio de extracción",
-        "Zielverzeichnis",
-        "Diretório de extração"}},
+    {"lang",
+     Localized{"Help language (default: system language)",
+               "Langue de l'aide (défaut : langue système)",
+               "Idioma de la ayuda (por defecto: sistema)",
+               "Hilfesprache (Standard: Systemsprache)", "Idioma da ajuda (padrão: sistema)"}},
+    {"progress",
+     Localized{
+         "Force progress and estimated remaining time, also in redirected logs",
+         "Afficher la progression et le temps restant estimé, même dans les journaux redirigés",
+         "Mostrar progreso y tiempo restante estimado, incluso en registros redirigidos",
+         "Fortschritt und geschätzte Restzeit auch in umgeleiteten Protokollen anzeigen",
+         "Mostrar progresso e tempo restante estimado, também nos registros redirecionados"}},
+    {"no_progress", Localized{"Disable progress display",
+                              "Désactiver l'affichage de la progression", "Desactivar el progreso",
+                              "Fortschrittsanzeige deaktivieren", "Desativar o progresso"}},
+    {"json",
+     Localized{"Print machine-readable JSON", "Afficher au format JSON", "Mostrar en formato JSON",
+               "Im JSON-Format ausgeben", "Mostrar em formato JSON"}},
+    {"entry", Localized{"Exact archive path to extract; repeat for multiple entries",
+                        "Chemin exact dans l'archive ; répéter pour plusieurs entrées",
+                        "Ruta exacta del archivo; repetir para varias entradas",
+                        "Exakten Archivpfad entpacken; für mehrere Einträge wiederholen",
+                        "Caminho exato no arquivo; repetir para várias entradas"}},
+    {"inputs",
+     Localized{"Files/directories to archive; shell wildcards such as *.jpg are supported",
+               "Fichiers/dossiers à archiver ; motifs du shell possibles, par exemple *.jpg",
+               "Archivos/directorios; patrones del shell como *.jpg",
+               "Dateien/Verzeichnisse; Shell-Muster wie *.jpg",
+               "Arquivos/diretórios; padrões do shell como *.jpg"}},
+    {"archive",
+     Localized{"Existing .kov archive", "Archive .kov existante", "Archivo .kov existente",
+               "Vorhandenes .kov-Archiv", "Arquivo .kov existente"}},
+    {"command", Localized{"Command to explain", "Commande à expliquer", "Comando a explicar",
+                          "Befehl für die Hilfe", "Comando a explicar"}},
+    {"key_file",
+     Localized{"Encrypt/decrypt using an existing secret .kovkey created by keygen",
+               "Chiffrer/déchiffrer avec une clé secrète .kovkey existante, créée par keygen",
+               "Cifrar/descifrar con una clave .kovkey existente creada por keygen",
+               "Mit vorhandenem geheimem .kovkey-Schlüssel aus keygen verschlüsseln/entschlüsseln",
+               "Criptografar/descriptografar com uma chave .kovkey existente criada por keygen"}},
+    {"password_file",
+     Localized{
+         "Encrypt/decrypt using a password read from this file (trailing CR/LF removed)",
+         "Chiffrer/déchiffrer avec le mot de passe lu dans ce fichier (CR/LF finaux retirés)",
+         "Cifrar/descifrar con la contraseña del archivo (sin CR/LF finales)",
+         "Mit Passwort aus dieser Datei verschlüsseln/entschlüsseln (ohne abschließende CR/LF)",
+         "Criptografar/descriptografar com a senha deste arquivo (sem CR/LF finais)"}},
+    {"overwrite", Localized{"Allow replacing existing extracted files",
+                            "Autoriser le remplacement des fichiers extraits existants",
+                            "Permitir sustituir archivos extraídos existentes",
+                            "Vorhandene entpackte Dateien ersetzen",
+                            "Permitir substituir arquivos extraídos existentes"}},
+    {"destination",
+     Localized{"Extraction directory", "Dossier d'extraction", "Directorio de extracción",
+               "Zielverzeichnis", "Diretório de extração"}},
 }};
 
 const Localized OUTPUT_KEY_FILE_HELP = Localized{
-    "New secret key file (never overwritten)",
-    "Nouveau fichier de clé secrète (jamais écrasé)",
+    "New secret key file (never overwritten)", "Nouveau fichier de clé secrète (jamais écrasé)",
     "Nuevo archivo de clave secreta (nunca se sobrescribe)",
     "Neue geheime Schlüsseldatei (wird nie überschrieben)",
     "Novo arquivo de chave secreta (nunca substituído)"};
@@ -188,7 +132,7 @@ const Localized OUTPUT_ARCHIVE_HELP = Localized{
     "Caminho de saída; padrão: primeira entrada + .kov no diretório atual"};
 
 const Localized EXAMPLES = Localized{
-R"kov(Examples:
+    R"kov(Examples:
 
 Without encryption: folder, one file, several JPG files, chosen output name
   kov create Photos
@@ -243,7 +187,7 @@ Supply the same key for test and extract. --password-file is an alternative;
 the two options cannot be combined. List/info expose paths and metadata without a key.
 
 Language: --lang en|fr|es|de|pt overrides the system language; English is the fallback.)kov",
-R"kov(Exemples :
+    R"kov(Exemples :
 
 Sans chiffrement : dossier, fichier, plusieurs JPG, nom de sortie choisi
   kov create Photos
@@ -298,7 +242,7 @@ Fournir la même clé à test et extract. --password-file est une alternative ;
 les deux options sont incompatibles. List/info affichent les chemins et métadonnées sans clé.
 
 Langue : --lang en|fr|es|de|pt remplace la langue système ; repli en anglais.)kov",
-R"kov(Ejemplos:
+    R"kov(Ejemplos:
 
 Sin cifrado: carpeta, archivo, varios JPG, nombre de salida elegido
   kov create Photos
@@ -353,7 +297,7 @@ Use la misma clave con test y extract. --password-file es una alternativa;
 las dos opciones son incompatibles. List/info muestran rutas y metadatos sin clave.
 
 Idioma: --lang en|fr|es|de|pt sustituye el idioma del sistema; inglés como alternativa.)kov",
-R"kov(Beispiele:
+    R"kov(Beispiele:
 
 Ohne Verschlüsselung: Ordner, Datei, mehrere JPG-Dateien, gewählter Ausgabename
   kov create Photos
@@ -408,7 +352,7 @@ Denselben Schlüssel für test und extract verwenden. --password-file ist eine A
 die beiden Optionen schließen sich aus. List/info zeigen Pfade und Metadaten ohne Schlüssel.
 
 Sprache: --lang en|fr|es|de|pt überschreibt die Systemsprache; Englisch als Rückfall.)kov",
-R"kov(Exemplos:
+    R"kov(Exemplos:
 
 Sem criptografia: pasta, arquivo, vários JPG, nome de saída escolhido
   kov create Photos
@@ -465,31 +409,31 @@ as duas opções são incompatíveis. List/info mostram caminhos e metadados sem
 Idioma: --lang en|fr|es|de|pt substitui o idioma do sistema; inglês como alternativa.)kov"};
 
 const Localized SINGLE_PATH = Localized{
-R"kov(Single path, no other arguments:
+    R"kov(Single path, no other arguments:
   kov /path/Photos
   kov /path/image.jpg
 Creates /path/Photos.kov or /path/image.jpg.kov beside the source.
   kov /path/Photos.kov
 Asks [Y/n] before extracting beside the archive. Enter confirms; n or EOF cancels. Existing files are never overwritten. Use explicit extract with credentials for encrypted archives.)kov",
-R"kov(Un seul chemin, sans autre paramètre :
+    R"kov(Un seul chemin, sans autre paramètre :
   kov /chemin/Photos
   kov /chemin/image.jpg
 Crée /chemin/Photos.kov ou /chemin/image.jpg.kov à côté de la source.
   kov /chemin/Photos.kov
 Demande [O/n] avant d’extraire à côté de l’archive. Entrée confirme ; n ou une fin d’entrée annule. Aucun fichier existant n’est écrasé. Pour une archive chiffrée, utiliser extract avec ses accès.)kov",
-R"kov(Una sola ruta, sin otros argumentos:
+    R"kov(Una sola ruta, sin otros argumentos:
   kov /ruta/Photos
   kov /ruta/image.jpg
 Crea Photos.kov o image.jpg.kov junto al origen.
   kov /ruta/Photos.kov
 Pide [Y/n] antes de extraer junto al archivo. Intro confirma; n o fin de entrada cancela. No sobrescribe archivos. Para archivos cifrados, usar extract con la clave.)kov",
-R"kov(Ein einzelner Pfad, ohne weitere Argumente:
+    R"kov(Ein einzelner Pfad, ohne weitere Argumente:
   kov /pfad/Photos
   kov /pfad/image.jpg
 Erstellt Photos.kov oder image.jpg.kov neben der Quelle.
   kov /pfad/Photos.kov
 Fragt vor dem Entpacken neben dem Archiv [Y/n]. Eingabe bestätigt; n oder Eingabeende bricht ab. Vorhandene Dateien bleiben erhalten. Verschlüsselte Archive mit extract und Schlüssel entpacken.)kov",
-R"kov(Um único caminho, sem outros argumentos:
+    R"kov(Um único caminho, sem outros argumentos:
   kov /caminho/Photos
   kov /caminho/image.jpg
 Cria Photos.kov ou image.jpg.kov ao lado da origem.

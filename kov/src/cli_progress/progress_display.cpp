@@ -160,8 +160,9 @@ struct Display::Impl {
 Display::Display(Language language, ProgressOperation operation, std::future<bool> outcome) {
   kov_progress_reset();
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
-  impl_ = std::make_unique<Impl>(labels(language, operation), terminal, Clock::now(),
-                                 std::chrono::milliseconds(terminal ? 200 : 1000), std::move(outcome));
+  impl_ =
+      std::make_unique<Impl>(labels(language, operation), terminal, Clock::now(),
+                             std::chrono::milliseconds(terminal ? 200 : 1000), std::move(outcome));
   try {
     impl_->thread = std::jthread([impl = impl_.get()] {
       try {

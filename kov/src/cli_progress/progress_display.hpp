@@ -40,14 +40,16 @@ enum class ProgressOperation : std::uint8_t { Create = 0, Extract = 1 };
 [[nodiscard]] std::string time_text(std::uint64_t seconds);
 
 // One line of the display, without a line end.
-[[nodiscard]] std::string line(const ProgressLabels& labels, std::uint64_t completed, std::uint64_t total,
-                               std::chrono::nanoseconds elapsed, std::chrono::nanoseconds work,
-                               std::uint64_t refresh_count, ProgressState state);
+[[nodiscard]] std::string line(const ProgressLabels& labels, std::uint64_t completed,
+                               std::uint64_t total, std::chrono::nanoseconds elapsed,
+                               std::chrono::nanoseconds work, std::uint64_t refresh_count,
+                               ProgressState state);
 
 // What one refresh writes: on a terminal "\r", the line, spaces up to the
 // widest line drawn so far (counted in characters) and "\n" after the final
 // line; elsewhere the line and "\n". `widest` carries across refreshes.
-[[nodiscard]] std::string frame(const std::string& line, bool final, bool terminal, std::size_t& widest);
+[[nodiscard]] std::string frame(const std::string& line, bool final, bool terminal,
+                                std::size_t& widest);
 
 namespace detail {
 

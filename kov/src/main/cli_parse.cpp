@@ -9,9 +9,9 @@
 #include <utility>
 #include <variant>
 
+#include "kov_core/utf8.hpp"
 #include "main/cli.hpp"
 #include "main/help_render.hpp"
-#include "kov_core/utf8.hpp"
 
 namespace kov {
 
@@ -41,8 +41,8 @@ std::string arg_label(const ArgDef& arg) {
   return "--" + arg.long_name + (arg.takes_value() ? " <" + arg.value_name + ">" : "");
 }
 
-std::string usage_error(const CommandDef& root, const CommandDef& command,
-                        std::string_view program, const std::string& message) {
+std::string usage_error(const CommandDef& root, const CommandDef& command, std::string_view program,
+                        const std::string& message) {
   return "error: " + message + "\n\nUsage: " + render_usage(root, command, program) +
          "\n\nFor more information, try '--help'.\n";
 }
@@ -57,8 +57,8 @@ std::optional<std::string> check_value(const ArgDef& arg, const std::string& val
       std::find(arg.choices.begin(), arg.choices.end(), value) == arg.choices.end()) {
     std::string list;
     for (const std::string& choice : arg.choices) list += (list.empty() ? "" : ", ") + choice;
-    return "invalid value '" + value + "' for '" + arg_label(arg) + "'\n  [possible values: " +
-           list + "]";
+    return "invalid value '" + value + "' for '" + arg_label(arg) +
+           "'\n  [possible values: " + list + "]";
   }
   return std::nullopt;
 }

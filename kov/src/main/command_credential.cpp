@@ -26,11 +26,14 @@ Result<kov_core::util::SecretBytes> read_whole_file(const std::filesystem::path&
   struct stat st {};
   // Growing the buffer copies it; start at the file's size so that the secret
   // usually lands once (every released buffer is wiped either way).
-  std::size_t capacity = ::fstat(fd.get(), &st) == 0 && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 4096;
+  std::size_t capacity = ::fstat(fd.get(), &st) == 0 && st.st_size > 0
+                             ? static_cast<std::size_t>(st.st_size) + 1
+                             : 4096;
   std::size_t used = 0;
   for (;;) {
     if (bytes.size() < used + 1) bytes.resize(std::max(capacity, used * 2 + 1));
-    const auto n = read_some(fd.get(), std::as_writable_bytes(std::span(bytes.data() + used, bytes.size() - used)));
+    const auto n = read_some(
+        fd.get(), std::as_writable_bytes(std::span(bytes.data() + used, bytes.size() - used)));
     if (!n) return std::unexpected(Error::os(n.error()));
     if (*n == 0) break;
     used += *n;

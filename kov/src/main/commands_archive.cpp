@@ -48,7 +48,8 @@ Result<void> run_test(const Test& test) {
   auto archive = Archive::open_with_credential(test.archive, *secret);
   if (!archive) return std::unexpected(std::move(archive).error());
   KOV_TRY(archive->test());
-  write_stdout(test.json ? test_result_json(test.archive) : test_result_text(test.archive, shown_on(STDOUT_FILENO)));
+  write_stdout(test.json ? test_result_json(test.archive)
+                         : test_result_text(test.archive, shown_on(STDOUT_FILENO)));
   return {};
 }
 
@@ -57,12 +58,13 @@ Result<void> run_extract(const Extract& extract, const RunContext& context) {
   if (!secret) return std::unexpected(std::move(secret).error());
   // Opening runs inside the work, so the display shows its preparing line
   // while the key is derived.
-  auto count = cli_progress::run(context.progress, context.language, cli_progress::ProgressOperation::Extract,
-                                 [&]() -> Result<std::uint64_t> {
-                                   auto archive = Archive::open_with_credential(extract.archive, *secret);
-                                   if (!archive) return std::unexpected(std::move(archive).error());
-                                   return archive->extract(extract.destination, extract.entry, extract.overwrite);
-                                 });
+  auto count = cli_progress::run(
+      context.progress, context.language, cli_progress::ProgressOperation::Extract,
+      [&]() -> Result<std::uint64_t> {
+        auto archive = Archive::open_with_credential(extract.archive, *secret);
+        if (!archive) return std::unexpected(std::move(archive).error());
+        return archive->extract(extract.destination, extract.entry, extract.overwrite);
+      });
   if (!count) return std::unexpected(std::move(count).error());
   write_stdout(extracted_text(*count, extract.destination, shown_on(STDOUT_FILENO)));
   return {};

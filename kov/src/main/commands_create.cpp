@@ -49,7 +49,8 @@ Result<std::filesystem::path> default_output(const std::filesystem::path& input)
   while (text.size() > 1 && text.back() == '/') text.pop_back();
   const std::string name = text.substr(text.rfind('/') + 1);
   if (name.empty() || name == "..")
-    return std::unexpected(Error::invalid_input("input has no file or directory name; specify --output"));
+    return std::unexpected(
+        Error::invalid_input("input has no file or directory name; specify --output"));
   return std::filesystem::path(name + ".kov");
 }
 

@@ -27,7 +27,8 @@ using kov_core::Result;
 
 bool is_white_space(char32_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
 }
 
 bool names_file_or_directory(const std::string& path) {
@@ -44,7 +45,8 @@ bool names_regular_file(const fs::path& path) {
 // which the bytes still to come may complete.
 std::size_t complete_prefix(std::string_view text) {
   std::size_t start = text.size();
-  while (start > 0 && text.size() - start < 3 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80)
+  while (start > 0 && text.size() - start < 3 &&
+         (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80)
     --start;
   if (start > 0 && static_cast<unsigned char>(text[start - 1]) >= 0xC0) return start - 1;
   return text.size();
@@ -67,7 +69,8 @@ Result<void> extract_beside(const fs::path& absolute, const fs::path& parent, La
                             bool progress) {
   auto archive = kov_core::archive::Archive::open(absolute);
   if (!archive) return std::unexpected(std::move(archive).error());
-  const std::string question = extraction_question(language, absolute, parent, shown_on(STDERR_FILENO));
+  const std::string question =
+      extraction_question(language, absolute, parent, shown_on(STDERR_FILENO));
   AnswerReader answers(STDIN_FILENO);
   for (;;) {
     // Written unbuffered, so there is nothing left to flush.
@@ -150,7 +153,8 @@ Result<AnswerLine> AnswerReader::next_line() {
       // been checked is dropped.
       line.too_long = true;
       const std::size_t checked = complete_prefix(line.text);
-      valid = valid && kov_core::util::is_valid_utf8(std::string_view(line.text).substr(0, checked));
+      valid =
+          valid && kov_core::util::is_valid_utf8(std::string_view(line.text).substr(0, checked));
       line.text.erase(0, checked);
     }
     if (feed != std::string_view::npos) break;

@@ -30,7 +30,8 @@ namespace kov {
 
 // The parent of an absolute path, found lexically (a trailing "/" is not a
 // component); none for the root.
-[[nodiscard]] std::optional<std::filesystem::path> lexical_parent(const std::filesystem::path& absolute);
+[[nodiscard]] std::optional<std::filesystem::path> lexical_parent(
+    const std::filesystem::path& absolute);
 
 // Whether the final component's extension (the text after its last ".", when
 // that "." is not its first character) is "kov" in any ASCII letter case.

@@ -23,8 +23,9 @@ bool contains(const std::string& text, std::string_view part) {
   return text.find(part) != std::string::npos;
 }
 
-const char* const ALL_COMMANDS[] = {"", "public-key", "sign", "verify-signature", "help", "create",
-                                    "keygen", "list", "extract", "test", "info"};
+const char* const ALL_COMMANDS[] = {"",        "public-key", "sign",   "verify-signature",
+                                    "help",    "create",     "keygen", "list",
+                                    "extract", "test",       "info"};
 
 TEST(LocalizedHelp, EndsWithTheRightTextInEveryLanguage) {
   for (const Language language : LANGUAGES) {
@@ -34,31 +35,36 @@ TEST(LocalizedHelp, EndsWithTheRightTextInEveryLanguage) {
       const std::string name = command;
       const std::string examples(EXAMPLES[language]);
       if (name.empty()) {
-        EXPECT_TRUE(help.ends_with("\n\n" + examples + "\n\n" + std::string(SINGLE_PATH[language]) + "\n"));
+        EXPECT_TRUE(
+            help.ends_with("\n\n" + examples + "\n\n" + std::string(SINGLE_PATH[language]) + "\n"));
       } else if (name == "public-key" || name == "sign" || name == "verify-signature") {
         EXPECT_FALSE(contains(help, examples));
-        EXPECT_TRUE(help.ends_with(std::string(ARGUMENT_HELPS[2].text[language]) + "\n"));  // --no-progress
+        EXPECT_TRUE(
+            help.ends_with(std::string(ARGUMENT_HELPS[2].text[language]) + "\n"));  // --no-progress
       } else {
         EXPECT_TRUE(help.ends_with("\n\n" + examples + "\n"));
         EXPECT_FALSE(contains(help, SINGLE_PATH[language]));
       }
       std::size_t start = 0;
       for (std::size_t end; (end = help.find('\n', start)) != std::string::npos; start = end + 1)
-        EXPECT_FALSE(end > start && help[end - 1] == ' ') << "trailing space: " << help.substr(start, end - start);
+        EXPECT_FALSE(end > start && help[end - 1] == ' ')
+            << "trailing space: " << help.substr(start, end - start);
     }
   }
 }
 
 TEST(LocalizedHelp, FrenchCreate) {
   const std::string help = help_of(Language::French, "create");
-  EXPECT_TRUE(help.starts_with("Créer une archive ; chiffrement facultatif\n\n"
-                               "Utilisation : kov create [OPTIONS] <INPUTS>...\n\n"
-                               "Arguments:\n"
-                               "  <INPUTS>...  Fichiers/dossiers à archiver ; motifs du shell possibles, par exemple *.jpg\n\n"
-                               // --format-version has no entry: no text, the parser's own heading
-                               "Options:\n"
-                               "      --format-version <FORMAT_VERSION>  [default: 0.5.0] [possible values: 0.4.0, 0.5.0]\n"
-                               "  -o, --output <OUTPUT>                  Chemin de sortie ;"))
+  EXPECT_TRUE(help.starts_with(
+      "Créer une archive ; chiffrement facultatif\n\n"
+      "Utilisation : kov create [OPTIONS] <INPUTS>...\n\n"
+      "Arguments:\n"
+      "  <INPUTS>...  Fichiers/dossiers à archiver ; motifs du shell possibles, par exemple "
+      "*.jpg\n\n"
+      // --format-version has no entry: no text, the parser's own heading
+      "Options:\n"
+      "      --format-version <FORMAT_VERSION>  [default: 0.5.0] [possible values: 0.4.0, 0.5.0]\n"
+      "  -o, --output <OUTPUT>                  Chemin de sortie ;"))
       << help;
   EXPECT_TRUE(contains(help, "\n  -h, --help                             Afficher l'aide\n"));
 }
@@ -66,7 +72,8 @@ TEST(LocalizedHelp, FrenchCreate) {
 TEST(LocalizedHelp, SpanishKeepsTheParsersEnglishHeadingApart) {
   const std::string help = help_of(Language::Spanish, "create");
   EXPECT_TRUE(contains(help, "\n\nArgumentos:\n  <INPUTS>...  "));
-  EXPECT_TRUE(contains(help, "\n\nOptions:\n      --format-version <FORMAT_VERSION>  [default: 0.5.0]"));
+  EXPECT_TRUE(
+      contains(help, "\n\nOptions:\n      --format-version <FORMAT_VERSION>  [default: 0.5.0]"));
   EXPECT_TRUE(contains(help, "\n\nOpciones:\n  -o, --output <OUTPUT>  "));
 }
 
@@ -90,11 +97,12 @@ TEST(LocalizedHelp, PossibleValuesHiddenOnlyForLangAndCommand) {
 
 TEST(LocalizedHelp, RootListsTheSubcommandsInDeclarationOrder) {
   const std::string help = help_of(Language::Portuguese);
-  EXPECT_TRUE(contains(help, "\nUso: kov [OPTIONS] <COMMAND>\n\nComandos:\n"
-                             "  public-key        Export the public Ed25519 key"));
+  EXPECT_TRUE(contains(help,
+                       "\nUso: kov [OPTIONS] <COMMAND>\n\nComandos:\n"
+                       "  public-key        Export the public Ed25519 key"));
   std::size_t at = 0;
-  for (const char* name : {"public-key ", "sign ", "verify-signature ", "help ", "create ", "keygen ",
-                           "list ", "extract ", "test ", "info "}) {
+  for (const char* name : {"public-key ", "sign ", "verify-signature ", "help ", "create ",
+                           "keygen ", "list ", "extract ", "test ", "info "}) {
     const std::size_t found = help.find(std::string("\n  ") + name, at);
     ASSERT_NE(found, std::string::npos) << name;
     at = found + 1;

@@ -38,8 +38,8 @@ TEST(CliParse, CreateDefaultsAndInputOrder) {
   EXPECT_FALSE(create.password_file);
   EXPECT_FALSE(create.key_file);
 
-  const Create full = parsed<Create>(
-      {"create", "a", "-o", "out.kov", "b", "--format-version=0.4.0", "--key-file", "k", "--", "-c"});
+  const Create full = parsed<Create>({"create", "a", "-o", "out.kov", "b", "--format-version=0.4.0",
+                                      "--key-file", "k", "--", "-c"});
   EXPECT_EQ(full.inputs, (std::vector<fs::path>{"a", "b", "-c"}));
   EXPECT_EQ(full.output, fs::path("out.kov"));
   EXPECT_EQ(full.format_version, "0.4.0");
@@ -52,8 +52,8 @@ TEST(CliParse, ExtractDefaultsAndRepeatedEntries) {
   EXPECT_TRUE(plain.entry.empty());
   EXPECT_FALSE(plain.overwrite);
 
-  const Extract chosen = parsed<Extract>(
-      {"extract", "a.kov", "-e", "x", "--entry=y z", "-dout", "--overwrite", "--password-file", "p"});
+  const Extract chosen = parsed<Extract>({"extract", "a.kov", "-e", "x", "--entry=y z", "-dout",
+                                          "--overwrite", "--password-file", "p"});
   EXPECT_EQ(chosen.entry, (std::vector<std::string>{"x", "y z"}));
   EXPECT_EQ(chosen.destination, fs::path("out"));
   EXPECT_TRUE(chosen.overwrite);
@@ -68,10 +68,10 @@ TEST(CliParse, PathsKeepTheirBytes) {
 }
 
 TEST(CliParse, GlobalOptionsBeforeAndAfterTheSubcommand) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"--lang", "fr", "--no-progress", "list", "a.kov"},
-           {"list", "a.kov", "--lang", "fr", "--no-progress"},
-           {"list", "--lang=fr", "a.kov", "--no-progress"}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"--lang", "fr", "--no-progress", "list", "a.kov"},
+                                             {"list", "a.kov", "--lang", "fr", "--no-progress"},
+                                             {"list", "--lang=fr", "a.kov", "--no-progress"}}) {
     ParseOutcome outcome = parse_line(args);
     ASSERT_TRUE(std::holds_alternative<Cli>(outcome));
     const Cli& cli = std::get<Cli>(outcome);
@@ -147,7 +147,8 @@ TEST(CliParse, BadValueBeforeHelpOrVersionIsTheError) {
       {{"list", "a", "--json", "--json", "-h"},
        "error: the argument '--json' cannot be used multiple times"},
       {{"--version=x"}, "error: unexpected value 'x' for '--version' found; no more were expected"},
-      {{"keygen", "--help=x"}, "error: unexpected value 'x' for '--help' found; no more were expected"},
+      {{"keygen", "--help=x"},
+       "error: unexpected value 'x' for '--help' found; no more were expected"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.first_line);
@@ -182,7 +183,8 @@ TEST(CliParse, NoArgumentsPrintsRootHelpOnStandardError) {
   const ParserExit& exit = std::get<ParserExit>(outcome);
   EXPECT_EQ(exit.status, 2);
   EXPECT_TRUE(exit.to_stderr);
-  EXPECT_TRUE(exit.text.starts_with("KOV-Archive erstellen, anzeigen, prüfen und entpacken\n\nAufruf: kov "));
+  EXPECT_TRUE(exit.text.starts_with(
+      "KOV-Archive erstellen, anzeigen, prüfen und entpacken\n\nAufruf: kov "));
 }
 
 }  // namespace

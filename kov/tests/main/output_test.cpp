@@ -48,11 +48,15 @@ TEST(Output, EscapeControlsMakesEveryControlVisible) {
   const Case cases[] = {
       {"plain", "dir/caf\u00E9 \u2192 x.txt", "dir/caf\u00E9 \u2192 x.txt"},
       {"empty", "", ""},
-      {"title sequence", "a\x1b]0;PWNED\x07" "b", "a\\x1b]0;PWNED\\x07b"},
+      {"title sequence",
+       "a\x1b]0;PWNED\x07"
+       "b",
+       "a\\x1b]0;PWNED\\x07b"},
       {"C0 ends and DEL", std::string("\0\x01\t\n\x1f\x7f", 6), "\\x00\\x01\\x09\\x0a\\x1f\\x7f"},
       {"C1 ends", "\u0080\u009b\u009f", "\\u{80}\\u{9b}\\u{9f}"},
       {"bidirectional marks", "\u202a\u202e\u2066\u2069", "\\u{202a}\\u{202e}\\u{2066}\\u{2069}"},
-      {"neighbours kept", "\u00a0\u2029\u202f\u2065\u206a\u200f", "\u00a0\u2029\u202f\u2065\u206a\u200f"},
+      {"neighbours kept", "\u00a0\u2029\u202f\u2065\u206a\u200f",
+       "\u00a0\u2029\u202f\u2065\u206a\u200f"},
       {"backslash doubled", "a\\b\\\\x1b", "a\\\\b\\\\\\\\x1b"},
       // A raw C1 byte is no character: it becomes U+FFFD first, like any invalid sequence.
       {"invalid UTF-8", "x\x9b\xff\xe2\x80", "x\uFFFD\uFFFD\uFFFD"},
@@ -83,7 +87,9 @@ TEST(Output, ShownPathsAndRowsEscapeOnlyWhenAsked) {
 }
 
 // A quotation mark, a reverse solidus, a tab and U+0001, then non-ASCII letters.
-const std::string AWKWARD_PATH = "dir/a\"b\\c\td\x01" "\u00E9t\u00E9";
+const std::string AWKWARD_PATH =
+    "dir/a\"b\\c\td\x01"
+    "\u00E9t\u00E9";
 
 TEST(Listing, TextColumnsAndRawPaths) {
   EXPECT_EQ(kov::listing_header(), "        SIZE       STORED TYPE  PATH\n");
@@ -99,7 +105,8 @@ TEST(Listing, TextColumnsAndRawPaths) {
       // A wider number widens its own row only.
       {entry("big", EntryKind::File, 1234567890123, UINT64_MAX),
        "1234567890123 18446744073709551615 file  big\n"},
-      {entry(AWKWARD_PATH, EntryKind::File, 0, 0), "           0            0 file  " + AWKWARD_PATH + "\n"},
+      {entry(AWKWARD_PATH, EntryKind::File, 0, 0),
+       "           0            0 file  " + AWKWARD_PATH + "\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.entry.path);
@@ -136,24 +143,29 @@ TEST(Listing, JsonMembersInOrderWithEscapes) {
             "    \"original_size\": 18446744073709551615,\n"
             "    \"stored_size\": 7,\n"
             "    \"data_offset\": 64,\n"
-            "    \"sha256\": \"" + std::string(64, 'a') + "\"\n"
-            "  },\n"
-            "  {\n"
-            "    \"path\": \"l\",\n"
-            "    \"kind\": \"symlink\",\n"
-            "    \"codec\": \"store\",\n"
-            "    \"compression_level\": 19,\n"
-            "    \"adaptively_stored\": true,\n"
-            "    \"encrypted\": false,\n"
-            "    \"mode\": 0,\n"
-            "    \"modified_unix\": 0,\n"
-            "    \"original_size\": 1,\n"
-            "    \"stored_size\": 1,\n"
-            "    \"data_offset\": 0,\n"
-            "    \"sha256\": \"" + std::string(64, '0') + "\"\n"
-            "  }\n"
-            "]\n");
-  const Entry others[] = {entry("d", EntryKind::Directory, 0, 0), entry("r", EntryKind::ResourceFork, 0, 0)};
+            "    \"sha256\": \"" +
+                std::string(64, 'a') +
+                "\"\n"
+                "  },\n"
+                "  {\n"
+                "    \"path\": \"l\",\n"
+                "    \"kind\": \"symlink\",\n"
+                "    \"codec\": \"store\",\n"
+                "    \"compression_level\": 19,\n"
+                "    \"adaptively_stored\": true,\n"
+                "    \"encrypted\": false,\n"
+                "    \"mode\": 0,\n"
+                "    \"modified_unix\": 0,\n"
+                "    \"original_size\": 1,\n"
+                "    \"stored_size\": 1,\n"
+                "    \"data_offset\": 0,\n"
+                "    \"sha256\": \"" +
+                std::string(64, '0') +
+                "\"\n"
+                "  }\n"
+                "]\n");
+  const Entry others[] = {entry("d", EntryKind::Directory, 0, 0),
+                          entry("r", EntryKind::ResourceFork, 0, 0)};
   const std::string text = kov::listing_json(others);
   EXPECT_NE(text.find("\"kind\": \"directory\""), std::string::npos);
   EXPECT_NE(text.find("\"kind\": \"resourcefork\""), std::string::npos);
@@ -173,15 +185,18 @@ std::vector<std::string> writes_of_listing(std::span<const Entry> entries, bool 
   ::close(fds[1]);
   std::vector<std::string> writes;
   char buffer[65536];
-  for (ssize_t n; (n = ::recv(fds[0], buffer, sizeof buffer, 0)) > 0;) writes.emplace_back(buffer, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = ::recv(fds[0], buffer, sizeof buffer, 0)) > 0;)
+    writes.emplace_back(buffer, static_cast<std::size_t>(n));
   ::close(fds[0]);
   return writes;
 }
 
 TEST(Listing, TextIsWrittenLineByLineJsonInOneWrite) {
-  const Entry entries[] = {entry("a", EntryKind::File, 1, 1), entry("b", EntryKind::Directory, 0, 0)};
+  const Entry entries[] = {entry("a", EntryKind::File, 1, 1),
+                           entry("b", EntryKind::Directory, 0, 0)};
   EXPECT_EQ(writes_of_listing(entries, false),
-            (std::vector<std::string>{kov::listing_header(), kov::listing_row(entries[0], kov::Shown::Raw),
+            (std::vector<std::string>{kov::listing_header(),
+                                      kov::listing_row(entries[0], kov::Shown::Raw),
                                       kov::listing_row(entries[1], kov::Shown::Raw)}));
   EXPECT_EQ(writes_of_listing({}, false), std::vector<std::string>{kov::listing_header()});
   EXPECT_EQ(writes_of_listing(entries, true), std::vector<std::string>{kov::listing_json(entries)});
@@ -199,11 +214,13 @@ TEST(Description, TextTotalsNeverWrap) {
   EXPECT_EQ(kov::description_text(description({})),
             "KOV Format 0.5.0\nArchive ID: 00112233445566778899aabbccddeeff\nEntries: 0\n"
             "Original bytes: 0\nStored bytes: 0\n");
-  const Entry at_limit[] = {entry("a", EntryKind::File, UINT64_MAX - 1, 0), entry("b", EntryKind::File, 1, 2)};
+  const Entry at_limit[] = {entry("a", EntryKind::File, UINT64_MAX - 1, 0),
+                            entry("b", EntryKind::File, 1, 2)};
   EXPECT_EQ(kov::description_text(description(at_limit)),
             "KOV Format 0.5.0\nArchive ID: 00112233445566778899aabbccddeeff\nEntries: 2\n"
             "Original bytes: 18446744073709551615\nStored bytes: 2\n");
-  const Entry beyond[] = {entry("a", EntryKind::File, UINT64_MAX, UINT64_MAX), entry("b", EntryKind::File, 1, 0),
+  const Entry beyond[] = {entry("a", EntryKind::File, UINT64_MAX, UINT64_MAX),
+                          entry("b", EntryKind::File, 1, 0),
                           entry("c", EntryKind::File, UINT64_MAX, UINT64_MAX)};
   EXPECT_EQ(kov::description_text(description(beyond)),
             "KOV Format 0.5.0\nArchive ID: 00112233445566778899aabbccddeeff\nEntries: 3\n"
@@ -211,7 +228,8 @@ TEST(Description, TextTotalsNeverWrap) {
 }
 
 TEST(Description, JsonSortedNestedAndWideTotals) {
-  const Entry entries[] = {entry("a", EntryKind::File, UINT64_MAX, 3), entry("b", EntryKind::Directory, 0, 0),
+  const Entry entries[] = {entry("a", EntryKind::File, UINT64_MAX, 3),
+                           entry("b", EntryKind::Directory, 0, 0),
                            entry("c", EntryKind::File, 1, 4)};
   kov::Description d = description(entries);
   d.created_unix = -1;
@@ -259,9 +277,11 @@ TEST(Description, JsonSortedNestedAndWideTotals) {
             "  \"version\": \"0.5.0\"\n"
             "}\n");
   // Both totals beyond 64 bits; the other members are untouched.
-  const Entry wide[] = {entry("a", EntryKind::File, UINT64_MAX, UINT64_MAX), entry("b", EntryKind::File, 2, 1)};
+  const Entry wide[] = {entry("a", EntryKind::File, UINT64_MAX, UINT64_MAX),
+                        entry("b", EntryKind::File, 2, 1)};
   const std::string text = kov::description_json(description(wide));
-  EXPECT_NE(text.find("\n  \"original_bytes\": 18446744073709551617,\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\n  \"original_bytes\": 18446744073709551617,\n"), std::string::npos)
+      << text;
   EXPECT_NE(text.find("\n  \"stored_bytes\": 18446744073709551616,\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\n    \"encryption\": \"none\",\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\n    \"profile\": \"current\",\n"), std::string::npos) << text;
@@ -281,10 +301,12 @@ TEST(TestResult, TextAndCompactJson) {
   const std::string compact = kov::test_result_json("abcde");
   EXPECT_EQ(compact, "{\"archive\":\"abcde\",\"ok\":true}\n");
   EXPECT_EQ(compact.size(), 29u + 1);
-  EXPECT_EQ(kov::test_result_json("a\"\\\n.kov"), "{\"archive\":\"a\\\"\\\\\\n.kov\",\"ok\":true}\n");
+  EXPECT_EQ(kov::test_result_json("a\"\\\n.kov"),
+            "{\"archive\":\"a\\\"\\\\\\n.kov\",\"ok\":true}\n");
   // Bytes that are not UTF-8 become U+FFFD in both forms, one per maximal invalid subpart.
   EXPECT_EQ(kov::test_result_text("x\xff\xe2\x82.kov", kov::Shown::Raw), "OK: x\uFFFD\uFFFD.kov\n");
-  EXPECT_EQ(kov::test_result_json("x\xff\xe2\x82.kov"), "{\"archive\":\"x\uFFFD\uFFFD.kov\",\"ok\":true}\n");
+  EXPECT_EQ(kov::test_result_json("x\xff\xe2\x82.kov"),
+            "{\"archive\":\"x\uFFFD\uFFFD.kov\",\"ok\":true}\n");
 }
 
 }  // namespace

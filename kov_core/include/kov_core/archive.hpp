@@ -20,7 +20,13 @@
 namespace kov_core::archive {
 
 enum class EntryKind : std::uint8_t { File = 0, Directory = 1, ResourceFork = 2, Symlink = 3 };
-enum class CompressionProfile : std::uint8_t { Current = 0, Automatic = 1, Fast = 2, Balanced = 3, Compact = 4 };
+enum class CompressionProfile : std::uint8_t {
+  Current = 0,
+  Automatic = 1,
+  Fast = 2,
+  Balanced = 3,
+  Compact = 4
+};
 
 // "file", "directory", "resourcefork", "symlink".
 [[nodiscard]] std::string_view entry_kind_name(EntryKind kind) noexcept;
@@ -96,7 +102,8 @@ inline constexpr std::uint64_t MAX_INDEX_BYTES = 1ull << 30;
 [[nodiscard]] ArchiveSettings generation0_settings();
 
 // The settings record of generations 1 and 2: 96 bytes.
-[[nodiscard]] std::array<std::uint8_t, SETTINGS_SIZE> encode_settings(const ArchiveSettings& settings);
+[[nodiscard]] std::array<std::uint8_t, SETTINGS_SIZE> encode_settings(
+    const ArchiveSettings& settings);
 
 // The index in the layout of generations 1 and 2. InvalidInput "too many
 // entries" or "path too long" when a field width is exceeded.
@@ -116,7 +123,8 @@ struct DecodedIndex {
 // one: one forward pass, the entry list reserved only after the capacity check.
 // `index_offset` is the end of the data area.
 [[nodiscard]] Result<DecodedIndex> decode_index(std::span<const std::uint8_t> index,
-                                                std::uint64_t index_offset, format::Version version);
+                                                std::uint64_t index_offset,
+                                                format::Version version);
 
 // Lowercase hexadecimal text of bytes.
 [[nodiscard]] std::string hex(std::span<const std::uint8_t> bytes);
@@ -140,22 +148,26 @@ struct CreateOptions {
 // Creates an archive of format 0.5.0 (create_archive) or 0.4.0, under a
 // temporary name beside `output` that is moved into place when complete.
 [[nodiscard]] Result<void> create_archive(const std::filesystem::path& output,
-                                          std::span<const std::filesystem::path> inputs, CreateOptions options);
+                                          std::span<const std::filesystem::path> inputs,
+                                          CreateOptions options);
 [[nodiscard]] Result<void> create_archive_0_4(const std::filesystem::path& output,
-                                              std::span<const std::filesystem::path> inputs, CreateOptions options);
+                                              std::span<const std::filesystem::path> inputs,
+                                              CreateOptions options);
 [[nodiscard]] Result<void> create_archive_version(const std::filesystem::path& output,
                                                   std::span<const std::filesystem::path> inputs,
                                                   CreateOptions options, format::Version version);
 
 // Writes a complete archive of `sources` (already in index order) to a new
 // file at `path`. A failure leaves nothing at `path`.
-[[nodiscard]] Result<void> create_into(const std::filesystem::path& path, std::span<const SourceEntry> sources,
-                                       const crypto::EncryptionCredential& credential, ArchiveSettings& settings,
-                                       format::Version version);
+[[nodiscard]] Result<void> create_into(const std::filesystem::path& path,
+                                       std::span<const SourceEntry> sources,
+                                       const crypto::EncryptionCredential& credential,
+                                       ArchiveSettings& settings, format::Version version);
 
 // The content-derived archive ID: the first 16 bytes of SHA-256 over the
 // creation time and each entry's path, digest and original size.
-[[nodiscard]] std::array<std::uint8_t, 16> archive_id(std::int64_t created_unix, std::span<const Entry> entries);
+[[nodiscard]] std::array<std::uint8_t, 16> archive_id(std::int64_t created_unix,
+                                                      std::span<const Entry> entries);
 
 // ---- Opened archives ----
 
@@ -176,8 +188,8 @@ class Archive {
   // index, cross-checks header, settings and archive ID, and authenticates the
   // index of an unsealed encrypted archive when a credential is given. The
   // credential is not consumed.
-  [[nodiscard]] static Result<Archive> open_with_credential(const std::filesystem::path& path,
-                                                            const crypto::EncryptionCredential& credential);
+  [[nodiscard]] static Result<Archive> open_with_credential(
+      const std::filesystem::path& path, const crypto::EncryptionCredential& credential);
   // Opening without a credential.
   [[nodiscard]] static Result<Archive> open(const std::filesystem::path& path);
 
@@ -196,10 +208,12 @@ class Archive {
   // size and SHA-256 as it goes. `key` is the key authentication returned, null
   // for an unencrypted archive. Read failures are Corrupt "{path}: decompression
   // failed: {}"; a failed write to the sink is Io. The sink is not flushed.
-  [[nodiscard]] Result<void> copy_entry(std::size_t index, const Entry& entry, const crypto::ArchiveKey* key,
+  [[nodiscard]] Result<void> copy_entry(std::size_t index, const Entry& entry,
+                                        const crypto::ArchiveKey* key,
                                         format::ByteSink& sink) const;
   // Verifies every entry end to end, publishing progress.
-  [[nodiscard]] Result<void> test_with_credential(const crypto::EncryptionCredential& credential) const;
+  [[nodiscard]] Result<void> test_with_credential(
+      const crypto::EncryptionCredential& credential) const;
   // Testing with the key kept at opening.
   [[nodiscard]] Result<void> test() const;
 
@@ -209,10 +223,11 @@ class Archive {
   // on disk. Returns the number of files and links created. Uses the key kept
   // at opening.
   [[nodiscard]] Result<std::uint64_t> extract(const std::filesystem::path& destination,
-                                              std::span<const std::string> selected, bool overwrite) const;
-  [[nodiscard]] Result<std::uint64_t> extract_with_credential(const std::filesystem::path& destination,
-                                                              std::span<const std::string> selected, bool overwrite,
-                                                              const crypto::EncryptionCredential& credential) const;
+                                              std::span<const std::string> selected,
+                                              bool overwrite) const;
+  [[nodiscard]] Result<std::uint64_t> extract_with_credential(
+      const std::filesystem::path& destination, std::span<const std::string> selected,
+      bool overwrite, const crypto::EncryptionCredential& credential) const;
 
   [[nodiscard]] const std::vector<Entry>& entries() const noexcept { return entries_; }
   [[nodiscard]] const ArchiveSettings& settings() const noexcept { return settings_; }

@@ -49,7 +49,8 @@ class EncryptionCredential {
   [[nodiscard]] std::span<const std::uint8_t> bytes() const noexcept { return bytes_.span(); }
 
  private:
-  EncryptionCredential(EncryptionMode mode, util::SecretBytes bytes) : mode_(mode), bytes_(std::move(bytes)) {}
+  EncryptionCredential(EncryptionMode mode, util::SecretBytes bytes)
+      : mode_(mode), bytes_(std::move(bytes)) {}
 
   EncryptionMode mode_ = EncryptionMode::None;
   util::SecretBytes bytes_;
@@ -62,7 +63,8 @@ class EncryptionCredential {
                                                            EncryptionMode mode,
                                                            const std::array<std::uint8_t, 16>& salt,
                                                            std::uint32_t kdf_memory_kib,
-                                                           std::uint32_t kdf_iterations, std::uint8_t kdf_lanes);
+                                                           std::uint32_t kdf_iterations,
+                                                           std::uint8_t kdf_lanes);
 
 // Reads a 72-byte key file into a KeyFile credential (no-follow, non-blocking
 // open; type and size, permissions, magic and checksum checked in that order).
@@ -85,8 +87,9 @@ struct EntryCipherContext {
 };
 
 // Associated data of one chunk: "KOV 0.4 data\0", kind, compressed, entry index, counter, path.
-[[nodiscard]] std::vector<std::uint8_t> aad(std::string_view path, std::uint8_t kind_code, std::uint8_t compressed,
-                                            std::uint32_t entry_index, std::uint32_t counter);
+[[nodiscard]] std::vector<std::uint8_t> aad(std::string_view path, std::uint8_t kind_code,
+                                            std::uint8_t compressed, std::uint32_t entry_index,
+                                            std::uint32_t counter);
 
 // Seals bytes written to it into authenticated chunks on `inner`. Chunk
 // boundaries depend only on the total written. Errors are Io with fixed texts
@@ -120,7 +123,8 @@ class EncryptWriter final : public format::ByteSink {
 // or the source's own error.
 class DecryptReader final : public format::ByteSource {
  public:
-  DecryptReader(std::unique_ptr<format::ByteSource> source, const ArchiveKey& key, EntryCipherContext context);
+  DecryptReader(std::unique_ptr<format::ByteSource> source, const ArchiveKey& key,
+                EntryCipherContext context);
   DecryptReader(const DecryptReader&) = delete;
   DecryptReader& operator=(const DecryptReader&) = delete;
   ~DecryptReader() override;
@@ -143,9 +147,10 @@ class DecryptReader final : public format::ByteSource {
 // ---- Sealed metadata and index tag ----
 
 inline constexpr std::array<std::uint8_t, 8> SEAL_MAGIC{'K', 'O', 'V', 'S', 'E', 'A', 'L', '1'};
-// Starts the associated data of the sealing: then the final header and the envelope's first 104 bytes.
-inline constexpr std::array<std::uint8_t, 17> SEALED_METADATA_LABEL{'K', 'O', 'V', ' ', '0', '.', '5', ' ', 'm',
-                                                                   'e', 't', 'a', 'd', 'a', 't', 'a', 0};
+// Starts the associated data of the sealing: then the final header and the envelope's first 104
+// bytes.
+inline constexpr std::array<std::uint8_t, 17> SEALED_METADATA_LABEL{
+    'K', 'O', 'V', ' ', '0', '.', '5', ' ', 'm', 'e', 't', 'a', 'd', 'a', 't', 'a', 0};
 // Envelope bytes before the encrypted index: the magic and the bootstrap settings.
 inline constexpr std::size_t SEAL_PREFIX_SIZE = 104;
 // What sealing adds to an index: the prefix before it and the tag after it.
@@ -163,31 +168,35 @@ inline constexpr std::size_t INDEX_TAG_FIELD_END = INDEX_TAG_FIELD_OFFSET + TAG_
     std::span<const std::uint8_t, SEAL_PREFIX_SIZE> envelope_prefix);
 
 // Encrypts `buffer` in place and appends the tag. Corrupt "metadata encryption failed".
-[[nodiscard]] Result<void> seal_metadata(const ArchiveKey& key, const std::array<std::uint8_t, 16>& nonce_prefix,
+[[nodiscard]] Result<void> seal_metadata(const ArchiveKey& key,
+                                         const std::array<std::uint8_t, 16>& nonce_prefix,
                                          std::span<const std::uint8_t> associated_data,
                                          std::vector<std::uint8_t>& buffer);
 
 // Checks the tag at the end of `buffer` and decrypts the rest in place; returns
 // the plaintext length (16 bytes less). Corrupt "truncated metadata tag" or
 // "incorrect credentials or modified header/metadata".
-[[nodiscard]] Result<std::size_t> open_metadata(const ArchiveKey& key, const std::array<std::uint8_t, 16>& nonce_prefix,
+[[nodiscard]] Result<std::size_t> open_metadata(const ArchiveKey& key,
+                                                const std::array<std::uint8_t, 16>& nonce_prefix,
                                                 std::span<const std::uint8_t> associated_data,
                                                 std::span<std::uint8_t> buffer);
 
 // The tag of an empty plaintext with `index` as associated data. Corrupt
 // "index authentication failed".
-[[nodiscard]] Result<std::array<std::uint8_t, TAG_SIZE>> index_tag(const ArchiveKey& key,
-                                                                   const std::array<std::uint8_t, 16>& nonce_prefix,
-                                                                   std::span<const std::uint8_t> index);
+[[nodiscard]] Result<std::array<std::uint8_t, TAG_SIZE>> index_tag(
+    const ArchiveKey& key, const std::array<std::uint8_t, 16>& nonce_prefix,
+    std::span<const std::uint8_t> index);
 
 // The index tag of a whole stored index: index_tag over a copy of `index` with
 // its tag field zeroed, so the result does not depend on the tag it holds. An
 // index too short to hold the field is Corrupt "encrypted index settings are
 // truncated"; otherwise the errors of index_tag.
 [[nodiscard]] Result<std::array<std::uint8_t, TAG_SIZE>> index_tag_of_stored_index(
-    const ArchiveKey& key, const std::array<std::uint8_t, 16>& nonce_prefix, std::span<const std::uint8_t> index);
+    const ArchiveKey& key, const std::array<std::uint8_t, 16>& nonce_prefix,
+    std::span<const std::uint8_t> index);
 
 // Compares two tags in constant time.
-[[nodiscard]] bool same_tag(const std::array<std::uint8_t, TAG_SIZE>& a, const std::array<std::uint8_t, TAG_SIZE>& b) noexcept;
+[[nodiscard]] bool same_tag(const std::array<std::uint8_t, TAG_SIZE>& a,
+                            const std::array<std::uint8_t, TAG_SIZE>& b) noexcept;
 
 }  // namespace kov_core::crypto

@@ -19,7 +19,8 @@ namespace kov_core::format {
 
 inline constexpr std::size_t HEADER_SIZE = 64;
 inline constexpr std::size_t FOOTER_SIZE = 88;
-inline constexpr std::array<std::uint8_t, 8> HEADER_MAGIC{'K', 'O', 'V', 0x1A, 0x0D, 0x0A, 0x00, 0x00};
+inline constexpr std::array<std::uint8_t, 8> HEADER_MAGIC{'K',  'O',  'V',  0x1A,
+                                                          0x0D, 0x0A, 0x00, 0x00};
 inline constexpr std::array<std::uint8_t, 8> FOOTER_MAGIC{'K', 'O', 'V', 'E', 'N', 'D', '1', 0x00};
 // Header flag bit 0: the index is replaced by a sealed metadata envelope.
 inline constexpr std::uint32_t FLAG_SEALED_METADATA = 1;
@@ -104,7 +105,8 @@ struct Footer {
   // "index SHA-256 mismatch" (checked before the rest is read); a short offset
   // or length is Corrupt "truncated integer"; offset, length, magic or second
   // digest out of place is Corrupt "footer does not match header/index".
-  [[nodiscard]] static Result<Footer> decode(BufferedFile& file, const Header& header, const Digest& index_sha256);
+  [[nodiscard]] static Result<Footer> decode(BufferedFile& file, const Header& header,
+                                             const Digest& index_sha256);
 
   friend bool operator==(const Footer&, const Footer&) = default;
 };
@@ -160,7 +162,9 @@ class ByteWriter {
   void put_u32(std::uint32_t value);
   void put_u64(std::uint64_t value);
   void put_i64(std::int64_t value) { put_u64(static_cast<std::uint64_t>(value)); }
-  void put_bytes(std::span<const std::uint8_t> bytes) { bytes_.insert(bytes_.end(), bytes.begin(), bytes.end()); }
+  void put_bytes(std::span<const std::uint8_t> bytes) {
+    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+  }
   void reserve(std::size_t n) { bytes_.reserve(n); }
   [[nodiscard]] std::size_t size() const noexcept { return bytes_.size(); }
   [[nodiscard]] std::vector<std::uint8_t>& bytes() noexcept { return bytes_; }

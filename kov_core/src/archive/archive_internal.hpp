@@ -29,7 +29,9 @@ class TemporaryArchive {
   // Creates `path` (O_EXCL, mode 0666 less the umask) for writing.
   [[nodiscard]] static Result<TemporaryArchive> create(const std::filesystem::path& path);
   TemporaryArchive(TemporaryArchive&& other) noexcept
-      : path_(std::move(other.path_)), file_(std::move(other.file_)), owned_(std::exchange(other.owned_, false)) {}
+      : path_(std::move(other.path_)),
+        file_(std::move(other.file_)),
+        owned_(std::exchange(other.owned_, false)) {}
   TemporaryArchive& operator=(TemporaryArchive&&) = delete;
   ~TemporaryArchive() {
     if (owned_) ::unlink(path_.c_str());
@@ -54,14 +56,15 @@ class TemporaryArchive {
 
 // create_into, handing back the finished file, still open and still removed
 // unless committed; a failure leaves nothing at `path`.
-[[nodiscard]] Result<TemporaryArchive> create_into_file(const std::filesystem::path& path,
-                                                        std::span<const SourceEntry> sources,
-                                                        const crypto::EncryptionCredential& credential,
-                                                        ArchiveSettings& settings, format::Version version);
+[[nodiscard]] Result<TemporaryArchive> create_into_file(
+    const std::filesystem::path& path, std::span<const SourceEntry> sources,
+    const crypto::EncryptionCredential& credential, ArchiveSettings& settings,
+    format::Version version);
 
 // The settings of a new archive from the available memory (MiB, 0 when
 // unknown) and the credential's mode; salt and nonce prefix are left zero.
-[[nodiscard]] ArchiveSettings new_archive_settings(std::uint32_t available_mib, crypto::EncryptionMode mode);
+[[nodiscard]] ArchiveSettings new_archive_settings(std::uint32_t available_mib,
+                                                   crypto::EncryptionMode mode);
 
 // The output with ".partial" added after its extension ("kov" when it has none
 // or one that is not UTF-8), in the output's directory.
@@ -76,11 +79,13 @@ struct OutputNode {
 // Renames without ever replacing `to`, also when it appeared while the archive
 // was written, except `replaceable`: the symbolic link found there by the
 // output check. A failure is Io and leaves `from` in place.
-[[nodiscard]] Result<void> move_into_place(const std::filesystem::path& from, const std::filesystem::path& to,
+[[nodiscard]] Result<void> move_into_place(const std::filesystem::path& from,
+                                           const std::filesystem::path& to,
                                            std::optional<OutputNode> replaceable = std::nullopt);
 
 // Password derivation of a new archive needs 32 MiB; unknown memory (0) passes.
-[[nodiscard]] Result<void> check_password_memory(crypto::EncryptionMode mode, std::uint32_t available_mib);
+[[nodiscard]] Result<void> check_password_memory(crypto::EncryptionMode mode,
+                                                 std::uint32_t available_mib);
 
 // kov never writes an archive its own reader would refuse.
 [[nodiscard]] Result<void> check_reader_limits(std::uint64_t entries, std::uint64_t longest_path,
@@ -108,7 +113,8 @@ struct ArchiveAccess {
                                             const crypto::EncryptionCredential& credential,
                                             std::uint32_t available_mib);
   [[nodiscard]] static Result<std::optional<crypto::ArchiveKey>> authenticate(
-      const Archive& archive, const crypto::EncryptionCredential& credential, std::uint32_t available_mib);
+      const Archive& archive, const crypto::EncryptionCredential& credential,
+      std::uint32_t available_mib);
   [[nodiscard]] static int file(const Archive& archive) noexcept { return archive.file_.get(); }
 };
 
@@ -118,7 +124,8 @@ struct ArchiveAccess {
                                            const crypto::EncryptionCredential& credential,
                                            std::uint32_t available_mib);
 [[nodiscard]] Result<std::optional<crypto::ArchiveKey>> authenticate_archive(
-    const Archive& archive, const crypto::EncryptionCredential& credential, std::uint32_t available_mib);
+    const Archive& archive, const crypto::EncryptionCredential& credential,
+    std::uint32_t available_mib);
 
 // The largest index opening accepts: a quarter of the available memory within
 // 16 MiB and 1 GiB, 256 MiB when the available memory is unknown.
@@ -126,7 +133,8 @@ struct ArchiveAccess {
 
 // The decode buffer: the archive's I/O buffer size but at least 64 KiB, at most
 // 64 KiB per MiB of available memory (when known) and at most 8 MiB.
-[[nodiscard]] std::size_t decode_buffer_size(std::uint32_t io_buffer_size, std::uint32_t available_mib);
+[[nodiscard]] std::size_t decode_buffer_size(std::uint32_t io_buffer_size,
+                                             std::uint32_t available_mib);
 
 // Positioned reads of an archive's data area through one window, so that
 // consecutive small entries are read together.
@@ -160,8 +168,8 @@ class Decoder {
   [[nodiscard]] Result<void> decode(const Archive& archive, std::size_t index, const Entry& entry,
                                     const crypto::ArchiveKey* key, format::ByteSink* sink);
   // A symbolic link's target, decoded and checked: UTF-8 and safe for the link's path.
-  [[nodiscard]] Result<std::string> link_target(const Archive& archive, std::size_t index, const Entry& entry,
-                                                const crypto::ArchiveKey* key);
+  [[nodiscard]] Result<std::string> link_target(const Archive& archive, std::size_t index,
+                                                const Entry& entry, const crypto::ArchiveKey* key);
   // The available memory measured when it was made (MiB, 0 when unknown).
   [[nodiscard]] std::uint32_t available_mib() const noexcept { return available_mib_; }
 
@@ -199,8 +207,10 @@ struct ExtractionOptions {
   unsigned flush_window = 0;
 };
 
-[[nodiscard]] Result<std::uint64_t> extract_archive(const Archive& archive, const std::filesystem::path& destination,
-                                                    std::span<const std::string> selected, bool overwrite,
+[[nodiscard]] Result<std::uint64_t> extract_archive(const Archive& archive,
+                                                    const std::filesystem::path& destination,
+                                                    std::span<const std::string> selected,
+                                                    bool overwrite,
                                                     const crypto::EncryptionCredential& credential,
                                                     const ExtractionOptions& options);
 

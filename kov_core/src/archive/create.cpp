@@ -17,14 +17,13 @@
 #include "archive/archive_internal.hpp"
 #include "archive/progress.hpp"
 #include "kov_core/archive.hpp"
+#include "kov_core/fd.hpp"
 #include "kov_core/path_rules.hpp"
 #include "kov_core/resources.hpp"
 #include "kov_core/utf8.hpp"
 #include "secure_fs/secure_fs.hpp"
 #include "util/checked.hpp"
-#include "kov_core/fd.hpp"
 #include "util/dir_stream.hpp"
-#include "util/guard.hpp"
 #include "util/files.hpp"
 #include "util/guard.hpp"
 #include "util/random.hpp"
@@ -55,7 +54,7 @@ std::optional<std::string> input_name(const fs::path& input) {
     const std::string part = text.substr(start, slash - start);
     if (slash == 0 && !text.empty()) {
       last.reset();  // the root
-    } else if (part == "." ) {
+    } else if (part == ".") {
       if (first) last.reset();
     } else if (part == "..") {
       last.reset();
@@ -80,14 +79,16 @@ class Collector {
     if (::lstat(input.c_str(), &st) != 0) return std::unexpected(Error::os(errno));
     if (S_ISREG(st.st_mode)) {
       KOV_TRY(take(*top));
-      sources_.push_back({input, *top, std::nullopt, static_cast<std::uint64_t>(st.st_size), EntryKind::File});
+      sources_.push_back(
+          {input, *top, std::nullopt, static_cast<std::uint64_t>(st.st_size), EntryKind::File});
     } else if (S_ISLNK(st.st_mode)) {
       KOV_TRY(add_link(input, *top));
     } else if (S_ISDIR(st.st_mode)) {
       KOV_TRY(take(*top));
       sources_.push_back({input, *top, std::nullopt, 0, EntryKind::Directory});
       std::string root = input.native();
-      const std::size_t relative_start = root.empty() || root.back() == '/' ? root.size() : root.size() + 1;
+      const std::size_t relative_start =
+          root.empty() || root.back() == '/' ? root.size() : root.size() + 1;
       KOV_TRY(walk(root, relative_start, *top));
     } else {
       return std::unexpected(Error::invalid_input("unsupported file type: " + shown(input)));
@@ -133,7 +134,8 @@ class Collector {
   // its own stack, so memory, not the call stack, bounds the depth, and it
   // holds no directory open between levels. Paths are built as text:
   // `relative_start` is where the part below the input begins.
-  Result<void> walk(const std::string& root, std::size_t relative_start, const std::string& archive_root) {
+  Result<void> walk(const std::string& root, std::size_t relative_start,
+                    const std::string& archive_root) {
     std::vector<Level> stack;
     KOV_TRY(enter(stack, root, archive_root));
     while (!stack.empty()) {
@@ -185,15 +187,16 @@ class Collector {
       child.size = static_cast<std::uint64_t>(st.st_size);
     }
     stream.reset();
-    std::sort(children.begin(), children.end(), [](const Child& a, const Child& b) { return a.name < b.name; });
+    std::sort(children.begin(), children.end(),
+              [](const Child& a, const Child& b) { return a.name < b.name; });
     if (dir.empty() || dir.back() != '/') dir += '/';
     stack.push_back({std::move(dir), std::move(archive_dir), std::move(children), 0});
     return {};
   }
 
   // Adds one child's source; returns its archive path.
-  Result<std::string> visit(const std::string& path, std::size_t relative_start, const std::string& archive_dir,
-                            const Child& child) {
+  Result<std::string> visit(const std::string& path, std::size_t relative_start,
+                            const std::string& archive_dir, const Child& child) {
     std::string archive_path;
     archive_path.reserve(archive_dir.size() + 1 + child.name.size());
     archive_path += archive_dir;
@@ -223,7 +226,8 @@ class Collector {
         return archive_path;
       }
       default:
-        return std::unexpected(Error::invalid_input("unsupported file type: " + util::lossy_utf8(path)));
+        return std::unexpected(
+            Error::invalid_input("unsupported file type: " + util::lossy_utf8(path)));
     }
   }
 
@@ -231,7 +235,6 @@ class Collector {
   std::unordered_set<std::string> taken_;
   std::vector<SourceEntry> sources_;
 };
-
 
 }  // namespace
 
@@ -243,12 +246,14 @@ fs::path temporary_name(const fs::path& output) {
   const std::size_t dot = text.rfind('.');
   if (dot != std::string::npos && dot > name_start) {
     const std::string extension = text.substr(dot + 1);
-    return text.substr(0, dot) + "." + (util::is_valid_utf8(extension) ? extension : std::string("kov")) + ".partial";
+    return text.substr(0, dot) + "." +
+           (util::is_valid_utf8(extension) ? extension : std::string("kov")) + ".partial";
   }
   return text + ".kov.partial";
 }
 
-Result<void> move_into_place(const fs::path& from, const fs::path& to, std::optional<OutputNode> replaceable) {
+Result<void> move_into_place(const fs::path& from, const fs::path& to,
+                             std::optional<OutputNode> replaceable) {
   bool placed = false;
   auto moved = secure_fs::platform::move_no_replace(AT_FDCWD, from.c_str(), to.c_str(), placed);
   // Once the archive holds its name, a temporary name left beside it is no failure.
@@ -267,36 +272,40 @@ Result<void> move_into_place(const fs::path& from, const fs::path& to, std::opti
 Result<void> check_password_memory(EncryptionMode mode, std::uint32_t available_mib) {
   // An unknown figure (0) is no reason to refuse.
   if (mode == EncryptionMode::Password && available_mib >= 1 && available_mib <= 31)
-    return std::unexpected(
-        Error::invalid_input("not enough available memory for password encryption (32 MiB required)"));
+    return std::unexpected(Error::invalid_input(
+        "not enough available memory for password encryption (32 MiB required)"));
   return {};
 }
 
-Result<void> check_reader_limits(std::uint64_t entries, std::uint64_t longest_path, std::uint64_t index_bytes) {
+Result<void> check_reader_limits(std::uint64_t entries, std::uint64_t longest_path,
+                                 std::uint64_t index_bytes) {
   if (entries > MAX_ENTRIES) return std::unexpected(Error::invalid_input("too many entries"));
   if (longest_path > MAX_PATH_BYTES) return std::unexpected(Error::invalid_input("path too long"));
-  if (index_bytes > MAX_INDEX_BYTES) return std::unexpected(Error::invalid_input("archive index would exceed 1 GiB"));
+  if (index_bytes > MAX_INDEX_BYTES)
+    return std::unexpected(Error::invalid_input("archive index would exceed 1 GiB"));
   return {};
 }
 
 namespace {
 
-Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> inputs, CreateOptions& options,
-                              format::Version version) {
+Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> inputs,
+                              CreateOptions& options, format::Version version) {
   CANCELLED.store(false, std::memory_order_relaxed);
   begin_progress(0);
-  if (inputs.empty()) return std::unexpected(Error::invalid_input("at least one input is required"));
+  if (inputs.empty())
+    return std::unexpected(Error::invalid_input("at least one input is required"));
   struct stat st {};
   if (::stat(output.c_str(), &st) == 0)
     return std::unexpected(Error::invalid_input("output already exists: " + shown(output)));
   // A link whose target is missing passes the check; the final move may replace that link.
   std::optional<OutputNode> dangling;
-  if (::lstat(output.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) dangling = OutputNode{st.st_dev, st.st_ino};
+  if (::lstat(output.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+    dangling = OutputNode{st.st_dev, st.st_ino};
   const std::uint32_t available = resources::inspect().available_mib;
   const crypto::EncryptionCredential& credential = options.credential;
   if (credential.mode() == EncryptionMode::Password && credential.bytes().size() < 14)
-    return std::unexpected(
-        Error::invalid_input("new encrypted archives require a password containing at least 14 bytes"));
+    return std::unexpected(Error::invalid_input(
+        "new encrypted archives require a password containing at least 14 bytes"));
 
   ArchiveSettings settings = new_archive_settings(available, credential.mode());
   KOV_TRY(check_password_memory(credential.mode(), available));
@@ -310,8 +319,9 @@ Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> 
   std::vector<SourceEntry>& sources = collector.sources();
   // The taken set makes archive paths unique, so the order of the paths alone is
   // the index order and no tie between kinds can arise.
-  std::sort(sources.begin(), sources.end(),
-            [](const SourceEntry& a, const SourceEntry& b) { return a.archive_path < b.archive_path; });
+  std::sort(sources.begin(), sources.end(), [](const SourceEntry& a, const SourceEntry& b) {
+    return a.archive_path < b.archive_path;
+  });
   const bool sealed = credential.mode() != EncryptionMode::None && version == format::VERSION_0_5_0;
   std::uint64_t longest = 0;
   std::uint64_t index_bytes =
@@ -347,7 +357,9 @@ ArchiveSettings new_archive_settings(std::uint32_t available, EncryptionMode mod
   s.available_memory_mib = available;
   s.thread_limit = 1;
   s.store_threshold_permille = 1000;
-  s.io_buffer_size = available == 0 || available >= 256 ? 1'048'576 : available >= 128 ? 524'288 : 262'144;
+  s.io_buffer_size = available == 0 || available >= 256 ? 1'048'576
+                     : available >= 128                 ? 524'288
+                                                        : 262'144;
   s.encryption = mode;
   if (mode == EncryptionMode::Password) {
     s.kdf_memory_kib = s.memory_limit_mib * 1024;
@@ -358,16 +370,18 @@ ArchiveSettings new_archive_settings(std::uint32_t available, EncryptionMode mod
   return s;
 }
 
-Result<void> create_archive_version(const fs::path& output, std::span<const fs::path> inputs, CreateOptions options,
-                                    format::Version version) {
+Result<void> create_archive_version(const fs::path& output, std::span<const fs::path> inputs,
+                                    CreateOptions options, format::Version version) {
   return util::guarded([&] { return create_unguarded(output, inputs, options, version); });
 }
 
-Result<void> create_archive(const fs::path& output, std::span<const fs::path> inputs, CreateOptions options) {
+Result<void> create_archive(const fs::path& output, std::span<const fs::path> inputs,
+                            CreateOptions options) {
   return create_archive_version(output, inputs, std::move(options), format::VERSION_0_5_0);
 }
 
-Result<void> create_archive_0_4(const fs::path& output, std::span<const fs::path> inputs, CreateOptions options) {
+Result<void> create_archive_0_4(const fs::path& output, std::span<const fs::path> inputs,
+                                CreateOptions options) {
   return create_archive_version(output, inputs, std::move(options), format::VERSION_0_4_0);
 }
 

@@ -12,10 +12,10 @@
 #include "archive/progress.hpp"
 #include "kov_core/archive.hpp"
 #include "kov_core/resources.hpp"
+#include "kov_core/utf8.hpp"
 #include "util/checked.hpp"
 #include "util/guard.hpp"
 #include "util/io.hpp"
-#include "kov_core/utf8.hpp"
 
 namespace kov_core::archive {
 
@@ -123,7 +123,8 @@ Result<std::size_t> ReadAhead::read(std::uint64_t offset, std::span<std::uint8_t
     if (buffer_.empty()) buffer_.resize(READ_AHEAD);
     // Never past the end of the data area: the index after it is not entry data.
     const std::uint64_t room = end_ > offset ? end_ - offset : out.size();
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), std::max<std::uint64_t>(room, out.size())));
+    const std::size_t want = static_cast<std::size_t>(
+        std::min<std::uint64_t>(buffer_.size(), std::max<std::uint64_t>(room, out.size())));
     start_ = offset;
     filled_ = 0;
     auto n = read_file(offset, std::span(buffer_).first(want));
@@ -151,8 +152,8 @@ std::size_t decode_buffer_size(std::uint32_t io_buffer_size, std::uint32_t avail
 
 Decoder::Decoder() noexcept : available_mib_(resources::available_memory_mib()) {}
 
-Result<void> Decoder::decode(const Archive& archive, std::size_t index, const Entry& entry, const ArchiveKey* key,
-                             format::ByteSink* sink) {
+Result<void> Decoder::decode(const Archive& archive, std::size_t index, const Entry& entry,
+                             const ArchiveKey* key, format::ByteSink* sink) {
   if (entry.encrypted && key == nullptr)
     return std::unexpected(Error::invalid_input("encrypted archive requires credentials"));
   if (entry.codec_id != CODEC_STORE && entry.codec_id != CODEC_ZSTD)
@@ -176,7 +177,8 @@ Result<void> Decoder::decode(const Archive& archive, std::size_t index, const En
   if (entry.codec_id == CODEC_ZSTD) {
     if (!dctx_) {
       dctx_.reset(ZSTD_createDCtx());
-      if (!dctx_) return std::unexpected(Error::io("failed to create a zstd decompression context"));
+      if (!dctx_)
+        return std::unexpected(Error::io("failed to create a zstd decompression context"));
     }
     std::size_t rc = ZSTD_DCtx_reset(dctx_.get(), ZSTD_reset_session_only);
     if (!ZSTD_isError(rc)) rc = ZSTD_DCtx_setParameter(dctx_.get(), ZSTD_d_windowLogMax, 23);
@@ -201,7 +203,8 @@ Result<void> Decoder::decode(const Archive& archive, std::size_t index, const En
     if (!sum) return std::unexpected(Error::corrupt("decoded size overflow"));
     total = *sum;
     progress_add(*n);
-    if (total > entry.original_size) return std::unexpected(Error::corrupt(entry.path + " expands beyond declared size"));
+    if (total > entry.original_size)
+      return std::unexpected(Error::corrupt(entry.path + " expands beyond declared size"));
   }
   const format::Digest digest = sha.finish();
   if (total != entry.original_size || digest != entry.sha256_bytes)
@@ -209,8 +212,8 @@ Result<void> Decoder::decode(const Archive& archive, std::size_t index, const En
   return {};
 }
 
-Result<std::string> Decoder::link_target(const Archive& archive, std::size_t index, const Entry& entry,
-                                         const ArchiveKey* key) {
+Result<std::string> Decoder::link_target(const Archive& archive, std::size_t index,
+                                         const Entry& entry, const ArchiveKey* key) {
   struct StringSink final : format::ByteSink {
     std::string text;
     Result<void> write(std::span<const std::uint8_t> bytes) override {
@@ -218,12 +221,14 @@ Result<std::string> Decoder::link_target(const Archive& archive, std::size_t ind
       return {};
     }
   } target;
-  target.text.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(entry.original_size, MAX_LINK_TARGET)));
+  target.text.reserve(
+      static_cast<std::size_t>(std::min<std::uint64_t>(entry.original_size, MAX_LINK_TARGET)));
   KOV_TRY(decode(archive, index, entry, key, &target));
   if (!util::is_valid_utf8(target.text))
     return std::unexpected(Error::corrupt("symbolic link target is not UTF-8: " + entry.path));
   if (const auto reason = validate_symlink_target(entry.path, target.text))
-    return std::unexpected(Error::corrupt("unsafe symbolic link " + entry.path + ": " + std::string(*reason)));
+    return std::unexpected(
+        Error::corrupt("unsafe symbolic link " + entry.path + ": " + std::string(*reason)));
   return std::move(target.text);
 }
 

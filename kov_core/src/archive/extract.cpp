@@ -5,8 +5,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/statvfs.h>
 #include <sys/resource.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -75,13 +75,15 @@ constexpr std::uint64_t BYTES_PER_DIRECTORY = 192;
 // The directories one extraction may hold in memory: a quarter of the
 // available memory, as for the index (256 MiB when it is unknown).
 std::size_t max_directories(std::uint32_t available_mib) {
-  const std::uint64_t budget = available_mib == 0 ? 256ull << 20 : std::uint64_t{available_mib} << 18;
+  const std::uint64_t budget =
+      available_mib == 0 ? 256ull << 20 : std::uint64_t{available_mib} << 18;
   return static_cast<std::size_t>(std::max<std::uint64_t>(budget / BYTES_PER_DIRECTORY, 1u << 16));
 }
 
 // EMFILE or ENFILE: fewer files held open at once may still do.
 bool short_of_descriptors(const Error& error) noexcept {
-  return error.kind() == ErrorKind::Io && (error.os_error() == EMFILE || error.os_error() == ENFILE);
+  return error.kind() == ErrorKind::Io &&
+         (error.os_error() == EMFILE || error.os_error() == ENFILE);
 }
 
 // Verified files waiting for their flush, in index order. Each gets its final
@@ -95,7 +97,8 @@ class Committer {
   // capacity() files wait at once, whatever order their flushes end in.
   Result<void> add(PendingFile file, std::string path) {
     while (waiting_.size() >= capacity_) KOV_TRY(make_room());
-    const std::string_view directory = std::string_view(path).substr(0, std::min(path.rfind('/'), path.size()));
+    const std::string_view directory =
+        std::string_view(path).substr(0, std::min(path.rfind('/'), path.size()));
     if (directory != directory_) {
       KOV_TRY(submit_held());
       directory_.assign(directory);
@@ -128,7 +131,8 @@ class Committer {
   [[nodiscard]] bool blocks(std::string_view path) const {
     for (const Waiting& w : waiting_) {
       const std::string_view file = w.path;
-      if (path.size() > file.size() && path[file.size()] == '/' && path.starts_with(file)) return true;
+      if (path.size() > file.size() && path[file.size()] == '/' && path.starts_with(file))
+        return true;
     }
     return false;
   }
@@ -206,7 +210,9 @@ class Committer {
   std::size_t held_ = 0;         // the last files of waiting_, not yet submitted
   std::string directory_;        // where the held files are
 
-  [[nodiscard]] std::size_t hold_limit() const noexcept { return std::max<std::size_t>(1, capacity_ * 3 / 4); }
+  [[nodiscard]] std::size_t hold_limit() const noexcept {
+    return std::max<std::size_t>(1, capacity_ * 3 / 4);
+  }
   std::size_t capacity_;
   std::uint64_t committed_ = 0;
 };
@@ -216,7 +222,8 @@ struct Selected {
   const Entry* entry;
 };
 
-Result<std::vector<Selected>> select(const std::vector<Entry>& entries, std::span<const std::string> names) {
+Result<std::vector<Selected>> select(const std::vector<Entry>& entries,
+                                     std::span<const std::string> names) {
   std::vector<Selected> selected;
   if (names.empty()) {
     selected.reserve(entries.size());
@@ -229,10 +236,12 @@ Result<std::vector<Selected>> select(const std::vector<Entry>& entries, std::spa
   for (const Entry& entry : entries) stored.insert(entry.path);
   for (const std::string_view name : wanted)
     if (!stored.contains(name))
-      return std::unexpected(Error::invalid_input("selected entry was not found: " + std::string(name)));
+      return std::unexpected(
+          Error::invalid_input("selected entry was not found: " + std::string(name)));
   std::vector<std::string_view> directories;
   for (const Entry& entry : entries)
-    if (entry.kind == EntryKind::Directory && wanted.contains(entry.path)) directories.push_back(entry.path);
+    if (entry.kind == EntryKind::Directory && wanted.contains(entry.path))
+      directories.push_back(entry.path);
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const std::string_view path = entries[i].path;
     bool take = wanted.contains(path);
@@ -256,14 +265,16 @@ Result<Preflight> preflight_extraction(std::span<const Entry* const> selected) {
     if (entry->kind == EntryKind::ResourceFork) {
       const auto owner = owners.find(entry->path);
       if (owner == owners.end())
-        return std::unexpected(Error::corrupt("resource fork has no selected owner: " + entry->path));
+        return std::unexpected(
+            Error::corrupt("resource fork has no selected owner: " + entry->path));
       auto bytes = util::checked_add(need.bytes, owner->second);
       if (bytes) bytes = util::checked_add(*bytes, entry->original_size);
       if (!bytes) return std::unexpected(Error::corrupt("resource-fork staging size overflow"));
       need.bytes = *bytes;
       continue;
     }
-    if (need.entries == UINT64_MAX) return std::unexpected(Error::corrupt("extraction entry count overflow"));
+    if (need.entries == UINT64_MAX)
+      return std::unexpected(Error::corrupt("extraction entry count overflow"));
     ++need.entries;
     if (entry->kind == EntryKind::File) {
       const auto bytes = util::checked_add(need.bytes, entry->original_size);
@@ -274,19 +285,19 @@ Result<Preflight> preflight_extraction(std::span<const Entry* const> selected) {
   return need;
 }
 
-Result<void> check_capacity(const Preflight& need, std::uint64_t free_blocks, std::uint64_t fragment_size,
-                            std::uint64_t free_inodes) {
+Result<void> check_capacity(const Preflight& need, std::uint64_t free_blocks,
+                            std::uint64_t fragment_size, std::uint64_t free_inodes) {
   const std::uint64_t available = util::saturating_mul(free_blocks, fragment_size);
   const std::uint64_t safe = available - std::min(available / 20, RESERVE_CAP);
   if (need.bytes > safe)
-    return std::unexpected(Error::invalid_input("extraction requires " + std::to_string(need.bytes) +
-                                                " bytes but only " + std::to_string(safe) +
-                                                " bytes are safely available"));
+    return std::unexpected(Error::invalid_input(
+        "extraction requires " + std::to_string(need.bytes) + " bytes but only " +
+        std::to_string(safe) + " bytes are safely available"));
   const std::uint64_t usable = free_inodes < 1024 ? 0 : free_inodes - 1024;
   if (free_inodes != 0 && need.entries > usable)
-    return std::unexpected(Error::invalid_input("extraction requires " + std::to_string(need.entries) +
-                                                " filesystem entries but only " + std::to_string(free_inodes) +
-                                                " inodes are available"));
+    return std::unexpected(Error::invalid_input(
+        "extraction requires " + std::to_string(need.entries) + " filesystem entries but only " +
+        std::to_string(free_inodes) + " inodes are available"));
   return {};
 }
 
@@ -294,8 +305,8 @@ namespace {
 
 class Extraction {
  public:
-  Extraction(const Archive& archive, Root& root, const ArchiveKey* key, bool overwrite, util::FlushQueue& queue,
-             std::span<const Entry* const> selected)
+  Extraction(const Archive& archive, Root& root, const ArchiveKey* key, bool overwrite,
+             util::FlushQueue& queue, std::span<const Entry* const> selected)
       : archive_(archive),
         root_(root),
         key_(key),
@@ -327,7 +338,8 @@ class Extraction {
   auto with_descriptors(Operation operation) -> decltype(operation()) {
     for (;;) {
       auto result = operation();
-      if (result || !short_of_descriptors(result.error()) || committer_.waiting() == 0) return result;
+      if (result || !short_of_descriptors(result.error()) || committer_.waiting() == 0)
+        return result;
       KOV_TRY(committer_.drain());
       committer_.shrink();
     }
@@ -389,7 +401,9 @@ class Extraction {
   Result<void> fork(const Selected& item, const std::filesystem::path& relative) {
     const Entry& entry = *item.entry;
     auto owner = root_.open_existing_file(relative);
-    if (!owner) return std::unexpected(Error::corrupt("resource fork has no safe data-fork owner: " + entry.path));
+    if (!owner)
+      return std::unexpected(
+          Error::corrupt("resource fork has no safe data-fork owner: " + entry.path));
     auto staging = root_.create_file(relative, true);
     if (!staging) return std::unexpected(std::move(staging).error());
     KOV_TRY(copy_whole(owner->get(), staging->fd()));
@@ -427,7 +441,8 @@ class Extraction {
   LinkResolution targets_;
 };
 
-Result<std::uint64_t> extract_unguarded(const Archive& archive, const std::filesystem::path& destination,
+Result<std::uint64_t> extract_unguarded(const Archive& archive,
+                                        const std::filesystem::path& destination,
                                         std::span<const std::string> names, bool overwrite,
                                         const crypto::EncryptionCredential& credential,
                                         const ExtractionOptions& options) {
@@ -448,7 +463,8 @@ Result<std::uint64_t> extract_unguarded(const Archive& archive, const std::files
   // The directories the entries lie in: those still missing need inodes too,
   // and all of them are flushed at the end.
   secure_fs::DirectoryTree directories(max_directories(resources::available_memory_mib()));
-  for (const Entry* entry : chosen) KOV_TRY(directories.add(entry->path, entry->kind == EntryKind::Directory));
+  for (const Entry* entry : chosen)
+    KOV_TRY(directories.add(entry->path, entry->kind == EntryKind::Directory));
   auto missing = root->missing_directories(directories);
   if (!missing) return std::unexpected(std::move(missing).error());
   const auto entries = util::checked_add(need->entries, *missing);
@@ -462,7 +478,8 @@ Result<std::uint64_t> extract_unguarded(const Archive& archive, const std::files
   begin_progress(progress_units(chosen, [](const Entry* entry) { return entry->original_size; }));
 
   const unsigned window = options.flush_window != 0 ? options.flush_window : flush_window();
-  util::FlushQueue queue = util::FlushQueue::create(options.concurrent_flushes ? window : 1, options.concurrent_flushes);
+  util::FlushQueue queue =
+      util::FlushQueue::create(options.concurrent_flushes ? window : 1, options.concurrent_flushes);
   Extraction extraction(archive, *root, *key ? &**key : nullptr, overwrite, queue, chosen);
   for (const Selected& item : *selected) KOV_TRY(extraction.create(item));
   KOV_TRY(extraction.finish());
@@ -474,22 +491,25 @@ Result<std::uint64_t> extract_unguarded(const Archive& archive, const std::files
 
 }  // namespace
 
-Result<std::uint64_t> extract_archive(const Archive& archive, const std::filesystem::path& destination,
+Result<std::uint64_t> extract_archive(const Archive& archive,
+                                      const std::filesystem::path& destination,
                                       std::span<const std::string> selected, bool overwrite,
                                       const crypto::EncryptionCredential& credential,
                                       const ExtractionOptions& options) {
-  return util::guarded(
-      [&] { return extract_unguarded(archive, destination, selected, overwrite, credential, options); });
+  return util::guarded([&] {
+    return extract_unguarded(archive, destination, selected, overwrite, credential, options);
+  });
 }
 
-Result<std::uint64_t> Archive::extract_with_credential(const std::filesystem::path& destination,
-                                                       std::span<const std::string> selected, bool overwrite,
-                                                       const crypto::EncryptionCredential& credential) const {
+Result<std::uint64_t> Archive::extract_with_credential(
+    const std::filesystem::path& destination, std::span<const std::string> selected, bool overwrite,
+    const crypto::EncryptionCredential& credential) const {
   return extract_archive(*this, destination, selected, overwrite, credential, {});
 }
 
 Result<std::uint64_t> Archive::extract(const std::filesystem::path& destination,
-                                       std::span<const std::string> selected, bool overwrite) const {
+                                       std::span<const std::string> selected,
+                                       bool overwrite) const {
   return extract_with_credential(destination, selected, overwrite, crypto::EncryptionCredential());
 }
 

@@ -24,7 +24,9 @@ Error corrupt(std::string message) { return Error::corrupt(std::move(message)); 
 // The smallest entry record: the fixed part and a one-byte path.
 constexpr std::size_t MIN_ENTRY_RECORD = ENTRY_FIXED_SIZE + 1;
 
-constexpr std::uint8_t bit(EntryKind kind) { return static_cast<std::uint8_t>(1u << static_cast<unsigned>(kind)); }
+constexpr std::uint8_t bit(EntryKind kind) {
+  return static_cast<std::uint8_t>(1u << static_cast<unsigned>(kind));
+}
 
 // Paths seen so far, found by collision key. Every path seen is held under its
 // key, and a key never holds two paths (that is a collision), so one table
@@ -56,7 +58,8 @@ class PathTable {
         slot.fingerprint = fingerprint;
         return slot;
       }
-      if (slot.fingerprint == fingerprint && same_key(entries[slot.entry - 1].path, key)) return slot;
+      if (slot.fingerprint == fingerprint && same_key(entries[slot.entry - 1].path, key))
+        return slot;
     }
   }
 
@@ -78,7 +81,8 @@ Result<void> check_disjoint_data(const std::vector<Entry>& entries) {
   std::vector<std::pair<std::uint64_t, std::uint32_t>> starts;
   starts.reserve(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i)
-    if (entries[i].stored_size != 0) starts.emplace_back(entries[i].data_offset, static_cast<std::uint32_t>(i));
+    if (entries[i].stored_size != 0)
+      starts.emplace_back(entries[i].data_offset, static_cast<std::uint32_t>(i));
   std::sort(starts.begin(), starts.end());
   for (std::size_t k = 1; k < starts.size(); ++k) {
     const auto [previous_start, previous] = starts[k - 1];
@@ -87,7 +91,8 @@ Result<void> check_disjoint_data(const std::vector<Entry>& entries) {
     if (start < previous_start + entries[previous].stored_size) {
       const Entry& first = entries[std::min(previous, current)];
       const Entry& second = entries[std::max(previous, current)];
-      return std::unexpected(corrupt("overlapping entry data: " + first.path + " and " + second.path));
+      return std::unexpected(
+          corrupt("overlapping entry data: " + first.path + " and " + second.path));
     }
   }
   return {};
@@ -275,12 +280,16 @@ Result<void> check_entry_set(const std::vector<Entry>& entries, PathTable& table
 
 }  // namespace
 
-Result<ArchiveSettings> decode_settings(std::span<const std::uint8_t> record, bool zero_index_tag_allowed) {
-  if (record.size() != SETTINGS_SIZE || !std::equal(SETTINGS_MAGIC.begin(), SETTINGS_MAGIC.end(), record.begin()))
+Result<ArchiveSettings> decode_settings(std::span<const std::uint8_t> record,
+                                        bool zero_index_tag_allowed) {
+  if (record.size() != SETTINGS_SIZE ||
+      !std::equal(SETTINGS_MAGIC.begin(), SETTINGS_MAGIC.end(), record.begin()))
     return std::unexpected(corrupt("invalid KOV 0.4 settings record"));
   const std::uint8_t* r = record.data();
-  if (r[8] >= 5) return std::unexpected(Error::unsupported("compression profile " + std::to_string(r[8])));
-  if (r[32] >= 3) return std::unexpected(Error::unsupported("encryption mode " + std::to_string(r[32])));
+  if (r[8] >= 5)
+    return std::unexpected(Error::unsupported("compression profile " + std::to_string(r[8])));
+  if (r[32] >= 3)
+    return std::unexpected(Error::unsupported("encryption mode " + std::to_string(r[32])));
 
   ArchiveSettings s;
   s.profile = static_cast<CompressionProfile>(r[8]);
@@ -303,21 +312,23 @@ Result<ArchiveSettings> decode_settings(std::span<const std::uint8_t> record, bo
   s.encryption_chunk_size = load_u32(r + 76);
   std::copy(r + 80, r + 96, s.index_tag.begin());
 
-  if (flag_bits > 3 || s.compression_level < -5 || s.compression_level > 19 || s.memory_limit_mib < 16 ||
-      s.memory_limit_mib > 256 || s.thread_limit < 1 || s.store_threshold_permille < 900 ||
-      s.store_threshold_permille > 1000 || s.sample_size > 1'048'576 || s.io_buffer_size < 65'536 ||
-      s.io_buffer_size > 8'388'608 || reserved != 0)
+  if (flag_bits > 3 || s.compression_level < -5 || s.compression_level > 19 ||
+      s.memory_limit_mib < 16 || s.memory_limit_mib > 256 || s.thread_limit < 1 ||
+      s.store_threshold_permille < 900 || s.store_threshold_permille > 1000 ||
+      s.sample_size > 1'048'576 || s.io_buffer_size < 65'536 || s.io_buffer_size > 8'388'608 ||
+      reserved != 0)
     return std::unexpected(corrupt("invalid KOV 0.4 compression settings"));
 
   switch (s.encryption) {
     case crypto::EncryptionMode::None:
       if (derivation != 0 || s.kdf_lanes != 0 || s.kdf_memory_kib != 0 || s.kdf_iterations != 0 ||
-          s.encryption_chunk_size != 0 || !all_zero(s.salt) || !all_zero(s.nonce_prefix) || !all_zero(s.index_tag))
+          s.encryption_chunk_size != 0 || !all_zero(s.salt) || !all_zero(s.nonce_prefix) ||
+          !all_zero(s.index_tag))
         return std::unexpected(corrupt("unexpected encryption parameters"));
       break;
     case crypto::EncryptionMode::Password:
-      if (derivation != 1 || s.kdf_memory_kib < 16'384 || s.kdf_memory_kib > 262'144 || s.kdf_iterations < 1 ||
-          s.kdf_iterations > 10 || s.kdf_lanes < 1 || s.kdf_lanes > 4)
+      if (derivation != 1 || s.kdf_memory_kib < 16'384 || s.kdf_memory_kib > 262'144 ||
+          s.kdf_iterations < 1 || s.kdf_iterations > 10 || s.kdf_lanes < 1 || s.kdf_lanes > 4)
         return std::unexpected(corrupt("invalid password derivation parameters"));
       break;
     case crypto::EncryptionMode::KeyFile:
@@ -326,8 +337,9 @@ Result<ArchiveSettings> decode_settings(std::span<const std::uint8_t> record, bo
       break;
   }
   if (s.encryption != crypto::EncryptionMode::None &&
-      (s.encryption_chunk_size < 16'384 || s.encryption_chunk_size > 1'048'576 || all_zero(s.salt) ||
-       all_zero(s.nonce_prefix) || (all_zero(s.index_tag) && !zero_index_tag_allowed)))
+      (s.encryption_chunk_size < 16'384 || s.encryption_chunk_size > 1'048'576 ||
+       all_zero(s.salt) || all_zero(s.nonce_prefix) ||
+       (all_zero(s.index_tag) && !zero_index_tag_allowed)))
     return std::unexpected(corrupt("invalid encrypted archive settings"));
 
   s.adaptive_selection = (flag_bits & 1) != 0;

@@ -55,7 +55,8 @@ std::array<std::uint8_t, SETTINGS_SIZE> encode_settings(const ArchiveSettings& s
   out.put_bytes(SETTINGS_MAGIC);
   out.put_u8(static_cast<std::uint8_t>(s.profile));
   out.put_u8(static_cast<std::uint8_t>(s.compression_level));
-  out.put_u16(static_cast<std::uint16_t>((s.adaptive_selection ? 1 : 0) | (s.constrained_at_creation ? 2 : 0)));
+  out.put_u16(static_cast<std::uint16_t>((s.adaptive_selection ? 1 : 0) |
+                                         (s.constrained_at_creation ? 2 : 0)));
   out.put_u32(s.memory_limit_mib);
   out.put_u32(s.available_memory_mib);
   out.put_u16(s.thread_limit);
@@ -78,7 +79,8 @@ std::array<std::uint8_t, SETTINGS_SIZE> encode_settings(const ArchiveSettings& s
   return record;
 }
 
-Result<std::vector<std::uint8_t>> encode_index(std::span<const Entry> entries, const ArchiveSettings& settings) {
+Result<std::vector<std::uint8_t>> encode_index(std::span<const Entry> entries,
+                                               const ArchiveSettings& settings) {
   if (entries.size() > UINT32_MAX) return std::unexpected(Error::invalid_input("too many entries"));
   std::size_t total = INDEX_PREFIX_SIZE + SETTINGS_SIZE;
   for (const Entry& entry : entries) total += ENTRY_FIXED_SIZE + entry.path.size();
@@ -93,8 +95,10 @@ Result<std::vector<std::uint8_t>> encode_index(std::span<const Entry> entries, c
     out.put_u8(static_cast<std::uint8_t>(static_cast<std::uint8_t>(entry.kind) + 1));
     out.put_u8(entry.codec_id);
     out.put_u8(static_cast<std::uint8_t>(entry.compression_level));
-    out.put_u8(static_cast<std::uint8_t>((entry.adaptively_stored ? 1 : 0) | (entry.encrypted ? 2 : 0)));
-    if (entry.path.size() > UINT32_MAX) return std::unexpected(Error::invalid_input("path too long"));
+    out.put_u8(
+        static_cast<std::uint8_t>((entry.adaptively_stored ? 1 : 0) | (entry.encrypted ? 2 : 0)));
+    if (entry.path.size() > UINT32_MAX)
+      return std::unexpected(Error::invalid_input("path too long"));
     out.put_u32(static_cast<std::uint32_t>(entry.path.size()));
     out.put_u32(entry.mode);
     out.put_i64(entry.modified_unix);

@@ -14,8 +14,8 @@
 
 #include "archive/archive_internal.hpp"
 #include "kov_core/archive.hpp"
-#include "secure_fs/secure_fs.hpp"
 #include "kov_core/fd.hpp"
+#include "secure_fs/secure_fs.hpp"
 
 namespace kov_core::archive {
 

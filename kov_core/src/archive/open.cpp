@@ -11,9 +11,9 @@
 
 #include "archive/archive_internal.hpp"
 #include "kov_core/archive.hpp"
+#include "kov_core/fd.hpp"
 #include "kov_core/resources.hpp"
 #include "util/checked.hpp"
-#include "kov_core/fd.hpp"
 #include "util/guard.hpp"
 #include "util/io.hpp"
 
@@ -34,7 +34,8 @@ std::uint64_t authentication_memory(const ArchiveSettings& settings) {
   return settings.kdf_memory_kib / 1024 + 16;
 }
 
-Result<std::optional<ArchiveKey>> derive(const EncryptionCredential& credential, const ArchiveSettings& settings) {
+Result<std::optional<ArchiveKey>> derive(const EncryptionCredential& credential,
+                                         const ArchiveSettings& settings) {
   return crypto::derive_key(credential, settings.encryption, settings.salt, settings.kdf_memory_kib,
                             settings.kdf_iterations, settings.kdf_lanes);
 }
@@ -48,11 +49,12 @@ bool sealed(const format::Header& header) {
 Result<void> open_envelope(const format::Header& header, std::span<const std::uint8_t> envelope,
                            const ArchiveKey& key, const std::array<std::uint8_t, 16>& nonce_prefix,
                            util::SecretBytes& plain, std::size_t& plain_size) {
-  const auto associated = crypto::sealed_metadata_aad(
-      header.encode(), envelope.first<crypto::SEAL_PREFIX_SIZE>());
+  const auto associated =
+      crypto::sealed_metadata_aad(header.encode(), envelope.first<crypto::SEAL_PREFIX_SIZE>());
   plain.resize(envelope.size() - crypto::SEAL_PREFIX_SIZE);
   std::copy(envelope.begin() + crypto::SEAL_PREFIX_SIZE, envelope.end(), plain.data());
-  auto opened = crypto::open_metadata(key, nonce_prefix, associated, std::span(plain.data(), plain.size()));
+  auto opened =
+      crypto::open_metadata(key, nonce_prefix, associated, std::span(plain.data(), plain.size()));
   if (!opened) return std::unexpected(std::move(opened).error());
   plain_size = *opened;
   return {};
@@ -79,8 +81,7 @@ Result<Framed> read_framing(const std::filesystem::path& path, std::uint32_t ava
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return std::unexpected(Error::os(errno));
   const auto file_size = static_cast<std::uint64_t>(st.st_size);
-  if (file_size < MIN_ARCHIVE_SIZE)
-    return std::unexpected(Error::corrupt("archive is too short"));
+  if (file_size < MIN_ARCHIVE_SIZE) return std::unexpected(Error::corrupt("archive is too short"));
 
   format::BufferedFile file(fd.get(), READ_BUFFER);
   auto decoded_header = format::Header::decode(file);
@@ -92,7 +93,8 @@ Result<Framed> read_framing(const std::filesystem::path& path, std::uint32_t ava
   if (!index_end || !util::checked_add(*index_end, format::FOOTER_SIZE))
     return std::unexpected(Error::corrupt("offset overflow"));
   if (header.index_length > MAX_INDEX_BYTES || header.index_offset < format::HEADER_SIZE ||
-      *index_end + format::FOOTER_SIZE != file_size || header.index_length > index_size_limit(available))
+      *index_end + format::FOOTER_SIZE != file_size ||
+      header.index_length > index_size_limit(available))
     return std::unexpected(Error::corrupt("invalid index boundaries"));
 
   KOV_TRY(file.seek(header.index_offset));
@@ -195,9 +197,8 @@ Result<Archive> ArchiveAccess::open(const std::filesystem::path& path,
   return archive;
 }
 
-Result<std::optional<ArchiveKey>> ArchiveAccess::authenticate(const Archive& archive,
-                                                              const EncryptionCredential& credential,
-                                                              std::uint32_t available) {
+Result<std::optional<ArchiveKey>> ArchiveAccess::authenticate(
+    const Archive& archive, const EncryptionCredential& credential, std::uint32_t available) {
   const ArchiveSettings& settings = archive.settings_;
   const format::Header& header = archive.header_;
   const std::uint64_t required = authentication_memory(settings);
@@ -227,18 +228,21 @@ Result<std::optional<ArchiveKey>> ArchiveAccess::authenticate(const Archive& arc
   auto tag = crypto::index_tag_of_stored_index(*key, settings.nonce_prefix, stored);
   if (!tag) return std::unexpected(std::move(tag).error());
   if (!crypto::same_tag(*tag, settings.index_tag))
-    return std::unexpected(Error::corrupt("password/key file is incorrect or archive index was modified"));
+    return std::unexpected(
+        Error::corrupt("password/key file is incorrect or archive index was modified"));
   return key;
 }
 
-Result<Archive> open_archive(const std::filesystem::path& path, const EncryptionCredential& credential,
-                             std::uint32_t available_mib) {
+Result<Archive> open_archive(const std::filesystem::path& path,
+                             const EncryptionCredential& credential, std::uint32_t available_mib) {
   return util::guarded([&] { return ArchiveAccess::open(path, credential, available_mib); });
 }
 
-Result<std::optional<ArchiveKey>> authenticate_archive(const Archive& archive, const EncryptionCredential& credential,
+Result<std::optional<ArchiveKey>> authenticate_archive(const Archive& archive,
+                                                       const EncryptionCredential& credential,
                                                        std::uint32_t available_mib) {
-  return util::guarded([&] { return ArchiveAccess::authenticate(archive, credential, available_mib); });
+  return util::guarded(
+      [&] { return ArchiveAccess::authenticate(archive, credential, available_mib); });
 }
 
 Result<Archive> Archive::open_with_credential(const std::filesystem::path& path,
@@ -250,7 +254,8 @@ Result<Archive> Archive::open(const std::filesystem::path& path) {
   return open_with_credential(path, EncryptionCredential());
 }
 
-Result<std::optional<ArchiveKey>> Archive::authenticate_index(const EncryptionCredential& credential) const {
+Result<std::optional<ArchiveKey>> Archive::authenticate_index(
+    const EncryptionCredential& credential) const {
   return authenticate_archive(*this, credential, resources::available_memory_mib());
 }
 

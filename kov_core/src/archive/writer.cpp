@@ -13,8 +13,8 @@
 #include "archive/archive_internal.hpp"
 #include "archive/progress.hpp"
 #include "kov_core/archive.hpp"
-#include "kov_core/utf8.hpp"
 #include "kov_core/fd.hpp"
+#include "kov_core/utf8.hpp"
 #include "util/io.hpp"
 #include "util/random.hpp"
 #include "util/zstd_handles.hpp"
@@ -35,7 +35,8 @@ Error zstd_error(std::size_t code) { return Error::io(ZSTD_getErrorName(code)); 
 // encryption the frame is compressed straight into the archive's buffer.
 class ZstdSink final : public ByteSink {
  public:
-  ZstdSink(ZSTD_CCtx* ctx, ByteSink& inner, format::BufferedWriter* direct, std::vector<std::uint8_t>& out)
+  ZstdSink(ZSTD_CCtx* ctx, ByteSink& inner, format::BufferedWriter* direct,
+           std::vector<std::uint8_t>& out)
       : ctx_(ctx), inner_(inner), direct_(direct), out_(out) {}
 
   Result<void> write(std::span<const std::uint8_t> bytes) override {
@@ -82,14 +83,14 @@ class ZstdSink final : public ByteSink {
 std::int64_t seconds_since_epoch(const struct timespec& t) { return t.tv_sec < 0 ? 0 : t.tv_sec; }
 
 // SHA-256 of no bytes: the digest of every directory entry.
-constexpr format::Digest EMPTY_DIGEST{0xe3, 0xb0, 0xc4, 0x42, 0x98, 0xfc, 0x1c, 0x14, 0x9a, 0xfb, 0xf4,
-                                      0xc8, 0x99, 0x6f, 0xb9, 0x24, 0x27, 0xae, 0x41, 0xe4, 0x64, 0x9b,
-                                      0x93, 0x4c, 0xa4, 0x95, 0x99, 0x1b, 0x78, 0x52, 0xb8, 0x55};
+constexpr format::Digest EMPTY_DIGEST{
+    0xe3, 0xb0, 0xc4, 0x42, 0x98, 0xfc, 0x1c, 0x14, 0x9a, 0xfb, 0xf4, 0xc8, 0x99, 0x6f, 0xb9, 0x24,
+    0x27, 0xae, 0x41, 0xe4, 0x64, 0x9b, 0x93, 0x4c, 0xa4, 0x95, 0x99, 0x1b, 0x78, 0x52, 0xb8, 0x55};
 
 class Writer {
  public:
-  Writer(const std::filesystem::path& path, const crypto::EncryptionCredential& credential, ArchiveSettings& settings,
-         format::Version version)
+  Writer(const std::filesystem::path& path, const crypto::EncryptionCredential& credential,
+         ArchiveSettings& settings, format::Version version)
       : path_(path), credential_(credential), settings_(settings), version_(version) {}
 
   // On success the file is complete and on disk, and stays open in `file()`.
@@ -118,8 +119,9 @@ class Writer {
     out_.emplace(file_->get(), WRITE_BUFFER);
     out_->start_writeback_early();
     if (!zstd_) throw std::bad_alloc();
-    for (const auto& [param, value] : {std::pair{ZSTD_c_compressionLevel, static_cast<int>(settings_.compression_level)},
-                                      std::pair{ZSTD_c_windowLog, 23}, std::pair{ZSTD_c_checksumFlag, 0}}) {
+    for (const auto& [param, value] :
+         {std::pair{ZSTD_c_compressionLevel, static_cast<int>(settings_.compression_level)},
+          std::pair{ZSTD_c_windowLog, 23}, std::pair{ZSTD_c_checksumFlag, 0}}) {
       const std::size_t rc = ZSTD_CCtx_setParameter(zstd_.get(), param, value);
       if (ZSTD_isError(rc)) return std::unexpected(zstd_error(rc));
     }
@@ -136,7 +138,8 @@ class Writer {
       // refuses a link (no-follow), so both name the same regular file. It is
       // opened non-blocking so that a pipe or device put in the file's place
       // cannot hang creation; for a regular file the flag changes nothing.
-      const int fd = ::open(source.source_path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+      const int fd =
+          ::open(source.source_path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
       if (fd < 0) return std::unexpected(Error::os(errno));
       input.reset(fd);
       if (::fstat(fd, &st) != 0) return std::unexpected(Error::os(errno));
@@ -172,7 +175,8 @@ class Writer {
       const std::size_t rc = ZSTD_CCtx_reset(zstd_.get(), ZSTD_reset_session_only);
       if (ZSTD_isError(rc)) return std::unexpected(zstd_error(rc));
       ZstdSink compressor(zstd_.get(), *sink, encrypt ? nullptr : &*out_, zstd_out_);
-      if (read_buffer_.size() != settings_.io_buffer_size) read_buffer_.resize(settings_.io_buffer_size);
+      if (read_buffer_.size() != settings_.io_buffer_size)
+        read_buffer_.resize(settings_.io_buffer_size);
       for (;;) {
         KOV_TRY(check_cancelled());
         const ssize_t n = ::read(input.get(), read_buffer_.data(), read_buffer_.size());
@@ -190,7 +194,8 @@ class Writer {
     } else {
       KOV_TRY(check_cancelled());
       const std::string& target = source.inline_data.value();
-      const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(target.data()), target.size());
+      const std::span<const std::uint8_t> bytes(
+          reinterpret_cast<const std::uint8_t*>(target.data()), target.size());
       sha_.update(bytes);
       KOV_TRY(sink->write(bytes));
       entry.original_size = bytes.size();
@@ -314,9 +319,10 @@ Result<TemporaryArchive> TemporaryArchive::create(const std::filesystem::path& p
   return TemporaryArchive(path, std::move(file));
 }
 
-Result<TemporaryArchive> create_into_file(const std::filesystem::path& path, std::span<const SourceEntry> sources,
-                                          const crypto::EncryptionCredential& credential, ArchiveSettings& settings,
-                                          format::Version version) {
+Result<TemporaryArchive> create_into_file(const std::filesystem::path& path,
+                                          std::span<const SourceEntry> sources,
+                                          const crypto::EncryptionCredential& credential,
+                                          ArchiveSettings& settings, format::Version version) {
   Writer writer{path, credential, settings, version};
   KOV_TRY(writer.run(sources));
   return std::move(writer.file());

@@ -7,11 +7,11 @@
 #include <cstdint>
 
 #include "kov_core/crypto.hpp"
-#include "util/guard.hpp"
+#include "kov_core/fd.hpp"
 #include "kov_core/format.hpp"
 #include "kov_core/secret.hpp"
-#include "kov_core/fd.hpp"
 #include "util/files.hpp"
+#include "util/guard.hpp"
 #include "util/random.hpp"
 
 namespace kov_core::crypto {
@@ -40,7 +40,7 @@ Result<EncryptionCredential> read_key_file(const std::filesystem::path& path) {
     const int raw = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (raw < 0) return std::unexpected(Error::os(errno));
     const util::Fd fd(raw);
-  
+
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) return std::unexpected(Error::os(errno));
     if (!S_ISREG(info.st_mode) || info.st_size != static_cast<off_t>(KEY_FILE_SIZE))
@@ -49,7 +49,7 @@ Result<EncryptionCredential> read_key_file(const std::filesystem::path& path) {
     if ((info.st_mode & 077) != 0)
       return std::unexpected(
           Error::invalid_input("KOV key file permissions are too broad; use mode 0600"));
-  
+
     KeyFileImage image;
     KOV_TRY(read_all(fd.get(), image));
     if (!std::equal(KEY_FILE_MAGIC.begin(), KEY_FILE_MAGIC.end(), image.data()))
@@ -67,7 +67,7 @@ Result<void> generate_key_file(const std::filesystem::path& path) {
   return util::guarded([&]() -> Result<void> {
     util::SecretArray<KEY_SIZE> secret;
     KOV_TRY(util::random_bytes(secret.mutable_span()));
-  
+
     KeyFileImage image;
     std::uint8_t* at = std::copy(KEY_FILE_MAGIC.begin(), KEY_FILE_MAGIC.end(), image.data());
     at = std::copy(secret.data(), secret.data() + KEY_SIZE, at);

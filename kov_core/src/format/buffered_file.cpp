@@ -13,7 +13,8 @@
 
 namespace kov_core::format {
 
-BufferedFile::BufferedFile(int fd, std::size_t capacity) : fd_(fd), buffer_(std::max<std::size_t>(capacity, 1)) {}
+BufferedFile::BufferedFile(int fd, std::size_t capacity)
+    : fd_(fd), buffer_(std::max<std::size_t>(capacity, 1)) {}
 
 Result<void> BufferedFile::read_exact(std::span<std::uint8_t> out) {
   while (!out.empty()) {
@@ -45,7 +46,8 @@ Result<void> BufferedFile::read_exact(std::span<std::uint8_t> out) {
 Result<void> BufferedFile::seek(std::uint64_t offset) {
   if (offset > static_cast<std::uint64_t>(INT64_MAX) ||
       ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0)
-    return std::unexpected(Error::os(offset > static_cast<std::uint64_t>(INT64_MAX) ? EINVAL : errno));
+    return std::unexpected(
+        Error::os(offset > static_cast<std::uint64_t>(INT64_MAX) ? EINVAL : errno));
   start_ = end_ = 0;
   position_ = offset;
   return {};
@@ -57,7 +59,8 @@ Result<std::uint64_t> read_u64(BufferedFile& file) {
   return load_u64(raw.data());
 }
 
-BufferedWriter::BufferedWriter(int fd, std::size_t capacity) : fd_(fd), buffer_(std::max<std::size_t>(capacity, 1)) {}
+BufferedWriter::BufferedWriter(int fd, std::size_t capacity)
+    : fd_(fd), buffer_(std::max<std::size_t>(capacity, 1)) {}
 
 Result<void> BufferedWriter::write(std::span<const std::uint8_t> bytes) {
   if (used_ + bytes.size() > buffer_.size()) {
@@ -89,7 +92,8 @@ Result<void> BufferedWriter::write_out(const std::uint8_t* data, std::size_t siz
   KOV_TRY(util::write_all(fd_, std::span(data, size)));
   // Advisory: a failure here shows again in the final fsync, which is checked.
   if (writeback_ && size > 0)
-    (void)::sync_file_range(fd_, static_cast<off_t>(written_), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
+    (void)::sync_file_range(fd_, static_cast<off_t>(written_), static_cast<off_t>(size),
+                            SYNC_FILE_RANGE_WRITE);
   written_ += size;
   return {};
 }

@@ -22,7 +22,8 @@ const EVP_MD* sha256_method() {
 void Sha256::ContextFree::operator()(EVP_MD_CTX* ctx) const noexcept { EVP_MD_CTX_free(ctx); }
 
 Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) {
-  if (!ctx_ || EVP_DigestInit_ex2(ctx_.get(), sha256_method(), nullptr) != 1) throw std::bad_alloc();
+  if (!ctx_ || EVP_DigestInit_ex2(ctx_.get(), sha256_method(), nullptr) != 1)
+    throw std::bad_alloc();
 }
 
 void Sha256::update(std::span<const std::uint8_t> bytes) {

@@ -3,9 +3,9 @@
 
 #include <fcntl.h>
 #include <linux/openat2.h>
-#include <sys/syscall.h>
 #include <stdio.h>  // renameat2, RENAME_NOREPLACE
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -321,7 +321,8 @@ int open_beneath(int root, const std::string& relative) noexcept {
   how.flags = DIRECTORY_FLAGS;
   how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
   const long fd = ::syscall(SYS_openat2, root, relative.c_str(), &how, sizeof how);
-  if (fd < 0 && (errno == ENOSYS || errno == EPERM)) unavailable.store(true, std::memory_order_relaxed);
+  if (fd < 0 && (errno == ENOSYS || errno == EPERM))
+    unavailable.store(true, std::memory_order_relaxed);
   return fd < 0 ? -1 : static_cast<int>(fd);
 }
 

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "kov_core/crypto.hpp"
-#include "kov_core/format.hpp"
 #include "kov_core/fd.hpp"
+#include "kov_core/format.hpp"
 #include "util/files.hpp"
 #include "util/sodium.hpp"
 
@@ -93,8 +93,9 @@ struct BnContext {
             BN_nnmod(d, d, p, bn.ctx) == 1 && BN_sub(d, p, d) == 1;
   // u = y^2 - 1 and v = d y^2 + 1.
   ok = ok && BN_lebin2bn(y_bytes.data(), static_cast<int>(y_bytes.size()), y) != nullptr &&
-       BN_nnmod(y, y, p, bn.ctx) == 1 && BN_mod_sqr(y2, y, p, bn.ctx) == 1 && BN_mod_sub(u, y2, one, p, bn.ctx) == 1 &&
-       BN_mod_mul(v, d, y2, p, bn.ctx) == 1 && BN_mod_add(v, v, one, p, bn.ctx) == 1;
+       BN_nnmod(y, y, p, bn.ctx) == 1 && BN_mod_sqr(y2, y, p, bn.ctx) == 1 &&
+       BN_mod_sub(u, y2, one, p, bn.ctx) == 1 && BN_mod_mul(v, d, y2, p, bn.ctx) == 1 &&
+       BN_mod_add(v, v, one, p, bn.ctx) == 1;
   if (!ok) return std::unexpected(Error::os(ENOMEM));
   // d is not a square, so d y^2 + 1 never vanishes; kept as a guard all the same.
   if (BN_is_zero(v)) return false;
@@ -149,7 +150,8 @@ Result<void> write_new(const std::filesystem::path& path, std::span<const std::u
   return util::create_new_file(path, bytes);
 }
 
-Result<void> sign_archive(const std::filesystem::path& archive, const std::filesystem::path& key_file,
+Result<void> sign_archive(const std::filesystem::path& archive,
+                          const std::filesystem::path& key_file,
                           const std::filesystem::path& output) {
   return util::guarded([&]() -> Result<void> {
     // The output comes last, so an unreadable key or archive leaves nothing behind.
@@ -157,17 +159,19 @@ Result<void> sign_archive(const std::filesystem::path& archive, const std::files
     if (!key) return std::unexpected(std::move(key).error());
     auto signed_message = message(archive);
     if (!signed_message) return std::unexpected(std::move(signed_message).error());
-  
+
     std::array<std::uint8_t, SIGNATURE_FILE_SIZE> file{};
     std::copy(SIGNATURE_MAGIC.begin(), SIGNATURE_MAGIC.end(), file.begin());
-    std::copy(key->public_key.begin(), key->public_key.end(), file.begin() + SIGNATURE_MAGIC.size());
-    crypto_sign_detached(file.data() + SIGNATURE_MAGIC.size() + PUBLIC_KEY_SIZE, nullptr, signed_message->data(),
-                         signed_message->size(), key->secret.data());
+    std::copy(key->public_key.begin(), key->public_key.end(),
+              file.begin() + SIGNATURE_MAGIC.size());
+    crypto_sign_detached(file.data() + SIGNATURE_MAGIC.size() + PUBLIC_KEY_SIZE, nullptr,
+                         signed_message->data(), signed_message->size(), key->secret.data());
     return write_new(output, file);
   });
 }
 
-Result<void> export_signing_public_key(const std::filesystem::path& key_file, const std::filesystem::path& output) {
+Result<void> export_signing_public_key(const std::filesystem::path& key_file,
+                                       const std::filesystem::path& output) {
   return util::guarded([&]() -> Result<void> {
     auto key = signing_key(key_file);
     if (!key) return std::unexpected(std::move(key).error());
@@ -175,7 +179,8 @@ Result<void> export_signing_public_key(const std::filesystem::path& key_file, co
   });
 }
 
-Result<void> verify_archive_signature(const std::filesystem::path& archive, const std::filesystem::path& signature_file,
+Result<void> verify_archive_signature(const std::filesystem::path& archive,
+                                      const std::filesystem::path& signature_file,
                                       const std::filesystem::path& public_key_file) {
   return util::guarded([&]() -> Result<void> {
     std::array<std::uint8_t, SIGNATURE_FILE_SIZE> signature{};
@@ -184,10 +189,11 @@ Result<void> verify_archive_signature(const std::filesystem::path& archive, cons
       if (!fd) return std::unexpected(std::move(fd).error());
       auto size = file_size(*fd);
       if (!size) return std::unexpected(std::move(size).error());
-      if (*size != SIGNATURE_FILE_SIZE) return std::unexpected(Error::corrupt("invalid signature size"));
+      if (*size != SIGNATURE_FILE_SIZE)
+        return std::unexpected(Error::corrupt("invalid signature size"));
       KOV_TRY(read_exact(*fd, signature));
     }
-  
+
     std::array<std::uint8_t, PUBLIC_KEY_SIZE> trusted{};
     {
       auto fd = open_read_only(public_key_file);
@@ -198,23 +204,25 @@ Result<void> verify_archive_signature(const std::filesystem::path& archive, cons
         return std::unexpected(Error::invalid_input("trusted public key must contain 32 bytes"));
       KOV_TRY(read_exact(*fd, trusted));
     }
-  
+
     // The embedded key only has to match; the trusted one is what the signature is checked against.
-    const auto embedded = std::span<const std::uint8_t>(signature).subspan(SIGNATURE_MAGIC.size(), PUBLIC_KEY_SIZE);
+    const auto embedded =
+        std::span<const std::uint8_t>(signature).subspan(SIGNATURE_MAGIC.size(), PUBLIC_KEY_SIZE);
     if (!std::equal(SIGNATURE_MAGIC.begin(), SIGNATURE_MAGIC.end(), signature.begin()) ||
         !std::equal(embedded.begin(), embedded.end(), trusted.begin()))
       return std::unexpected(Error::corrupt("signature does not match trusted public key"));
-  
+
     auto decodes = decodes_as_point(trusted);
     if (!decodes) return std::unexpected(std::move(decodes).error());
     if (!*decodes) return std::unexpected(Error::invalid_input("invalid Ed25519 public key"));
-  
+
     auto signed_message = message(archive);
     if (!signed_message) return std::unexpected(std::move(signed_message).error());
-  
+
     util::ensure_sodium();
     const std::uint8_t* sig = signature.data() + SIGNATURE_MAGIC.size() + PUBLIC_KEY_SIZE;
-    if (crypto_sign_verify_detached(sig, signed_message->data(), signed_message->size(), trusted.data()) != 0)
+    if (crypto_sign_verify_detached(sig, signed_message->data(), signed_message->size(),
+                                    trusted.data()) != 0)
       return std::unexpected(Error::corrupt("archive signature verification failed"));
     return {};
   });

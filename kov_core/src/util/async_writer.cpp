@@ -17,7 +17,8 @@ void AsyncWriter::RingDeleter::operator()(io_uring* ring) const noexcept {
   delete ring;
 }
 
-AsyncWriter::AsyncWriter(unsigned pieces, std::size_t piece_size, bool concurrent) : pieces_(std::max(pieces, 1u)) {
+AsyncWriter::AsyncWriter(unsigned pieces, std::size_t piece_size, bool concurrent)
+    : pieces_(std::max(pieces, 1u)) {
   for (Piece& piece : pieces_) piece.bytes.resize(piece_size);
   if (!concurrent) return;
   auto* raw = new (std::nothrow) io_uring{};
@@ -78,7 +79,8 @@ Result<void> AsyncWriter::submit(Piece& piece) {
     piece.used = 0;
     return written;
   }
-  ::io_uring_prep_write(sqe, fd_, piece.bytes.data(), static_cast<unsigned>(piece.used), piece.offset);
+  ::io_uring_prep_write(sqe, fd_, piece.bytes.data(), static_cast<unsigned>(piece.used),
+                        piece.offset);
   // A worker makes the copy, not this thread.
   sqe->flags |= IOSQE_ASYNC;
   ::io_uring_sqe_set_data64(sqe, static_cast<std::uint64_t>(&piece - pieces_.data()));
@@ -116,8 +118,9 @@ Result<void> AsyncWriter::take_one() {
     if (!failed_) failed_ = Error::os(-result);
   } else if (static_cast<std::size_t>(result) < piece.used) {
     // A short write ends only at an error, which writing the rest reports.
-    auto rest = pwrite_all(fd_, std::span(piece.bytes).subspan(static_cast<std::size_t>(result), piece.used - result),
-                           piece.offset + static_cast<std::uint64_t>(result));
+    auto rest = pwrite_all(
+        fd_, std::span(piece.bytes).subspan(static_cast<std::size_t>(result), piece.used - result),
+        piece.offset + static_cast<std::uint64_t>(result));
     if (!rest && !failed_) failed_ = rest.error();
   }
   piece.in_flight = false;

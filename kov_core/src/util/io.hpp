@@ -18,7 +18,8 @@ namespace kov_core::util {
 
 // Writes every byte at `offset`; the file position is not used. A write that
 // makes no progress is Io "failed to write whole buffer".
-[[nodiscard]] Result<void> pwrite_all(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset);
+[[nodiscard]] Result<void> pwrite_all(int fd, std::span<const std::uint8_t> bytes,
+                                      std::uint64_t offset);
 
 // Fills `out` from `offset`. A file that ends first is Io "failed to fill
 // whole buffer".
@@ -29,7 +30,8 @@ namespace kov_core::util {
 [[nodiscard]] Result<std::size_t> read_some(int fd, std::span<std::uint8_t> out);
 
 // One positioned read, as read_some.
-[[nodiscard]] Result<std::size_t> pread_some(int fd, std::span<std::uint8_t> out, std::uint64_t offset);
+[[nodiscard]] Result<std::size_t> pread_some(int fd, std::span<std::uint8_t> out,
+                                             std::uint64_t offset);
 
 // fsync, retried while interrupted.
 [[nodiscard]] Result<void> fsync_all(int fd);

@@ -28,19 +28,19 @@ using crypto::EncryptionMode;
 using kov_test::Bytes;
 namespace fs = std::filesystem;
 
-
 void write_text(const fs::path& path, const std::string& text) {
   kov_test::write_file(path, Bytes(text.begin(), text.end()));
 }
 
-
 EncryptionCredential credential_for(EncryptionMode mode) {
   if (mode == EncryptionMode::Password) {
     const std::string pw = "correct horse battery";
-    return EncryptionCredential::password(util::SecretBytes({reinterpret_cast<const std::uint8_t*>(pw.data()), pw.size()}))
+    return EncryptionCredential::password(
+               util::SecretBytes({reinterpret_cast<const std::uint8_t*>(pw.data()), pw.size()}))
         .value();
   }
-  if (mode == EncryptionMode::KeyFile) return EncryptionCredential::key_file_secret(util::SecretBytes(Bytes(32, 7))).value();
+  if (mode == EncryptionMode::KeyFile)
+    return EncryptionCredential::key_file_secret(util::SecretBytes(Bytes(32, 7))).value();
   return EncryptionCredential();
 }
 
@@ -64,20 +64,24 @@ Bytes content_of(const archive::Archive& archive, std::size_t index) {
   auto key = archive.authenticate_index({});
   EXPECT_TRUE(key) << key.error().display();
   kov_test::VectorSink sink;
-  auto copied = archive.copy_entry(index, archive.entries()[index], key && *key ? &**key : nullptr, sink);
+  auto copied =
+      archive.copy_entry(index, archive.entries()[index], key && *key ? &**key : nullptr, sink);
   EXPECT_TRUE(copied) << copied.error().display();
   return sink.bytes;
 }
 
 TEST_F(Creation, EveryModeReadsBackExactly) {
-  const std::vector<std::string> order{"Photos", "Photos/a-b", "Photos/b", "Photos/b/c.bin", "Photos/empty",
-                                       "Photos/link"};
+  const std::vector<std::string> order{"Photos",         "Photos/a-b",   "Photos/b",
+                                       "Photos/b/c.bin", "Photos/empty", "Photos/link"};
   for (const auto version : {format::VERSION_0_4_0, format::VERSION_0_5_0}) {
-    for (const auto mode : {EncryptionMode::None, EncryptionMode::Password, EncryptionMode::KeyFile}) {
-      const std::string name = version.text() + "-" + std::string(crypto::encryption_mode_name(mode)) + ".kov";
+    for (const auto mode :
+         {EncryptionMode::None, EncryptionMode::Password, EncryptionMode::KeyFile}) {
+      const std::string name =
+          version.text() + "-" + std::string(crypto::encryption_mode_name(mode)) + ".kov";
       SCOPED_TRACE(name);
       const std::vector<fs::path> inputs{dir_ / "Photos"};
-      ASSERT_TRUE(archive::create_archive_version(dir_ / name, inputs, {credential_for(mode)}, version));
+      ASSERT_TRUE(
+          archive::create_archive_version(dir_ / name, inputs, {credential_for(mode)}, version));
       EXPECT_FALSE(fs::exists(dir_ / (name + ".partial")));
       auto opened = archive::Archive::open_with_credential(dir_ / name, credential_for(mode));
       ASSERT_TRUE(opened) << opened.error().display();
@@ -86,7 +90,8 @@ TEST_F(Creation, EveryModeReadsBackExactly) {
       EXPECT_TRUE(o.test());
 
       // Settings follow the table for the memory recorded at creation.
-      archive::ArchiveSettings expected = archive::new_archive_settings(o.settings().available_memory_mib, mode);
+      archive::ArchiveSettings expected =
+          archive::new_archive_settings(o.settings().available_memory_mib, mode);
       expected.salt = o.settings().salt;
       expected.nonce_prefix = o.settings().nonce_prefix;
       expected.index_tag = o.settings().index_tag;
@@ -118,8 +123,9 @@ TEST_F(Creation, EveryModeReadsBackExactly) {
         const Bytes content = content_of(o, i);
         EXPECT_EQ(content.size(), e.original_size);
         EXPECT_EQ(format::digest(content), e.sha256_bytes);
-        const Bytes expected_content =
-            e.kind == EntryKind::Symlink ? Bytes{'a', '-', 'b'} : kov_test::read_file(dir_ / e.path);
+        const Bytes expected_content = e.kind == EntryKind::Symlink
+                                           ? Bytes{'a', '-', 'b'}
+                                           : kov_test::read_file(dir_ / e.path);
         EXPECT_EQ(content, expected_content);
       }
       EXPECT_EQ(o.header().index_offset, next);
@@ -136,8 +142,10 @@ TEST_F(Creation, EveryModeReadsBackExactly) {
 
 TEST_F(Creation, SealedArchivesGetRandomIds) {
   const std::vector<fs::path> inputs{dir_ / "Photos"};
-  ASSERT_TRUE(archive::create_archive(dir_ / "one.kov", inputs, {credential_for(EncryptionMode::KeyFile)}));
-  ASSERT_TRUE(archive::create_archive(dir_ / "two.kov", inputs, {credential_for(EncryptionMode::KeyFile)}));
+  ASSERT_TRUE(
+      archive::create_archive(dir_ / "one.kov", inputs, {credential_for(EncryptionMode::KeyFile)}));
+  ASSERT_TRUE(
+      archive::create_archive(dir_ / "two.kov", inputs, {credential_for(EncryptionMode::KeyFile)}));
   const Bytes one = kov_test::read_file(dir_ / "one.kov");
   const Bytes two = kov_test::read_file(dir_ / "two.kov");
   EXPECT_FALSE(std::equal(one.begin() + 16, one.begin() + 32, two.begin() + 16));
@@ -161,16 +169,34 @@ TEST_F(Creation, Errors) {
   };
   const std::vector<Case> cases{
       {"no inputs", {}, dir_ / "o.kov", ii + "at least one input is required"},
-      {"existing directory output", {dir_ / "Notes"}, dir_ / "Photos", ii + "output already exists: " + (dir_ / "Photos").string()},
-      {"same name twice", {dir_ / "x1" / "x", dir_ / "x2" / "x"}, dir_ / "o.kov", ii + "duplicate archive path: x"},
-      {"same directory twice", {dir_ / "Photos", dir_ / "Photos/"}, dir_ / "o.kov", ii + "duplicate archive path: Photos"},
-      {"case collision before the second is looked at", {dir_ / "Notes", dir_ / "missing" / "NOTES"}, dir_ / "o.kov",
+      {"existing directory output",
+       {dir_ / "Notes"},
+       dir_ / "Photos",
+       ii + "output already exists: " + (dir_ / "Photos").string()},
+      {"same name twice",
+       {dir_ / "x1" / "x", dir_ / "x2" / "x"},
+       dir_ / "o.kov",
+       ii + "duplicate archive path: x"},
+      {"same directory twice",
+       {dir_ / "Photos", dir_ / "Photos/"},
+       dir_ / "o.kov",
+       ii + "duplicate archive path: Photos"},
+      {"case collision before the second is looked at",
+       {dir_ / "Notes", dir_ / "missing" / "NOTES"},
+       dir_ / "o.kov",
        ii + "portable path collision: Notes and NOTES"},
-      {"named pipe inside a directory", {dir_ / "pipes"}, dir_ / "o.kov",
+      {"named pipe inside a directory",
+       {dir_ / "pipes"},
+       dir_ / "o.kov",
        ii + "unsupported file type: " + (dir_ / "pipes" / "fifo").string()},
-      {"input without a name", {dir_ / "Photos" / ".."}, dir_ / "o.kov",
+      {"input without a name",
+       {dir_ / "Photos" / ".."},
+       dir_ / "o.kov",
        ii + "input has no name: " + (dir_ / "Photos" / "..").string()},
-      {"missing input", {dir_ / "nothing"}, dir_ / "o.kov", "I/O error: No such file or directory (os error 2)"},
+      {"missing input",
+       {dir_ / "nothing"},
+       dir_ / "o.kov",
+       "I/O error: No such file or directory (os error 2)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -181,29 +207,34 @@ TEST_F(Creation, Errors) {
     EXPECT_FALSE(fs::exists(dir_ / "o.kov.partial"));
   }
   // A dangling link at the output passes the check and is replaced by the archive.
-  ASSERT_TRUE(archive::create_archive(dir_ / "dangling.kov", std::vector<fs::path>{dir_ / "Notes"}, {}));
+  ASSERT_TRUE(
+      archive::create_archive(dir_ / "dangling.kov", std::vector<fs::path>{dir_ / "Notes"}, {}));
   EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir_ / "dangling.kov")));
   EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "dangling.kov.partial")));
   EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "missing")));
   auto short_password = EncryptionCredential::password(util::SecretBytes(Bytes(13, 'p'))).value();
-  EXPECT_KOV_ERROR(archive::create_archive(dir_ / "p.kov", std::vector<fs::path>{dir_ / "Notes"}, {std::move(short_password)}),
-                   ErrorKind::InvalidInput,
-                   "invalid input: new encrypted archives require a password containing at least 14 bytes");
+  EXPECT_KOV_ERROR(
+      archive::create_archive(dir_ / "p.kov", std::vector<fs::path>{dir_ / "Notes"},
+                              {std::move(short_password)}),
+      ErrorKind::InvalidInput,
+      "invalid input: new encrypted archives require a password containing at least 14 bytes");
 }
 
 TEST_F(Creation, ExistingTemporaryFileIsLeftAlone) {
   write_text(dir_ / "out.kov.partial", "not ours");
-  EXPECT_KOV_ERROR(archive::create_archive(dir_ / "out.kov", std::vector<fs::path>{dir_ / "Photos"}, {}), ErrorKind::Io,
-                   "I/O error: File exists (os error 17)");
-  EXPECT_EQ(kov_test::read_file(dir_ / "out.kov.partial"), (Bytes{'n', 'o', 't', ' ', 'o', 'u', 'r', 's'}));
+  EXPECT_KOV_ERROR(
+      archive::create_archive(dir_ / "out.kov", std::vector<fs::path>{dir_ / "Photos"}, {}),
+      ErrorKind::Io, "I/O error: File exists (os error 17)");
+  EXPECT_EQ(kov_test::read_file(dir_ / "out.kov.partial"),
+            (Bytes{'n', 'o', 't', ' ', 'o', 'u', 'r', 's'}));
   EXPECT_FALSE(fs::exists(dir_ / "out.kov"));
 }
 
 TEST_F(Creation, FinalMoveNeverReplacesAnOutput) {
   write_text(dir_ / "done.partial", "archive");
   write_text(dir_ / "appeared.kov", "someone else's");
-  EXPECT_KOV_ERROR(archive::move_into_place(dir_ / "done.partial", dir_ / "appeared.kov"), ErrorKind::Io,
-                   "I/O error: File exists (os error 17)");
+  EXPECT_KOV_ERROR(archive::move_into_place(dir_ / "done.partial", dir_ / "appeared.kov"),
+                   ErrorKind::Io, "I/O error: File exists (os error 17)");
   EXPECT_TRUE(fs::exists(dir_ / "done.partial"));
   EXPECT_EQ(kov_test::read_file(dir_ / "appeared.kov").size(), 14u);
 }
@@ -221,11 +252,12 @@ TEST_F(Creation, FinalMoveReplacesOnlyTheLinkFoundByTheCheck) {
   struct stat now {};
   ASSERT_EQ(::lstat((dir_ / "out.kov").c_str(), &now), 0);
   if (now.st_ino != seen.inode) {
-    EXPECT_KOV_ERROR(archive::move_into_place(dir_ / "done.partial", dir_ / "out.kov", seen), ErrorKind::Io,
-                     "I/O error: File exists (os error 17)");
+    EXPECT_KOV_ERROR(archive::move_into_place(dir_ / "done.partial", dir_ / "out.kov", seen),
+                     ErrorKind::Io, "I/O error: File exists (os error 17)");
     EXPECT_EQ(fs::read_symlink(dir_ / "out.kov"), "nowhere-else");
   }
-  ASSERT_TRUE(archive::move_into_place(dir_ / "done.partial", dir_ / "out.kov", archive::OutputNode{now.st_dev, now.st_ino}));
+  ASSERT_TRUE(archive::move_into_place(dir_ / "done.partial", dir_ / "out.kov",
+                                       archive::OutputNode{now.st_dev, now.st_ino}));
   EXPECT_EQ(kov_test::read_file(dir_ / "out.kov").size(), 7u);
   EXPECT_FALSE(fs::exists(dir_ / "done.partial"));
 }
@@ -274,12 +306,14 @@ TEST_F(Creation, DeepTreeIsWalkedWithoutRecursion) {
 
 TEST_F(Creation, SourceSwappedForAPipeDoesNotHang) {
   ASSERT_EQ(::mkfifo((dir_ / "swapped").c_str(), 0600), 0);
-  const std::vector<archive::SourceEntry> sources{{dir_ / "swapped", "swapped", std::nullopt, 3, EntryKind::File}};
+  const std::vector<archive::SourceEntry> sources{
+      {dir_ / "swapped", "swapped", std::nullopt, 3, EntryKind::File}};
   archive::ArchiveSettings settings = archive::new_archive_settings(0, EncryptionMode::None);
-  EXPECT_KOV_ERROR(archive::create_into(dir_ / "s.kov", sources, EncryptionCredential(), settings,
-                                        format::VERSION_0_5_0),
-                   ErrorKind::InvalidInput,
-                   "invalid input: source changed or is not a regular file: " + (dir_ / "swapped").string());
+  EXPECT_KOV_ERROR(
+      archive::create_into(dir_ / "s.kov", sources, EncryptionCredential(), settings,
+                           format::VERSION_0_5_0),
+      ErrorKind::InvalidInput,
+      "invalid input: source changed or is not a regular file: " + (dir_ / "swapped").string());
   EXPECT_FALSE(fs::exists(dir_ / "s.kov"));
 }
 
@@ -295,10 +329,12 @@ TEST_F(Creation, ProgressCountsBytesAndItems) {
 }
 
 TEST_F(Creation, CancelledBeforeAnEntry) {
-  const std::vector<archive::SourceEntry> sources{{dir_ / "Photos", "Photos", std::nullopt, 0, EntryKind::Directory}};
+  const std::vector<archive::SourceEntry> sources{
+      {dir_ / "Photos", "Photos", std::nullopt, 0, EntryKind::Directory}};
   archive::ArchiveSettings settings = archive::new_archive_settings(0, EncryptionMode::None);
   archive::CANCELLED.store(true);
-  EXPECT_KOV_ERROR(archive::create_into(dir_ / "c.kov", sources, EncryptionCredential(), settings, format::VERSION_0_5_0),
+  EXPECT_KOV_ERROR(archive::create_into(dir_ / "c.kov", sources, EncryptionCredential(), settings,
+                                        format::VERSION_0_5_0),
                    ErrorKind::Cancelled, "operation cancelled");
   archive::CANCELLED.store(false);
   EXPECT_FALSE(fs::exists(dir_ / "c.kov"));
@@ -331,8 +367,9 @@ TEST(CreationSettings, FollowTheAvailableMemory) {
     std::uint32_t available, limit, buffer;
     bool constrained;
   };
-  const Case cases[] = {{0, 64, 1'048'576, false},   {40, 16, 262'144, true},  {100, 25, 262'144, true},
-                        {128, 32, 524'288, true},    {200, 50, 524'288, true}, {255, 63, 524'288, true},
+  const Case cases[] = {{0, 64, 1'048'576, false},   {40, 16, 262'144, true},
+                        {100, 25, 262'144, true},    {128, 32, 524'288, true},
+                        {200, 50, 524'288, true},    {255, 63, 524'288, true},
                         {256, 64, 1'048'576, false}, {300, 64, 1'048'576, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.available);
@@ -345,9 +382,12 @@ TEST(CreationSettings, FollowTheAvailableMemory) {
 }
 
 TEST(CreationSettings, PasswordNeedsThirtyTwoMebibytes) {
-  const std::string refused = "invalid input: not enough available memory for password encryption (32 MiB required)";
-  EXPECT_KOV_ERROR(archive::check_password_memory(EncryptionMode::Password, 20), ErrorKind::InvalidInput, refused);
-  EXPECT_KOV_ERROR(archive::check_password_memory(EncryptionMode::Password, 31), ErrorKind::InvalidInput, refused);
+  const std::string refused =
+      "invalid input: not enough available memory for password encryption (32 MiB required)";
+  EXPECT_KOV_ERROR(archive::check_password_memory(EncryptionMode::Password, 20),
+                   ErrorKind::InvalidInput, refused);
+  EXPECT_KOV_ERROR(archive::check_password_memory(EncryptionMode::Password, 31),
+                   ErrorKind::InvalidInput, refused);
   EXPECT_TRUE(archive::check_password_memory(EncryptionMode::Password, 32));
   EXPECT_TRUE(archive::check_password_memory(EncryptionMode::Password, 0));  // unknown
   EXPECT_TRUE(archive::check_password_memory(EncryptionMode::KeyFile, 20));

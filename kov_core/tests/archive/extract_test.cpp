@@ -255,7 +255,9 @@ TEST_P(Extracting, NothingIsWrittenOutsideOrThroughALink) {
       {"a link below a link that is already there", {link("x/l", "y")}, ErrorKind::Io},
       {"a directory below a link that is already there", {dir("x/sub")}, ErrorKind::Io},
       // The link of the archive leads through x, so it is refused itself.
-      {"a file through a link of the archive", {link("l", "x"), file("l/f", "owned")}, ErrorKind::Corrupt},
+      {"a file through a link of the archive",
+       {link("l", "x"), file("l/f", "owned")},
+       ErrorKind::Corrupt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "kov_core/fd.hpp"
 #include "support/archive_bytes.hpp"
 #include "support/expect_error.hpp"
-#include "kov_core/fd.hpp"
 
 namespace {
 

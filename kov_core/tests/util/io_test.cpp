@@ -16,10 +16,10 @@
 #include <string>
 #include <thread>
 
+#include "kov_core/fd.hpp"
 #include "support/archive_bytes.hpp"
 #include "support/expect_error.hpp"
 #include "support/interrupt.hpp"
-#include "kov_core/fd.hpp"
 
 namespace {
 
@@ -41,7 +41,8 @@ TEST(WriteAll, ContinuesAfterShortAndInterruptedWrites) {
   // A one-page pipe makes every large write block, so each signal cuts one.
   ASSERT_GE(::fcntl(write_end.get(), F_SETPIPE_SZ, 4096), 0);
   Bytes content(64 * 1024);
-  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  for (std::size_t i = 0; i < content.size(); ++i)
+    content[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
 
   std::atomic<pid_t> tid{0};
   std::atomic<bool> done{false};
