@@ -94,7 +94,7 @@ class Committer {
 
   // Takes a written, verified file. Its flush starts once its directory is
   // done or enough files wait; its commit follows in index order. At most
-  // capacity() files wait at once, whatever order their flushes end in.
+  // capacity_ files wait at once, whatever order their flushes end in.
   Result<void> add(PendingFile file, std::string path) {
     while (waiting_.size() >= capacity_) KOV_TRY(make_room());
     const std::string_view directory =
@@ -150,7 +150,6 @@ class Committer {
 
   [[nodiscard]] std::uint64_t committed() const noexcept { return committed_; }
   [[nodiscard]] std::size_t waiting() const noexcept { return waiting_.size(); }
-  [[nodiscard]] std::size_t capacity() const noexcept { return capacity_; }
   // After the system ran out of descriptors: half as many files wait from now on.
   void shrink() noexcept { capacity_ = std::max<std::size_t>(1, capacity_ / 2); }
 
@@ -327,7 +326,6 @@ class Extraction {
   }
 
   Result<void> finish() { return committer_.drain(); }
-  [[nodiscard]] std::size_t window() const noexcept { return committer_.capacity(); }
   [[nodiscard]] std::uint64_t created() const noexcept { return committer_.committed() + links_; }
 
  private:

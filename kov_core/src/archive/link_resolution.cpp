@@ -22,17 +22,14 @@ using secure_fs::ComponentKind;
 
 }  // namespace
 
-std::size_t LinkResolution::ChildHash::operator()(const ChildKey& key) const noexcept {
-  return std::hash<std::string_view>{}(key.name) ^ (std::size_t{key.parent} * 0x9E3779B97F4A7C15ull);
-}
-
 LinkResolution::LinkResolution(const Archive& archive) : archive_(archive), destination_(-1) {
   build([&](auto&& visit) {
     for (const Entry& entry : archive.entries()) visit(entry);
   });
 }
 
-LinkResolution::LinkResolution(const Archive& archive, std::span<const Entry* const> selected, int destination)
+LinkResolution::LinkResolution(const Archive& archive, std::span<const Entry* const> selected,
+                               int destination)
     : archive_(archive), destination_(destination) {
   build([&](auto&& visit) {
     for (const Entry* entry : selected) visit(*entry);
@@ -71,8 +68,10 @@ void LinkResolution::build(ForEachSelected&& for_each_selected) {
   for_each_selected([&](const Entry& entry) {
     const auto index = static_cast<std::uint32_t>(&entry - first);
     std::uint32_t node = ROOT;
-    for (std::size_t start = 0, slash; (slash = entry.path.find('/', start)) != std::string::npos; start = slash + 1) {
-      const auto found = children_.find({node, std::string_view(entry.path).substr(start, slash - start)});
+    for (std::size_t start = 0, slash; (slash = entry.path.find('/', start)) != std::string::npos;
+         start = slash + 1) {
+      const auto found =
+          children_.find({node, std::string_view(entry.path).substr(start, slash - start)});
       if (found == children_.end()) break;
       node = found->second;
       if (nodes_[node].first_below == NONE) nodes_[node].first_below = index;
@@ -81,7 +80,8 @@ void LinkResolution::build(ForEachSelected&& for_each_selected) {
 }
 
 std::uint32_t LinkResolution::add_node(std::uint32_t parent, std::string_view name) {
-  const auto [at, added] = children_.try_emplace({parent, name}, static_cast<std::uint32_t>(nodes_.size()));
+  const auto [at, added] =
+      children_.try_emplace({parent, name}, static_cast<std::uint32_t>(nodes_.size()));
   if (added) {
     Node node;
     node.name = name;
@@ -115,7 +115,8 @@ void LinkResolution::decode(Decoder& decoder, const crypto::ArchiveKey* key) {
 }
 
 Result<std::string> LinkResolution::decode_again(const Link& link) {
-  if (decoder_ == nullptr) return std::unexpected(Error::io("symbolic link targets were not decoded"));
+  if (decoder_ == nullptr)
+    return std::unexpected(Error::io("symbolic link targets were not decoded"));
   const auto index = static_cast<std::size_t>(link.index);
   return decoder_->link_target(archive_, index, archive_.entries()[index], key_);
 }
@@ -154,7 +155,8 @@ Result<void> LinkResolution::settle(std::uint32_t node) {
   if (nodes_[node].found != Found::Unknown) return {};
   // The unknown ancestors, nearest first; the root is always known.
   std::vector<std::uint32_t> unknown;
-  for (std::uint32_t n = node; nodes_[n].found == Found::Unknown; n = nodes_[n].parent) unknown.push_back(n);
+  for (std::uint32_t n = node; nodes_[n].found == Found::Unknown; n = nodes_[n].parent)
+    unknown.push_back(n);
   for (auto n = unknown.rbegin(); n != unknown.rend(); ++n) {
     const std::uint32_t parent = nodes_[*n].parent;
     if (nodes_[parent].found != Found::Directory) {
@@ -260,7 +262,8 @@ Result<int> LinkResolution::directory(std::uint32_t node) {
     down.push_back(n);
   }
   for (auto n = down.rbegin(); n != down.rend(); ++n) {
-    auto fd = secure_fs::platform::open_probed_directory(base, nodes_[*n].name, nodes_[*n].device, nodes_[*n].inode);
+    auto fd = secure_fs::platform::open_probed_directory(base, nodes_[*n].name, nodes_[*n].device,
+                                                         nodes_[*n].inode);
     if (!fd) return std::unexpected(std::move(fd).error());
     base = keep_open(*n, std::move(*fd));
   }

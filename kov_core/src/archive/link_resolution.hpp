@@ -116,14 +116,7 @@ class LinkResolution {
     std::int64_t latest_before_up;
   };
 
-  struct ChildKey {
-    std::uint32_t parent;
-    std::string_view name;
-    bool operator==(const ChildKey&) const = default;
-  };
-  struct ChildHash {
-    std::size_t operator()(const ChildKey& key) const noexcept;
-  };
+  using ChildKey = secure_fs::ChildKey;
 
   struct Open {
     std::uint32_t node;
@@ -160,9 +153,9 @@ class LinkResolution {
   Decoder* decoder_ = nullptr;
   const crypto::ArchiveKey* key_ = nullptr;
   std::vector<Node> nodes_;
-  std::unordered_map<ChildKey, std::uint32_t, ChildHash> children_;
+  std::unordered_map<ChildKey, std::uint32_t, secure_fs::ChildKeyHash> children_;
   // The archive's nodes by the collision key of their name, held in keys_.
-  std::unordered_map<ChildKey, std::uint32_t, ChildHash> folded_;
+  std::unordered_map<ChildKey, std::uint32_t, secure_fs::ChildKeyHash> folded_;
   std::deque<std::string> keys_;
   // A deque: frames hold views of the targets while links are added.
   std::deque<Link> links_;

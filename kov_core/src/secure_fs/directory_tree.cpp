@@ -10,7 +10,7 @@
 
 namespace kov_core::secure_fs {
 
-std::size_t DirectoryTree::KeyHash::operator()(const Key& key) const noexcept {
+std::size_t ChildKeyHash::operator()(const ChildKey& key) const noexcept {
   const std::size_t name = std::hash<std::string_view>{}(key.name);
   return name ^ (static_cast<std::size_t>(key.parent) * 0x9E3779B97F4A7C15ull);
 }
@@ -21,7 +21,8 @@ DirectoryTree::DirectoryTree(std::size_t max_directories)
 }
 
 DirectoryTree::Node DirectoryTree::child(Node parent, std::string_view name) {
-  const auto [it, inserted] = lookup_.try_emplace(Key{parent, name}, static_cast<Node>(nodes_.size()));
+  const auto [it, inserted] =
+      lookup_.try_emplace(ChildKey{parent, name}, static_cast<Node>(nodes_.size()));
   if (inserted) nodes_.push_back({parent, false, name});
   return it->second;
 }
@@ -35,7 +36,8 @@ Result<void> DirectoryTree::add(std::string_view relative, bool is_directory) {
     node = child(node, (*parts)[i]);
     if (size() > max_directories_)
       return std::unexpected(Error::invalid_input("not enough memory to extract more than " +
-                                                  std::to_string(max_directories_) + " directories"));
+                                                  std::to_string(max_directories_) +
+                                                  " directories"));
   }
   if (is_directory) nodes_[node].entry = true;
   return {};
@@ -49,7 +51,8 @@ void DirectoryTree::index_children(std::vector<Node>& first, std::vector<Node>& 
   for (std::size_t n = 1; n < first.size(); ++n) first[n] += first[n - 1];
   children.resize(nodes_.size() - 1);
   std::vector<Node> next(first.begin(), first.end() - 1);
-  for (std::size_t n = 1; n < nodes_.size(); ++n) children[next[nodes_[n].parent]++] = static_cast<Node>(n);
+  for (std::size_t n = 1; n < nodes_.size(); ++n)
+    children[next[nodes_[n].parent]++] = static_cast<Node>(n);
 }
 
 }  // namespace kov_core::secure_fs

@@ -96,6 +96,17 @@ constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   return {};
 }
 
+// Each directory's name, NUL-terminated, for the system calls.
+Result<std::vector<std::string>> c_names(const DirectoryTree& tree) {
+  std::vector<std::string> names(tree.size() + 1);
+  for (DirectoryTree::Node n = 1; n <= tree.size(); ++n) {
+    auto name = c_name(tree.name(n));
+    if (!name) return std::unexpected(std::move(name).error());
+    names[n] = std::move(*name);
+  }
+  return names;
+}
+
 // Visits a tree's directories depth first below `root`, each opened from its
 // parent without following a link and left through "..", so that one
 // descriptor is open at a time at any depth and nothing is walked again from
@@ -104,10 +115,12 @@ constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 // root last, after its subtree. When the descriptors run out, `relieve()`
 // may release some (true) before the open is tried again.
 template <class Unopened, class Leave, class Relieve>
-[[nodiscard]] Result<void> visit(int root, const std::vector<DirectoryTree::Node>& first,
-                                 const std::vector<DirectoryTree::Node>& children,
-                                 const std::vector<std::string>& names, Unopened unopened,
+[[nodiscard]] Result<void> visit(int root, const DirectoryTree& tree, Unopened unopened,
                                  Leave leave, Relieve relieve) {
+  std::vector<DirectoryTree::Node> first, children;
+  tree.index_children(first, children);
+  auto names = c_names(tree);
+  if (!names) return std::unexpected(std::move(names).error());
   const auto open_at = [&](int dir, const char* name, int flags) -> Result<int> {
     for (;;) {
       const int fd = ::openat(dir, name, flags);
@@ -133,7 +146,7 @@ template <class Unopened, class Leave, class Relieve>
     Frame& top = stack.back();
     if (top.next < first[top.node + 1]) {
       const DirectoryTree::Node child = children[top.next++];
-      auto attempt = open_at(current.get(), names[child].c_str(), DIRECTORY_FLAGS);
+      auto attempt = open_at(current.get(), (*names)[child].c_str(), DIRECTORY_FLAGS);
       if (!attempt) return std::unexpected(std::move(attempt).error());
       const int opened = *attempt;
       if (opened < 0) {
@@ -164,16 +177,12 @@ template <class Unopened, class Leave, class Relieve>
 
 // ---- free functions ----
 
-std::expected<util::Fd, int> open_directory(int dirfd, const char* name, bool create, bool* made) {
-  if (made != nullptr) *made = false;
+std::expected<util::Fd, int> open_directory(int dirfd, const char* name, bool create) {
   int raw = ::openat(dirfd, name, DIRECTORY_FLAGS);
   if (raw >= 0) return util::Fd(raw);
   if (!create || errno != ENOENT) return std::unexpected(errno);
-  if (::mkdirat(dirfd, name, 0755) == 0) {
-    if (made != nullptr) *made = true;
-  } else if (errno != EEXIST) {  // made meanwhile by someone else: accepted
-    return std::unexpected(errno);
-  }
+  // A directory made meanwhile by someone else is accepted.
+  if (::mkdirat(dirfd, name, 0755) != 0 && errno != EEXIST) return std::unexpected(errno);
   raw = ::openat(dirfd, name, DIRECTORY_FLAGS);
   if (raw < 0) return std::unexpected(errno);
   return util::Fd(raw);
@@ -437,26 +446,7 @@ Result<util::Fd> Root::open_existing_file(const std::filesystem::path& relative)
   return file;
 }
 
-namespace {
-
-// Each directory's name, NUL-terminated, for the system calls.
-Result<std::vector<std::string>> c_names(const DirectoryTree& tree) {
-  std::vector<std::string> names(tree.size() + 1);
-  for (DirectoryTree::Node n = 1; n <= tree.size(); ++n) {
-    auto name = c_name(tree.name(n));
-    if (!name) return std::unexpected(std::move(name).error());
-    names[n] = std::move(*name);
-  }
-  return names;
-}
-
-}  // namespace
-
 Result<std::uint64_t> Root::missing_directories(const DirectoryTree& tree) {
-  std::vector<DirectoryTree::Node> first, children;
-  tree.index_children(first, children);
-  auto names = c_names(tree);
-  if (!names) return std::unexpected(std::move(names).error());
   // Below a missing directory everything is missing: counted from the leaves up.
   std::vector<std::uint64_t> below(tree.size() + 1, 0);
   for (DirectoryTree::Node n = static_cast<DirectoryTree::Node>(tree.size()); n >= 1; --n) {
@@ -470,16 +460,12 @@ Result<std::uint64_t> Root::missing_directories(const DirectoryTree& tree) {
   };
   const auto leave = [](DirectoryTree::Node, util::Fd) -> Result<void> { return {}; };
   const auto relieve = []() -> Result<bool> { return false; };
-  KOV_TRY(visit(fd_.get(), first, children, *names, unopened, leave, relieve));
+  KOV_TRY(visit(fd_.get(), tree, unopened, leave, relieve));
   return missing;
 }
 
 Result<void> Root::sync(const DirectoryTree& tree, util::FlushQueue& queue) {
   if (queue.in_flight() != 0) return std::unexpected(Error::io("flush queue is busy"));
-  std::vector<DirectoryTree::Node> first, children;
-  tree.index_children(first, children);
-  auto names = c_names(tree);
-  if (!names) return std::unexpected(std::move(names).error());
   // Tags index `held`, which keeps each descriptor open until its flush is done.
   std::vector<util::Fd> held;
   held.reserve(tree.size() + 1 + above_.size());
@@ -524,7 +510,7 @@ Result<void> Root::sync(const DirectoryTree& tree, util::FlushQueue& queue) {
     KOV_TRY(take_one());
     return true;
   };
-  KOV_TRY(visit(fd_.get(), first, children, *names, skip, leave, relieve));
+  KOV_TRY(visit(fd_.get(), tree, skip, leave, relieve));
   for (const std::filesystem::path& absolute : above_) {
     if (!outcome) break;
     // By path, following links as the creation of the destination did.

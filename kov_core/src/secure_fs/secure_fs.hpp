@@ -77,6 +77,16 @@ inline bool Components::next(Component& out) noexcept {
 // path without components is InvalidInput "empty extraction path".
 [[nodiscard]] Result<std::vector<std::string_view>> components(std::string_view relative);
 
+// A name's place in a tree of path components: its parent node and its name.
+struct ChildKey {
+  std::uint32_t parent;
+  std::string_view name;
+  bool operator==(const ChildKey&) const = default;
+};
+struct ChildKeyHash {
+  std::size_t operator()(const ChildKey& key) const noexcept;
+};
+
 // The directories below the root that hold the entries of one extraction,
 // each once: a tree of components, so that memory and work grow with the
 // paths' length, not with its square. Names are borrowed from the paths
@@ -111,20 +121,12 @@ class DirectoryTree {
     bool entry;  // a directory entry of the archive, counted as one already
     std::string_view name;
   };
-  struct Key {
-    Node parent;
-    std::string_view name;
-    bool operator==(const Key&) const = default;
-  };
-  struct KeyHash {
-    std::size_t operator()(const Key& key) const noexcept;
-  };
 
   [[nodiscard]] Node child(Node parent, std::string_view name);
 
   std::size_t max_directories_;
   std::vector<Entry> nodes_;
-  std::unordered_map<Key, Node, KeyHash> lookup_;
+  std::unordered_map<ChildKey, Node, ChildKeyHash> lookup_;
 };
 
 namespace platform {
@@ -241,10 +243,8 @@ class Root {
 };
 
 // openat of a directory without following a link; when `create` and missing,
-// mkdirat with 0755 first (`made` tells whether this call made it). Returns
-// the descriptor or the errno.
-[[nodiscard]] std::expected<util::Fd, int> open_directory(int dirfd, const char* name, bool create,
-                                                          bool* made = nullptr);
+// mkdirat with 0755 first. Returns the descriptor or the errno.
+[[nodiscard]] std::expected<util::Fd, int> open_directory(int dirfd, const char* name, bool create);
 
 // The component as a NUL-terminated name; a NUL inside is InvalidInput
 // "path contains NUL".
