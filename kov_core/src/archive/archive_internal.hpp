@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -205,6 +206,8 @@ struct ExtractionOptions {
   // Files that may wait for their flush at once; 0: as many as the free
   // descriptors allow. A larger figure than they allow is met by waiting less.
   unsigned flush_window = 0;
+  // Tests only: runs once every entry is made, before the kernel checks the links.
+  std::function<void()> before_link_check;
 };
 
 [[nodiscard]] Result<std::uint64_t> extract_archive(const Archive& archive,

@@ -390,12 +390,37 @@ class Extraction {
   Result<void> link(const Selected& item, const std::filesystem::path& relative) {
     auto target = targets_.take(item.index);
     if (!target) return std::unexpected(std::move(target).error());
+    // The directories its ".." steps stand on exist before the link does.
+    for (const std::string& directory : targets_.directories_to_make())
+      KOV_TRY(with_descriptors([&] { return root_.ensure_directory(directory); }));
     KOV_TRY(with_descriptors([&] { return root_.create_symlink(relative, *target); }));
+    made_links_.push_back(item.index);
     progress_add(1);
     ++links_;
     return {};
   }
 
+ public:
+  // Every link this run made, resolved by the kernel beneath the destination:
+  // what the checks above cannot see (a file system whose lookups fold case,
+  // a directory swapped meanwhile) ends here. One that leads outside is
+  // removed and fails the run as an escape.
+  Result<void> verify_links() {
+    Result<void> outcome;
+    for (const std::size_t index : made_links_) {
+      const std::string& path = archive_.entries()[index].path;
+      auto inside = root_.resolves_beneath(path);
+      if (!inside) return std::unexpected(std::move(inside).error());
+      if (*inside) continue;
+      KOV_TRY(root_.remove_symlink(path));
+      if (outcome)
+        outcome = std::unexpected(
+            Error::corrupt("unsafe symbolic link " + path + ": target escapes the archive root"));
+    }
+    return outcome;
+  }
+
+ private:
   Result<void> fork(const Selected& item, const std::filesystem::path& relative) {
     const Entry& entry = *item.entry;
     auto owner = root_.open_existing_file(relative);
@@ -436,6 +461,7 @@ class Extraction {
   util::AsyncWriter large_;
   Committer committer_;
   std::uint64_t links_ = 0;
+  std::vector<std::size_t> made_links_;  // by index, in the order made
   LinkResolution targets_;
 };
 
@@ -479,8 +505,15 @@ Result<std::uint64_t> extract_unguarded(const Archive& archive,
   util::FlushQueue queue =
       util::FlushQueue::create(options.concurrent_flushes ? window : 1, options.concurrent_flushes);
   Extraction extraction(archive, *root, *key ? &**key : nullptr, overwrite, queue, chosen);
-  for (const Selected& item : *selected) KOV_TRY(extraction.create(item));
-  KOV_TRY(extraction.finish());
+  Result<void> run;
+  for (const Selected& item : *selected)
+    if (run = extraction.create(item); !run) break;
+  if (run) run = extraction.finish();
+  if (options.before_link_check) options.before_link_check();
+  // Also after a failure: what was made stays behind.
+  const Result<void> verified = extraction.verify_links();
+  KOV_TRY(run);
+  KOV_TRY(verified);
   // "extracted" must mean that every name of this run survives a power cut,
   // also in directories that an earlier, failed run made and never flushed.
   KOV_TRY(root->sync(directories, queue));

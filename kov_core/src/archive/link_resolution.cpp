@@ -65,17 +65,19 @@ void LinkResolution::build(ForEachSelected&& for_each_selected) {
     links_.emplace_back(node, static_cast<std::int64_t>(index));
   });
   if (links_.empty()) return;
+  // Every directory the selected entries make: a ".." may stand on any of them.
   for_each_selected([&](const Entry& entry) {
     const auto index = static_cast<std::uint32_t>(&entry - first);
+    const std::string_view path = entry.path;
     std::uint32_t node = ROOT;
-    for (std::size_t start = 0, slash; (slash = entry.path.find('/', start)) != std::string::npos;
+    std::size_t start = 0;
+    for (std::size_t slash; (slash = path.find('/', start)) != std::string_view::npos;
          start = slash + 1) {
-      const auto found =
-          children_.find({node, std::string_view(entry.path).substr(start, slash - start)});
-      if (found == children_.end()) break;
-      node = found->second;
+      node = add_node(node, path.substr(start, slash - start));
       if (nodes_[node].first_below == NONE) nodes_[node].first_below = index;
     }
+    if (entry.kind == EntryKind::Directory)
+      nodes_[add_node(node, path.substr(start))].directory_entry = true;
   });
 }
 
@@ -140,13 +142,36 @@ Result<std::string> LinkResolution::take(std::size_t index) {
     open_.clear();
     if (!resolved) return std::unexpected(std::move(resolved).error());
   }
+  const std::string& path = archive_.entries()[index].path;
+  if (!link.inside && link.not_directory != NONE) {
+    return std::unexpected(Error::corrupt("unsafe symbolic link " + path + ": \"..\" after " +
+                                          reasons_[link.not_directory] +
+                                          ", which is not a directory"));
+  }
   if (!link.inside || link.latest_before_up > link.index) {
-    return std::unexpected(Error::corrupt("unsafe symbolic link " + archive_.entries()[index].path +
-                                          ": target escapes the archive root"));
+    return std::unexpected(
+        Error::corrupt("unsafe symbolic link " + path + ": target escapes the archive root"));
   }
   // Its resolution is kept: nothing needs the text any more.
   link.loaded = false;
   return std::move(link.target);
+}
+
+std::vector<std::string> LinkResolution::directories_to_make() {
+  std::vector<std::string> paths;
+  paths.reserve(to_make_.size());
+  std::vector<std::string_view> names;
+  for (const std::uint32_t node : to_make_) {
+    names.clear();
+    for (std::uint32_t n = node; n != ROOT; n = nodes_[n].parent) names.push_back(nodes_[n].name);
+    std::string& path = paths.emplace_back();
+    for (auto name = names.rbegin(); name != names.rend(); ++name) {
+      if (!path.empty()) path.push_back('/');
+      path.append(*name);
+    }
+  }
+  to_make_.clear();
+  return paths;
 }
 
 // ---- the destination ----
@@ -305,15 +330,15 @@ Result<void> LinkResolution::resolve(std::uint32_t first) {
         continue;
       case ComponentKind::Parent:
         frame.latest_before_up = std::max(frame.latest_before_up, frame.latest_done);
-        if (frame.at.depth > 0) {
-          --frame.at.depth;
-        } else if (frame.at.node == ROOT) {
+        if (frame.at.depth == 0 && frame.at.node == ROOT) {
           refuse_all(stack);
-        } else {
-          frame.at.node = nodes_[frame.at.node].parent;
+        } else if (!up(frame)) {
+          reasons_.emplace_back(frame.last.empty() ? nodes_[frame.at.node].name : frame.last);
+          refuse_all(stack, static_cast<std::uint32_t>(reasons_.size() - 1));
         }
         continue;
       case ComponentKind::Normal:
+        frame.last = component.text;
         break;
     }
     if (frame.at.depth > 0) {  // where nothing is, nothing is below either
@@ -352,12 +377,41 @@ Result<void> LinkResolution::resolve(std::uint32_t first) {
       // Each frame adds at least one link to the one below it, so the
       // bottom one needs more than the kernel follows.
       if (stack.size() > MAX_FOLLOWED_LINKS) {
-        refuse(stack.front());
+        refuse(stack.front(), NONE);
         stack.erase(stack.begin());
       }
     }
   }
   return {};
+}
+
+bool LinkResolution::is_directory(std::uint32_t node) const {
+  const Node& n = nodes_[node];
+  switch (n.found) {
+    case Found::Directory:
+      return true;
+    case Found::Link:
+    case Found::Other:
+      return false;
+    case Found::Unknown:
+    case Found::Absent:
+      break;
+  }
+  return node == ROOT || n.first_below != NONE || n.directory_entry;
+}
+
+// A ".." stands on the frame's position: only a directory may be left that
+// way. One that only this run makes is listed to be made first.
+bool LinkResolution::up(Frame& frame) {
+  if (frame.at.depth > 0 || !is_directory(frame.at.node)) return false;
+  Node& n = nodes_[frame.at.node];
+  if (destination_ >= 0 && n.found != Found::Directory && !n.to_make) {
+    n.to_make = true;
+    to_make_.push_back(frame.at.node);
+  }
+  frame.at.node = n.parent;
+  frame.last = {};
+  return true;
 }
 
 Result<void> LinkResolution::push(std::vector<Frame>& stack, std::uint32_t id, Position start) {
@@ -369,7 +423,7 @@ Result<void> LinkResolution::push(std::vector<Frame>& stack, std::uint32_t id, P
     link.loaded = link.transient = true;
   }
   link.state = State::InProgress;
-  stack.push_back(Frame{id, secure_fs::Components(link.target), start, 1, -1, -1});
+  stack.push_back(Frame{id, secure_fs::Components(link.target), {}, start, 1, -1, -1});
   return {};
 }
 
@@ -390,7 +444,7 @@ void LinkResolution::finish(std::vector<Frame>& stack) {
 void LinkResolution::combine(std::vector<Frame>& stack, const Link& done) {
   Frame& frame = stack.back();
   if (!done.inside || frame.followed + done.followed > MAX_FOLLOWED_LINKS) {
-    refuse_all(stack);
+    refuse_all(stack, done.inside ? NONE : done.not_directory);
     return;
   }
   frame.at = done.end;
@@ -399,16 +453,17 @@ void LinkResolution::combine(std::vector<Frame>& stack, const Link& done) {
   frame.latest_before_up = std::max(frame.latest_before_up, done.latest_before_up);
 }
 
-void LinkResolution::refuse(const Frame& frame) {
+void LinkResolution::refuse(const Frame& frame, std::uint32_t not_directory) {
   Link& link = links_[frame.link];
   link.state = State::Done;
   link.inside = false;
+  link.not_directory = not_directory;
   unload_transient(link);
 }
 
 // What refuses one frame refuses every frame below it: each follows the one above.
-void LinkResolution::refuse_all(std::vector<Frame>& stack) {
-  for (const Frame& frame : stack) refuse(frame);
+void LinkResolution::refuse_all(std::vector<Frame>& stack, std::uint32_t not_directory) {
+  for (const Frame& frame : stack) refuse(frame, not_directory);
   stack.clear();
 }
 

@@ -30,10 +30,14 @@ inline constexpr std::uint32_t MAX_FOLLOWED_LINKS = 40;
 // result kept, so a link that many others follow is walked once.
 //
 // A link is refused when its resolution leaves the root at any point, needs
-// more than MAX_FOLLOWED_LINKS links, or applies a ".." after following a link
-// that comes later in the index: until that one exists the ".." would be
-// taken lexically, so a run that stops in between would leave a link that
-// escapes.
+// more than MAX_FOLLOWED_LINKS links, applies a ".." after following a link
+// that comes later in the index, or applies a ".." after anything but a
+// directory. The kernel takes "x/.." from wherever x points, so a name that
+// is missing now could be made a link by a later run (or a later entry of a
+// run that stops first) and lead the ".." elsewhere; a directory is never
+// replaced. The directories counted are those of the destination and those
+// the run makes; the latter are made before the link that needs them
+// (directories_to_make()).
 class LinkResolution {
  public:
   // Every entry of `archive` takes part; nothing is read beyond the archive.
@@ -55,9 +59,16 @@ class LinkResolution {
 
   // The target of selected link entry `index` once it resolves inside: else
   // its decoding error, Corrupt "unsafe symbolic link {}: target escapes the
-  // archive root", or Io from reading the destination. Directory descriptors
+  // archive root" or "unsafe symbolic link {}: \"..\" after {}, which is not
+  // a directory", or Io from reading the destination. Directory descriptors
   // opened for it are closed before it returns.
   [[nodiscard]] Result<std::string> take(std::size_t index);
+
+  // When extracting: the directories, relative to the destination, that a
+  // ".." of a link resolved so far stands on and that only this run makes.
+  // Each is handed out once; the caller makes them before it makes the link
+  // taken last, so that no ".." of a link is ever taken after a missing name.
+  [[nodiscard]] std::vector<std::string> directories_to_make();
 
  private:
   static constexpr std::uint32_t NONE = UINT32_MAX;
@@ -78,8 +89,10 @@ class LinkResolution {
     std::uint32_t archive_link = NONE;  // the selected link entry stored here
     std::uint32_t found_link = NONE;    // the destination's link here
     Found found = Found::Unknown;
-    bool archive = false;  // one of the archive's link paths or above one
-    dev_t device = 0;      // of a directory found
+    bool archive = false;          // one of the archive's link paths or above one
+    bool directory_entry = false;  // a selected directory entry is stored here
+    bool to_make = false;          // listed for directories_to_make()
+    dev_t device = 0;              // of a directory found
     ino_t inode = 0;
   };
 
@@ -99,6 +112,8 @@ class LinkResolution {
     bool transient = false;  // loaded for the walk in progress only
     bool failed = false;     // not decodable
     State state = State::Unvisited;
+    // Once refused for a ".." after what is no directory: that name in reasons_.
+    std::uint32_t not_directory = NONE;
     // Once Done: where it leads, and what that took.
     bool inside = false;
     Position end;
@@ -110,6 +125,7 @@ class LinkResolution {
   struct Frame {
     std::uint32_t link;
     secure_fs::Components components;
+    std::string_view last;  // the last name walked, from the target
     Position at;
     std::uint32_t followed;
     std::int64_t latest_done;
@@ -143,8 +159,10 @@ class LinkResolution {
   [[nodiscard]] Result<void> push(std::vector<Frame>& stack, std::uint32_t link, Position start);
   void finish(std::vector<Frame>& stack);
   void combine(std::vector<Frame>& stack, const Link& done);
-  void refuse(const Frame& frame);
-  void refuse_all(std::vector<Frame>& stack);
+  [[nodiscard]] bool is_directory(std::uint32_t node) const;
+  [[nodiscard]] bool up(Frame& frame);
+  void refuse(const Frame& frame, std::uint32_t not_directory);
+  void refuse_all(std::vector<Frame>& stack, std::uint32_t not_directory = NONE);
   void abandon(std::vector<Frame>& stack);
   void unload_transient(Link& link);
 
@@ -162,6 +180,8 @@ class LinkResolution {
   std::unordered_map<std::size_t, std::uint32_t> by_index_;
   std::unordered_map<std::uint32_t, Error> errors_;
   std::deque<std::string> names_;  // of the nodes read in the destination
+  std::deque<std::string> reasons_;
+  std::vector<std::uint32_t> to_make_;
   std::vector<Open> open_;
   std::uint64_t clock_ = 0;
 };

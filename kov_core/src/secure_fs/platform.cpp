@@ -446,6 +446,52 @@ Result<util::Fd> Root::open_existing_file(const std::filesystem::path& relative)
   return file;
 }
 
+Result<bool> Root::resolves_beneath(const std::string& relative) {
+  if (relative.find('\0') != std::string::npos)
+    return std::unexpected(Error::invalid_input("path contains NUL"));
+  open_how how{};
+  how.flags = O_PATH | O_CLOEXEC;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+  // EAGAIN: a rename somewhere in the system while ".." was resolved.
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const long fd = ::syscall(SYS_openat2, fd_.get(), relative.c_str(), &how, sizeof how);
+    if (fd >= 0) {
+      ::close(static_cast<int>(fd));
+      return true;
+    }
+    switch (errno) {
+      case EAGAIN:
+      case EINTR:
+        continue;
+      case EXDEV:
+        return false;
+      case ENOENT:
+      case ENOTDIR:
+      case ELOOP:
+      case EACCES:
+      case ENAMETOOLONG:
+      case ENOSYS:
+      case EPERM:
+        return true;
+      default:
+        return std::unexpected(Error::os(errno));
+    }
+  }
+  return std::unexpected(Error::io("destination changed while it was read"));
+}
+
+Result<void> Root::remove_symlink(const std::filesystem::path& relative) {
+  auto parent_dir = parent(relative, false);
+  if (!parent_dir) return std::unexpected(std::move(parent_dir).error());
+  struct stat status {};
+  const int dir = parent_dir->dir.get();
+  if (::fstatat(dir, parent_dir->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+    return std::unexpected(Error::os(errno));
+  if (!S_ISLNK(status.st_mode)) return {};
+  if (::unlinkat(dir, parent_dir->name.c_str(), 0) != 0) return std::unexpected(Error::os(errno));
+  return util::fsync_all(dir);
+}
+
 Result<std::uint64_t> Root::missing_directories(const DirectoryTree& tree) {
   // Below a missing directory everything is missing: counted from the leaves up.
   std::vector<std::uint64_t> below(tree.size() + 1, 0);

@@ -206,6 +206,13 @@ class Root {
   // An existing regular file, read-write, owned by the caller; anything else is
   // InvalidInput "extraction target is not a regular file: {}" or Io.
   [[nodiscard]] Result<util::Fd> open_existing_file(const std::filesystem::path& relative);
+  // Whether the kernel, following every link, resolves `relative` without
+  // leaving the root (openat2 with RESOLVE_BENEATH). A dangling link, a loop
+  // and a path it cannot look into count as inside; so does every path where
+  // openat2 is missing or the path is too long for one call.
+  [[nodiscard]] Result<bool> resolves_beneath(const std::string& relative);
+  // Removes the symbolic link at `relative`; anything else there stays.
+  [[nodiscard]] Result<void> remove_symlink(const std::filesystem::path& relative);
 
   // The walk to the directory that holds the last component, making missing
   // directories when `create`. Used by the operations above.
