@@ -47,7 +47,8 @@ using kov_test::link;
 // Whole archives for the archive harness (repair byte first) and the clear-index
 // form of encrypted ones, made with the fixed key, for the keyed harness.
 void write_archive_seeds(const fs::path& root) {
-  const std::vector<kov_test::Item> items{dir("d"), file("d/a.txt", "hello, kov"), link("d/l", "a.txt")};
+  const std::vector<kov_test::Item> items{dir("d"), file("d/a.txt", "hello, kov"),
+                                          link("d/l", "a.txt")};
   for (const kov_core::format::Version version :
        {kov_core::format::Version{0, 3, 0}, kov_core::format::VERSION_0_4_0,
         kov_core::format::VERSION_0_5_0}) {
@@ -118,7 +119,8 @@ void write_archive_seeds(const fs::path& root) {
   fs::remove_all(work);
 }
 
-void put_extract(const fs::path& root, const std::string& name, const Bytes& file, std::uint8_t control = REPAIR_ALL) {
+void put_extract(const fs::path& root, const std::string& name, const Bytes& file,
+                 std::uint8_t control = REPAIR_ALL) {
   Bytes seed{control};
   seed.insert(seed.end(), file.begin(), file.end());
   put(root / "extract", name, seed);
@@ -127,15 +129,16 @@ void put_extract(const fs::path& root, const std::string& name, const Bytes& fil
 // Two files whose stored regions share bytes, each with its own correct hash.
 Bytes overlapping_archive() {
   const std::string data = "0123456789abcdef";
-  kov_test::IndexLayout layout =
-      kov_test::index_layout(kov_core::format::format_generation(kov_core::format::VERSION_0_5_0).value());
+  kov_test::IndexLayout layout = kov_test::index_layout(
+      kov_core::format::format_generation(kov_core::format::VERSION_0_5_0).value());
   std::vector<kov_core::archive::Entry> entries;
   for (const auto& [path, from, to] : {std::tuple{"one", 0, 10}, std::tuple{"two", 5, 16}}) {
     kov_test::EntryRecord record;
     record.path = path;
     record.data_offset = kov_core::format::HEADER_SIZE + static_cast<std::uint64_t>(from);
     record.original_size = record.stored_size = static_cast<std::uint64_t>(to - from);
-    record.sha256 = kov_core::format::digest(text_bytes(std::string_view(data).substr(from, to - from)));
+    record.sha256 =
+        kov_core::format::digest(text_bytes(std::string_view(data).substr(from, to - from)));
     layout.entries.push_back(record);
     kov_core::archive::Entry entry;
     entry.path = path;
@@ -143,7 +146,8 @@ Bytes overlapping_archive() {
     entry.original_size = record.original_size;
     entries.push_back(entry);
   }
-  Bytes out = kov_test::archive_file(kov_core::format::VERSION_0_5_0, text_bytes(data), kov_test::index_bytes(layout));
+  Bytes out = kov_test::archive_file(kov_core::format::VERSION_0_5_0, text_bytes(data),
+                                     kov_test::index_bytes(layout));
   const auto id = kov_core::archive::archive_id(0, entries);
   std::copy(id.begin(), id.end(), out.begin() + 16);
   kov_test::refresh_header_checksum(out);
@@ -166,14 +170,16 @@ void write_extract_seeds(const fs::path& root) {
                                          link("d/via", "e/root/d/a.txt"),
                                          link("top", "d/e")};
   for (const kov_core::format::Version version :
-       {kov_core::format::Version{0, 3, 0}, kov_core::format::VERSION_0_4_0, kov_core::format::VERSION_0_5_0})
+       {kov_core::format::Version{0, 3, 0}, kov_core::format::VERSION_0_4_0,
+        kov_core::format::VERSION_0_5_0})
     put_extract(root, "tree-" + version.text(), kov_test::valid_archive(version, tree));
   const auto v = kov_core::format::VERSION_0_5_0;
-  put_extract(root, "tree-overwrite", kov_test::valid_archive(v, {file("f", "x"), dir("g"), link("h", "f")}),
+  put_extract(root, "tree-overwrite",
+              kov_test::valid_archive(v, {file("f", "x"), dir("g"), link("h", "f")}),
               REPAIR_ALL | EXTRACT_OVERWRITE);
-  put_extract(
-      root, "chain-escape",
-      kov_test::valid_archive(v, {dir("a"), dir("a/b"), link("a/b/l", "../.."), link("esc", "a/b/l/../outside")}));
+  put_extract(root, "chain-escape",
+              kov_test::valid_archive(v, {dir("a"), dir("a/b"), link("a/b/l", "../.."),
+                                          link("esc", "a/b/l/../outside")}));
   std::string up;
   std::string deep;
   for (int i = 0; i < 12; ++i) {
@@ -181,12 +187,14 @@ void write_extract_seeds(const fs::path& root) {
     up += i == 0 ? ".." : "/..";
   }
   put_extract(root, "chain-escape-deep",
-              kov_test::valid_archive(v, {link(deep + "up", up), link("passwd", deep + "up/" + up + "/etc/passwd")}));
+              kov_test::valid_archive(
+                  v, {link(deep + "up", up), link("passwd", deep + "up/" + up + "/etc/passwd")}));
   put_extract(root, "through-existing-link", kov_test::valid_archive(v, {link("y", "out/canary")}));
   put_extract(root, "into-existing-link", kov_test::valid_archive(v, {file("out/x", "x")}));
   put_extract(root, "over-existing-link", kov_test::valid_archive(v, {file("out", "x")}),
               REPAIR_ALL | EXTRACT_OVERWRITE);
-  put_extract(root, "link-loop", kov_test::valid_archive(v, {link("loop1", "loop2"), link("loop2", "loop1")}));
+  put_extract(root, "link-loop",
+              kov_test::valid_archive(v, {link("loop1", "loop2"), link("loop2", "loop1")}));
   std::string path;
   for (int i = 0; i < DEEP_LEVELS; ++i) path += "d/";
   put_extract(root, "deep-path", kov_test::valid_archive(v, {file(path + "f", "deep")}));
