@@ -1,7 +1,8 @@
 // Writes the seed inputs of the fuzz harnesses from the test builder: headers
 // of every version, settings records of every encryption mode, indexes of
 // every generation with each kind of entry, and whole archives to open, test
-// and extract. Usage: make_seeds CORPUS_DIR.
+// and extract, once or twice into one destination. Usage: make_seeds CORPUS_DIR;
+// the extraction seeds that still lead out go to CORPUS_DIR/extract-held.
 
 #include <unistd.h>
 
@@ -21,11 +22,15 @@ using kov_test::text_bytes;
 namespace fs = std::filesystem;
 
 // The first byte of an extraction seed: every repair of the archive harness
-// and of the entries, and the harness's own bits for a keyed frame and for
-// overwriting.
+// and of the entries, and the harness's own bits for a second run, a keyed
+// frame and overwriting.
 constexpr std::uint8_t REPAIR_ALL = 0x1F;
+constexpr std::uint8_t EXTRACT_SECOND_RUN = 0x20;
 constexpr std::uint8_t EXTRACT_OVERWRITE = 0x40;
 constexpr std::uint8_t EXTRACT_KEYED_FRAME = 0x80;
+// Extraction seeds whose runs each stay inside but together lead out. They
+// stay out of the replayed corpus for as long as extraction accepts them.
+constexpr const char* HELD_EXTRACT = "extract-held";
 constexpr int DEEP_LEVELS = 200;
 
 void put(const fs::path& dir, const std::string& name, const Bytes& bytes) {
@@ -38,6 +43,23 @@ Bytes prefixed(std::uint8_t control, std::uint64_t offset, const Bytes& index) {
   for (int i = 0; i < 8; ++i) out.push_back(static_cast<std::uint8_t>(offset >> (8 * i)));
   out.insert(out.end(), index.begin(), index.end());
   return out;
+}
+
+// An extraction seed of two runs into one destination: `first`, then `second`
+// (empty: `first` again), each with its control byte and the entries it picks
+// (none: all).
+Bytes two_runs(const Bytes& first, const Bytes& second, std::uint8_t first_picks = 0,
+               std::uint8_t second_picks = 0, std::uint8_t first_control = REPAIR_ALL,
+               std::uint8_t second_control = REPAIR_ALL) {
+  Bytes seed{static_cast<std::uint8_t>(first_control | EXTRACT_SECOND_RUN),
+             second_control,
+             first_picks,
+             second_picks,
+             static_cast<std::uint8_t>(first.size()),
+             static_cast<std::uint8_t>(first.size() >> 8)};
+  seed.insert(seed.end(), first.begin(), first.end());
+  seed.insert(seed.end(), second.begin(), second.end());
+  return seed;
 }
 
 using kov_test::dir;
@@ -69,6 +91,7 @@ void write_archive_seeds(const fs::path& root) {
                kov_core::util::SecretBytes(Bytes(32, 0x5A)))
         .value();
   };
+  Bytes sealed_frame;
   for (const bool sealed : {false, true}) {
     const fs::path out = work / (sealed ? "sealed.kov" : "tagged.kov");
     const auto version = sealed ? kov_core::format::VERSION_0_5_0 : kov_core::format::VERSION_0_4_0;
@@ -104,6 +127,7 @@ void write_archive_seeds(const fs::path& root) {
     put(root / "keyed", sealed ? "sealed" : "tagged", seed);
     seed[0] |= EXTRACT_KEYED_FRAME;
     put(root / "extract", sealed ? "keyed-sealed" : "keyed-tagged", seed);
+    if (sealed) sealed_frame = seed;
     Bytes whole{0x00};
     whole.insert(whole.end(), file.begin(), file.end());
     put(root / "archive", sealed ? "made-sealed" : "made-tagged", whole);
@@ -116,6 +140,9 @@ void write_archive_seeds(const fs::path& root) {
   whole.insert(whole.end(), made.begin(), made.end());
   whole[0] = REPAIR_ALL;
   put(root / "extract", "made-plain", whole);
+  // A keyed frame, then a plain archive: the keyed turn takes each with its own credential.
+  put(root / "extract", "keyed-then-plain",
+      two_runs(Bytes(sealed_frame.begin() + 1, sealed_frame.end()), made, 0, 0, sealed_frame[0]));
   fs::remove_all(work);
 }
 
@@ -157,7 +184,8 @@ Bytes overlapping_archive() {
 // Archives for the extraction harness: ordinary trees, and crafted ones whose
 // links resolve outside the destination although their text stays inside, go
 // through the link the harness makes before each run (out -> ../canary), or
-// never resolve; a deep path; data regions that overlap.
+// never resolve; a deep path; data regions that overlap; and pairs of runs
+// into one destination.
 void write_extract_seeds(const fs::path& root) {
   // Links through links that stay inside: a few bytes away from ones that leave.
   const std::vector<kov_test::Item> tree{dir("d"),
@@ -199,6 +227,26 @@ void write_extract_seeds(const fs::path& root) {
   for (int i = 0; i < DEEP_LEVELS; ++i) path += "d/";
   put_extract(root, "deep-path", kov_test::valid_archive(v, {file(path + "f", "deep")}));
   put_extract(root, "overlapping-data", overlapping_archive());
+
+  // Two runs: the same tree again, overwriting its files (a link replaces
+  // nothing); a link whose ".." is taken from a link an earlier run left.
+  put(root / "extract", "tree-again-overwrite",
+      two_runs(kov_test::valid_archive(
+                   v, {dir("d"), file("d/a.txt", "hello, kov"), file("f", "x"), link("l", "f")}),
+               {}, 0, 0, REPAIR_ALL, REPAIR_ALL | EXTRACT_OVERWRITE));
+  const Bytes nested_up = kov_test::valid_archive(v, {link("a/b/x", "../..")});
+  const Bytes nested_escape = kov_test::valid_archive(v, {link("a/b/l", "x/../../../outside")});
+  put(root / "extract", "escape-through-earlier-link", two_runs(nested_up, nested_escape));
+  // Each alone resolves inside or dangles; once the later link exists, the
+  // earlier one leads out.
+  put(root / HELD_EXTRACT, "escape-through-later-link", two_runs(nested_escape, nested_up));
+  put(root / HELD_EXTRACT, "escape-through-later-selection",
+      two_runs(
+          kov_test::valid_archive(v, {link("a/b/l", "x/../../../outside"), link("a/b/x", "../..")}),
+          {}, 0x01, 0x02));
+  put(root / HELD_EXTRACT, "escape-through-later-top-link",
+      two_runs(kov_test::valid_archive(v, {link("l", "x/../outside")}),
+               kov_test::valid_archive(v, {link("x", ".")})));
 }
 
 }  // namespace
