@@ -1,14 +1,29 @@
-// Whole archives extracted, once without a credential and once with the keyed
-// harness's fixed key, each time into a fresh destination in a scratch root
-// made once per process. Beside the destination the root holds a canary
-// directory with a file; inside it a link made before each run points out
-// (dest/out -> ../canary). After each run nothing outside the destination has
-// changed, no link under it resolves outside it (as the kernel resolves it),
-// no temporary file is left, and every failure is one of kov's own messages.
-// Byte 0 bit 7: the rest is a keyed frame (fuzz_keyed_file.hpp) whose control
-// bits are bits 0-1; else bits 0-3 are the repairs of fuzz_archive.cpp, bit 4
-// repairs the entries' sizes and digests, and the rest is the file. Bit 6:
-// extraction overwrites.
+// Whole archives extracted one after the other into one destination in a
+// scratch root made once per process. Beside the destination the root holds a
+// canary directory with a file; inside it a link made before the first run
+// points out (dest/out -> ../canary). After each run nothing outside the
+// destination has changed, no link under it resolves outside it (as the kernel
+// resolves it), no temporary file is left, and every failure is one of kov's
+// own messages. Two runs meet what one cannot: links that each archive keeps
+// inside but that, once both are on disk, lead out.
+//
+// The runs go once without a credential, then into a fresh destination with
+// the keyed harness's fixed key, where a run whose archive refuses the key
+// goes without it; the keyed turn is skipped when no archive takes the key.
+//
+// Byte 0 is the first archive's control byte. Bit 7: the archive is a keyed
+// frame (fuzz_keyed_file.hpp) whose control bits are bits 0-1; else bits 0-3
+// are the repairs of fuzz_archive.cpp, bit 4 repairs the entries' sizes and
+// digests, and the bytes are the file. Bit 6: extraction overwrites. Bit 5
+// clear: one run, of the rest. Bit 5 set, two runs:
+//   byte 1     the second archive's control byte, read as byte 0 (bit 5 unused)
+//   bytes 2-3  the entries each run extracts: bit i picks the i-th entry of
+//              its index; a byte that picks none means all of them
+//   bytes 4-5  the first archive's length (u16, little-endian)
+//   the rest   the first archive, then the second. A length past the end
+//              leaves the second empty, and an empty second is the first again.
+// Under libFuzzer the harness's own mutator (at the end) also changes this
+// structure.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,11 +32,15 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
+#include <optional>
+#include <random>
 #include <set>
 #include <span>
 #include <string>
@@ -41,6 +60,7 @@ using kov_core::util::Fd;
 
 constexpr std::uint8_t KEYED_FRAME = 0x80;
 constexpr std::uint8_t OVERWRITE = 0x40;
+constexpr std::uint8_t SECOND_RUN = 0x20;
 constexpr std::uint8_t REPAIR_ENTRIES = 0x10;
 // Entries may declare at most this much content in total: declared sizes bound
 // what decoding produces, so each run stays fast.
@@ -48,6 +68,8 @@ constexpr std::uint64_t MAX_DECLARED_BYTES = 4u << 20;
 constexpr const char* CANARY_TEXT = "the canary must never change\n";
 constexpr const char* OUT_TARGET = "../canary";
 constexpr std::string_view TEMP_PREFIX = ".kov-partial-";
+// Bytes 0-5 of a two-run input.
+constexpr std::size_t TWO_RUN_HEAD = 6;
 
 // openat2: the path resolved from `dir` under the `resolve` restrictions.
 long open_resolved(int dir, const std::string& path, std::uint64_t flags, std::uint64_t resolve) {
@@ -171,17 +193,10 @@ const Scratch& scratch() {
 // links ELOOP; a dangling one that stays beneath is fine. Directories are
 // opened by their path, so that the walk holds two descriptors at most; what
 // lies deeper than the kernel resolves in one path is not judged.
-void check_tree(const fs::path& destination, const std::vector<kov_core::archive::Entry>& entries) {
+// `stored`: the names the runs so far may have made on purpose.
+void check_tree(const fs::path& destination, const std::unordered_set<std::string>& stored) {
   const Fd root(::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   kov_fuzz::check(root.valid(), "the destination is no longer a directory");
-  // A stored path or a directory it implies may itself look like a temporary name.
-  std::unordered_set<std::string> stored;
-  for (const auto& entry : entries) {
-    stored.insert(entry.path);
-    for (std::size_t slash = entry.path.find('/'); slash != std::string::npos;
-         slash = entry.path.find('/', slash + 1))
-      stored.insert(entry.path.substr(0, slash));
-  }
 
   std::vector<std::string> pending{""};
   while (!pending.empty()) {
@@ -233,29 +248,126 @@ void check_tree(const fs::path& destination, const std::vector<kov_core::archive
   }
 }
 
-// Opens the file with `credential` and, when its entries declare little enough,
-// extracts it into a fresh destination and checks what it left.
-void open_and_extract(const kov_fuzz::MemoryFile& file,
-                      const kov_core::crypto::EncryptionCredential& credential, bool overwrite) {
+// A stored path or a directory it implies may itself look like a temporary name.
+void add_stored(const std::vector<kov_core::archive::Entry>& entries,
+                std::unordered_set<std::string>& stored) {
+  for (const auto& entry : entries) {
+    stored.insert(entry.path);
+    for (std::size_t slash = entry.path.find('/'); slash != std::string::npos;
+         slash = entry.path.find('/', slash + 1))
+      stored.insert(entry.path.substr(0, slash));
+  }
+}
+
+// One run of an input: the archive it extracts and how.
+struct Run {
+  std::optional<kov_fuzz::MemoryFile> file;  // none: a keyed frame too short to hold one
+  std::uint8_t selection = 0;
+  bool overwrite = false;
+};
+
+// The archive file of one part under its control byte, or none when a keyed
+// frame is too short to hold one.
+std::optional<std::vector<std::uint8_t>> archive_of(std::uint8_t control,
+                                                    std::span<const std::uint8_t> bytes) {
+  if (control & KEYED_FRAME) return kov_fuzz::keyed_archive(control, bytes);
+  std::vector<std::uint8_t> file(bytes.begin(), bytes.end());
+  if (control & REPAIR_ENTRIES) kov_fuzz::repair_entry_digests(file);
+  kov_fuzz::repair(file, control);
+  return file;
+}
+
+void add_run(std::deque<Run>& runs, std::uint8_t control, std::span<const std::uint8_t> bytes,
+             std::uint8_t selection) {
+  Run& run = runs.emplace_back();
+  if (auto file = archive_of(control, bytes)) run.file.emplace(*file);
+  run.selection = selection;
+  run.overwrite = (control & OVERWRITE) != 0;
+}
+
+// The archive opened with `credential`, when it opens and its entries declare
+// little enough.
+std::optional<kov_core::archive::Archive> open_archive(
+    const Run& run, const kov_core::crypto::EncryptionCredential& credential) {
   using namespace kov_fuzz;
-  auto opened = kov_core::archive::Archive::open_with_credential(file.path(), credential);
+  if (!run.file) return std::nullopt;
+  auto opened = kov_core::archive::Archive::open_with_credential(run.file->path(), credential);
   if (!opened) {
     check_error(opened.error(), ARCHIVE_ERRORS, INDEX_ERRORS, SETTINGS_ERRORS);
-    return;
+    return std::nullopt;
   }
   std::uint64_t declared = 0;
   for (const auto& entry : opened->entries()) {
-    if (entry.original_size > MAX_DECLARED_BYTES - declared) return;
+    if (entry.original_size > MAX_DECLARED_BYTES - declared) return std::nullopt;
     declared += entry.original_size;
   }
+  return std::move(*opened);
+}
+
+// The stored paths of the entries `selection` picks; none for all of them.
+std::vector<std::string> selected_paths(const kov_core::archive::Archive& archive,
+                                        std::uint8_t selection) {
+  std::vector<std::string> paths;
+  const auto& entries = archive.entries();
+  for (std::size_t i = 0; i < entries.size() && i < 8; ++i)
+    if (selection & (1u << i)) paths.push_back(entries[i].path);
+  return paths;
+}
+
+// One extraction: an opened archive, the credential it opened with, its run.
+struct Step {
+  const kov_core::archive::Archive* archive;
+  const kov_core::crypto::EncryptionCredential* credential;
+  const Run* run;
+};
+
+// Extracts the steps in turn into a fresh destination, checking what it
+// holds after each.
+void extract_in_turn(const std::vector<Step>& steps) {
+  using namespace kov_fuzz;
+  if (steps.empty()) return;
   const Scratch& root = scratch();
   root.prepare();
-  auto extracted = opened->extract_with_credential(root.destination(), {}, overwrite, credential);
-  if (!extracted)
-    check_error(extracted.error(), EXTRACT_ERRORS, ARCHIVE_ERRORS, INDEX_ERRORS, SETTINGS_ERRORS);
-  root.check_outside();
-  check_tree(root.destination(), opened->entries());
+  std::unordered_set<std::string> stored;
+  for (const Step& step : steps) {
+    add_stored(step.archive->entries(), stored);
+    const std::vector<std::string> paths = selected_paths(*step.archive, step.run->selection);
+    auto extracted = step.archive->extract_with_credential(root.destination(), paths,
+                                                           step.run->overwrite, *step.credential);
+    if (!extracted)
+      check_error(extracted.error(), EXTRACT_ERRORS, ARCHIVE_ERRORS, INDEX_ERRORS, SETTINGS_ERRORS);
+    root.check_outside();
+    check_tree(root.destination(), stored);
+  }
   root.clean();
+}
+
+// Opens every run's archive both ways, then extracts the runs in turn without
+// a credential and then with the key.
+void extract_runs(const std::deque<Run>& runs) {
+  const kov_core::crypto::EncryptionCredential none;
+  const kov_core::crypto::EncryptionCredential& key = kov_fuzz::fixed_key();
+  std::vector<std::optional<kov_core::archive::Archive>> plain;
+  std::vector<std::optional<kov_core::archive::Archive>> keyed;
+  for (const Run& run : runs) {
+    plain.push_back(open_archive(run, none));
+    keyed.push_back(open_archive(run, key));
+  }
+  std::vector<Step> steps;
+  for (std::size_t i = 0; i < runs.size(); ++i)
+    if (plain[i]) steps.push_back({&*plain[i], &none, &runs[i]});
+  extract_in_turn(steps);
+  steps.clear();
+  bool any_keyed = false;
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    if (keyed[i]) {
+      steps.push_back({&*keyed[i], &key, &runs[i]});
+      any_keyed = true;
+    } else if (plain[i]) {
+      steps.push_back({&*plain[i], &none, &runs[i]});
+    }
+  }
+  if (any_keyed) extract_in_turn(steps);
 }
 
 }  // namespace
@@ -263,18 +375,57 @@ void open_and_extract(const kov_fuzz::MemoryFile& file,
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
   const std::uint8_t control = data[0];
-  std::vector<std::uint8_t> file;
-  if (control & KEYED_FRAME) {
-    auto keyed = kov_fuzz::keyed_archive(control, std::span(data + 1, size - 1));
-    if (!keyed) return 0;
-    file = std::move(*keyed);
+  std::deque<Run> runs;
+  if (!(control & SECOND_RUN)) {
+    add_run(runs, control, std::span(data + 1, size - 1), 0);
   } else {
-    file.assign(data + 1, data + size);
-    if (control & REPAIR_ENTRIES) kov_fuzz::repair_entry_digests(file);
-    kov_fuzz::repair(file, control);
+    if (size < TWO_RUN_HEAD) return 0;
+    const std::span<const std::uint8_t> rest(data + TWO_RUN_HEAD, size - TWO_RUN_HEAD);
+    const std::size_t length =
+        std::min<std::size_t>(data[4] | std::size_t{data[5]} << 8, rest.size());
+    const auto first = rest.first(length);
+    const auto second = length == rest.size() ? first : rest.subspan(length);
+    add_run(runs, control, first, data[2]);
+    add_run(runs, data[1], second, data[3]);
   }
-  const kov_fuzz::MemoryFile memory(file);
-  open_and_extract(memory, {}, (control & OVERWRITE) != 0);
-  open_and_extract(memory, kov_fuzz::fixed_key(), (control & OVERWRITE) != 0);
+  extract_runs(runs);
   return 0;
 }
+
+#ifdef KOV_LIBFUZZER
+extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, std::size_t max_size);
+
+// Changes of structure that byte mutations all but never make, in one
+// mutation of four: a one-run input becomes its archive twice, two archives
+// trade places, a run picks other entries.
+extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size,
+                                               std::size_t max_size, unsigned int seed) {
+  std::minstd_rand random(seed);
+  if (size == 0 || random() % 4 != 0) return LLVMFuzzerMutate(data, size, max_size);
+  if (!(data[0] & SECOND_RUN)) {
+    if (size - 1 + TWO_RUN_HEAD > max_size) return LLVMFuzzerMutate(data, size, max_size);
+    std::memmove(data + TWO_RUN_HEAD, data + 1, size - 1);
+    data[1] = data[0];
+    data[0] |= SECOND_RUN;
+    data[2] = data[3] = 0;
+    data[4] = data[5] = 0xFF;
+    return size - 1 + TWO_RUN_HEAD;
+  }
+  if (size < TWO_RUN_HEAD) return LLVMFuzzerMutate(data, size, max_size);
+  const std::size_t rest = size - TWO_RUN_HEAD;
+  const std::size_t length = std::min<std::size_t>(data[4] | std::size_t{data[5]} << 8, rest);
+  if (random() % 2 == 0 && length < rest && rest - length <= 0xFFFF) {
+    std::rotate(data + TWO_RUN_HEAD, data + TWO_RUN_HEAD + length, data + size);
+    const auto second = static_cast<std::uint8_t>(data[1] | SECOND_RUN);
+    data[1] = data[0];
+    data[0] = second;
+    std::swap(data[2], data[3]);
+    data[4] = static_cast<std::uint8_t>(rest - length);
+    data[5] = static_cast<std::uint8_t>((rest - length) >> 8);
+  } else {
+    data[2 + random() % 2] = random() % 2 ? static_cast<std::uint8_t>(1u << (random() % 8))
+                                          : static_cast<std::uint8_t>(random());
+  }
+  return size;
+}
+#endif

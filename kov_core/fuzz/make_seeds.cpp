@@ -1,7 +1,8 @@
 // Writes the seed inputs of the fuzz harnesses from the test builder: headers
 // of every version, settings records of every encryption mode, indexes of
 // every generation with each kind of entry, and whole archives to open, test
-// and extract. Usage: make_seeds CORPUS_DIR.
+// and extract, once or twice into one destination. Usage: make_seeds CORPUS_DIR;
+// the extraction seeds that still lead out go to CORPUS_DIR/extract-held.
 
 #include <unistd.h>
 
@@ -21,11 +22,16 @@ using kov_test::text_bytes;
 namespace fs = std::filesystem;
 
 // The first byte of an extraction seed: every repair of the archive harness
-// and of the entries, and the harness's own bits for a keyed frame and for
-// overwriting.
+// and of the entries, and the harness's own bits for a second run, a keyed
+// frame and overwriting.
 constexpr std::uint8_t REPAIR_ALL = 0x1F;
+constexpr std::uint8_t EXTRACT_SECOND_RUN = 0x20;
 constexpr std::uint8_t EXTRACT_OVERWRITE = 0x40;
 constexpr std::uint8_t EXTRACT_KEYED_FRAME = 0x80;
+// Extraction seeds whose runs each stay inside but together lead out, and
+// variants a byte or two away. The corpus CI replays and fuzzes must
+// pass, so they are kept apart for as long as extraction accepts them.
+constexpr const char* HELD_EXTRACT = "extract-held";
 constexpr int DEEP_LEVELS = 200;
 
 void put(const fs::path& dir, const std::string& name, const Bytes& bytes) {
@@ -40,6 +46,23 @@ Bytes prefixed(std::uint8_t control, std::uint64_t offset, const Bytes& index) {
   return out;
 }
 
+// An extraction seed of two runs into one destination: `first`, then `second`
+// (empty: `first` again), each with its control byte and the entries it picks
+// (none: all).
+Bytes two_runs(const Bytes& first, const Bytes& second, std::uint8_t first_picks = 0,
+               std::uint8_t second_picks = 0, std::uint8_t first_control = REPAIR_ALL,
+               std::uint8_t second_control = REPAIR_ALL) {
+  Bytes seed{static_cast<std::uint8_t>(first_control | EXTRACT_SECOND_RUN),
+             second_control,
+             first_picks,
+             second_picks,
+             static_cast<std::uint8_t>(first.size()),
+             static_cast<std::uint8_t>(first.size() >> 8)};
+  seed.insert(seed.end(), first.begin(), first.end());
+  seed.insert(seed.end(), second.begin(), second.end());
+  return seed;
+}
+
 using kov_test::dir;
 using kov_test::file;
 using kov_test::link;
@@ -47,7 +70,8 @@ using kov_test::link;
 // Whole archives for the archive harness (repair byte first) and the clear-index
 // form of encrypted ones, made with the fixed key, for the keyed harness.
 void write_archive_seeds(const fs::path& root) {
-  const std::vector<kov_test::Item> items{dir("d"), file("d/a.txt", "hello, kov"), link("d/l", "a.txt")};
+  const std::vector<kov_test::Item> items{dir("d"), file("d/a.txt", "hello, kov"),
+                                          link("d/l", "a.txt")};
   for (const kov_core::format::Version version :
        {kov_core::format::Version{0, 3, 0}, kov_core::format::VERSION_0_4_0,
         kov_core::format::VERSION_0_5_0}) {
@@ -68,6 +92,7 @@ void write_archive_seeds(const fs::path& root) {
                kov_core::util::SecretBytes(Bytes(32, 0x5A)))
         .value();
   };
+  Bytes sealed_frame;
   for (const bool sealed : {false, true}) {
     const fs::path out = work / (sealed ? "sealed.kov" : "tagged.kov");
     const auto version = sealed ? kov_core::format::VERSION_0_5_0 : kov_core::format::VERSION_0_4_0;
@@ -103,6 +128,7 @@ void write_archive_seeds(const fs::path& root) {
     put(root / "keyed", sealed ? "sealed" : "tagged", seed);
     seed[0] |= EXTRACT_KEYED_FRAME;
     put(root / "extract", sealed ? "keyed-sealed" : "keyed-tagged", seed);
+    if (sealed) sealed_frame = seed;
     Bytes whole{0x00};
     whole.insert(whole.end(), file.begin(), file.end());
     put(root / "archive", sealed ? "made-sealed" : "made-tagged", whole);
@@ -115,10 +141,14 @@ void write_archive_seeds(const fs::path& root) {
   whole.insert(whole.end(), made.begin(), made.end());
   whole[0] = REPAIR_ALL;
   put(root / "extract", "made-plain", whole);
+  // A keyed frame, then a plain archive: the keyed turn takes each with its own credential.
+  put(root / "extract", "keyed-then-plain",
+      two_runs(Bytes(sealed_frame.begin() + 1, sealed_frame.end()), made, 0, 0, sealed_frame[0]));
   fs::remove_all(work);
 }
 
-void put_extract(const fs::path& root, const std::string& name, const Bytes& file, std::uint8_t control = REPAIR_ALL) {
+void put_extract(const fs::path& root, const std::string& name, const Bytes& file,
+                 std::uint8_t control = REPAIR_ALL) {
   Bytes seed{control};
   seed.insert(seed.end(), file.begin(), file.end());
   put(root / "extract", name, seed);
@@ -127,15 +157,16 @@ void put_extract(const fs::path& root, const std::string& name, const Bytes& fil
 // Two files whose stored regions share bytes, each with its own correct hash.
 Bytes overlapping_archive() {
   const std::string data = "0123456789abcdef";
-  kov_test::IndexLayout layout =
-      kov_test::index_layout(kov_core::format::format_generation(kov_core::format::VERSION_0_5_0).value());
+  kov_test::IndexLayout layout = kov_test::index_layout(
+      kov_core::format::format_generation(kov_core::format::VERSION_0_5_0).value());
   std::vector<kov_core::archive::Entry> entries;
   for (const auto& [path, from, to] : {std::tuple{"one", 0, 10}, std::tuple{"two", 5, 16}}) {
     kov_test::EntryRecord record;
     record.path = path;
     record.data_offset = kov_core::format::HEADER_SIZE + static_cast<std::uint64_t>(from);
     record.original_size = record.stored_size = static_cast<std::uint64_t>(to - from);
-    record.sha256 = kov_core::format::digest(text_bytes(std::string_view(data).substr(from, to - from)));
+    record.sha256 =
+        kov_core::format::digest(text_bytes(std::string_view(data).substr(from, to - from)));
     layout.entries.push_back(record);
     kov_core::archive::Entry entry;
     entry.path = path;
@@ -143,7 +174,8 @@ Bytes overlapping_archive() {
     entry.original_size = record.original_size;
     entries.push_back(entry);
   }
-  Bytes out = kov_test::archive_file(kov_core::format::VERSION_0_5_0, text_bytes(data), kov_test::index_bytes(layout));
+  Bytes out = kov_test::archive_file(kov_core::format::VERSION_0_5_0, text_bytes(data),
+                                     kov_test::index_bytes(layout));
   const auto id = kov_core::archive::archive_id(0, entries);
   std::copy(id.begin(), id.end(), out.begin() + 16);
   kov_test::refresh_header_checksum(out);
@@ -153,7 +185,8 @@ Bytes overlapping_archive() {
 // Archives for the extraction harness: ordinary trees, and crafted ones whose
 // links resolve outside the destination although their text stays inside, go
 // through the link the harness makes before each run (out -> ../canary), or
-// never resolve; a deep path; data regions that overlap.
+// never resolve; a deep path; data regions that overlap; and pairs of runs
+// into one destination.
 void write_extract_seeds(const fs::path& root) {
   // Links through links that stay inside: a few bytes away from ones that leave.
   const std::vector<kov_test::Item> tree{dir("d"),
@@ -166,14 +199,16 @@ void write_extract_seeds(const fs::path& root) {
                                          link("d/via", "e/root/d/a.txt"),
                                          link("top", "d/e")};
   for (const kov_core::format::Version version :
-       {kov_core::format::Version{0, 3, 0}, kov_core::format::VERSION_0_4_0, kov_core::format::VERSION_0_5_0})
+       {kov_core::format::Version{0, 3, 0}, kov_core::format::VERSION_0_4_0,
+        kov_core::format::VERSION_0_5_0})
     put_extract(root, "tree-" + version.text(), kov_test::valid_archive(version, tree));
   const auto v = kov_core::format::VERSION_0_5_0;
-  put_extract(root, "tree-overwrite", kov_test::valid_archive(v, {file("f", "x"), dir("g"), link("h", "f")}),
+  put_extract(root, "tree-overwrite",
+              kov_test::valid_archive(v, {file("f", "x"), dir("g"), link("h", "f")}),
               REPAIR_ALL | EXTRACT_OVERWRITE);
-  put_extract(
-      root, "chain-escape",
-      kov_test::valid_archive(v, {dir("a"), dir("a/b"), link("a/b/l", "../.."), link("esc", "a/b/l/../outside")}));
+  put_extract(root, "chain-escape",
+              kov_test::valid_archive(v, {dir("a"), dir("a/b"), link("a/b/l", "../.."),
+                                          link("esc", "a/b/l/../outside")}));
   std::string up;
   std::string deep;
   for (int i = 0; i < 12; ++i) {
@@ -181,16 +216,45 @@ void write_extract_seeds(const fs::path& root) {
     up += i == 0 ? ".." : "/..";
   }
   put_extract(root, "chain-escape-deep",
-              kov_test::valid_archive(v, {link(deep + "up", up), link("passwd", deep + "up/" + up + "/etc/passwd")}));
+              kov_test::valid_archive(
+                  v, {link(deep + "up", up), link("passwd", deep + "up/" + up + "/etc/passwd")}));
   put_extract(root, "through-existing-link", kov_test::valid_archive(v, {link("y", "out/canary")}));
   put_extract(root, "into-existing-link", kov_test::valid_archive(v, {file("out/x", "x")}));
   put_extract(root, "over-existing-link", kov_test::valid_archive(v, {file("out", "x")}),
               REPAIR_ALL | EXTRACT_OVERWRITE);
-  put_extract(root, "link-loop", kov_test::valid_archive(v, {link("loop1", "loop2"), link("loop2", "loop1")}));
+  put_extract(root, "link-loop",
+              kov_test::valid_archive(v, {link("loop1", "loop2"), link("loop2", "loop1")}));
   std::string path;
   for (int i = 0; i < DEEP_LEVELS; ++i) path += "d/";
   put_extract(root, "deep-path", kov_test::valid_archive(v, {file(path + "f", "deep")}));
   put_extract(root, "overlapping-data", overlapping_archive());
+
+  // Two runs: the same tree again, overwriting its files (a link replaces
+  // nothing); links whose ".." is taken from a link an earlier run left.
+  put(root / "extract", "tree-again-overwrite",
+      two_runs(kov_test::valid_archive(
+                   v, {dir("d"), file("d/a.txt", "hello, kov"), file("f", "x"), link("l", "f")}),
+               {}, 0, 0, REPAIR_ALL, REPAIR_ALL | EXTRACT_OVERWRITE));
+  const Bytes nested_up = kov_test::valid_archive(v, {link("a/b/x", "../..")});
+  const Bytes nested_escape = kov_test::valid_archive(v, {link("a/b/l", "x/../../../outside")});
+  const Bytes top_dot = kov_test::valid_archive(v, {link("x", ".")});
+  const Bytes top_escape = kov_test::valid_archive(v, {link("l", "x/../outside")});
+  put(root / "extract", "escape-through-earlier-link", two_runs(nested_up, nested_escape));
+  put(root / "extract", "escape-through-earlier-top-link", two_runs(top_dot, top_escape));
+  // The same links the other way round: each run alone resolves inside or
+  // dangles; once the later link exists, the earlier one leads out.
+  const Bytes both_links =
+      kov_test::valid_archive(v, {link("a/b/l", "x/../../../outside"), link("a/b/x", "../..")});
+  put(root / HELD_EXTRACT, "escape-through-later-link", two_runs(nested_escape, nested_up));
+  put(root / HELD_EXTRACT, "escape-through-later-selection", two_runs(both_links, {}, 0x01, 0x02));
+  put(root / HELD_EXTRACT, "escape-through-later-top-link", two_runs(top_escape, top_dot));
+  // An archive whole, twice: refused as it is, a picked byte or two away from
+  // leading out.
+  put(root / HELD_EXTRACT, "both-links-twice", two_runs(both_links, {}));
+  put(root / HELD_EXTRACT, "chain-escape-twice",
+      two_runs(kov_test::valid_archive(v, {dir("a"), dir("a/b"), link("a/b/l", "../.."),
+                                           link("esc", "a/b/l/../outside")}),
+               {}));
 }
 
 }  // namespace
