@@ -1,8 +1,7 @@
 // Writes the seed inputs of the fuzz harnesses from the test builder: headers
 // of every version, settings records of every encryption mode, indexes of
 // every generation with each kind of entry, and whole archives to open, test
-// and extract, once or twice into one destination. Usage: make_seeds CORPUS_DIR;
-// the extraction seeds that still lead out go to CORPUS_DIR/extract-held.
+// and extract, once or twice into one destination. Usage: make_seeds CORPUS_DIR.
 
 #include <unistd.h>
 
@@ -28,10 +27,6 @@ constexpr std::uint8_t REPAIR_ALL = 0x1F;
 constexpr std::uint8_t EXTRACT_SECOND_RUN = 0x20;
 constexpr std::uint8_t EXTRACT_OVERWRITE = 0x40;
 constexpr std::uint8_t EXTRACT_KEYED_FRAME = 0x80;
-// Extraction seeds whose runs each stay inside but together lead out, and
-// variants a byte or two away. The corpus CI replays and fuzzes must
-// pass, so they are kept apart for as long as extraction accepts them.
-constexpr const char* HELD_EXTRACT = "extract-held";
 constexpr int DEEP_LEVELS = 200;
 
 void put(const fs::path& dir, const std::string& name, const Bytes& bytes) {
@@ -245,13 +240,13 @@ void write_extract_seeds(const fs::path& root) {
   // dangles; once the later link exists, the earlier one leads out.
   const Bytes both_links =
       kov_test::valid_archive(v, {link("a/b/l", "x/../../../outside"), link("a/b/x", "../..")});
-  put(root / HELD_EXTRACT, "escape-through-later-link", two_runs(nested_escape, nested_up));
-  put(root / HELD_EXTRACT, "escape-through-later-selection", two_runs(both_links, {}, 0x01, 0x02));
-  put(root / HELD_EXTRACT, "escape-through-later-top-link", two_runs(top_escape, top_dot));
+  put(root / "extract", "escape-through-later-link", two_runs(nested_escape, nested_up));
+  put(root / "extract", "escape-through-later-selection", two_runs(both_links, {}, 0x01, 0x02));
+  put(root / "extract", "escape-through-later-top-link", two_runs(top_escape, top_dot));
   // An archive whole, twice: refused as it is, a picked byte or two away from
   // leading out.
-  put(root / HELD_EXTRACT, "both-links-twice", two_runs(both_links, {}));
-  put(root / HELD_EXTRACT, "chain-escape-twice",
+  put(root / "extract", "both-links-twice", two_runs(both_links, {}));
+  put(root / "extract", "chain-escape-twice",
       two_runs(kov_test::valid_archive(v, {dir("a"), dir("a/b"), link("a/b/l", "../.."),
                                            link("esc", "a/b/l/../outside")}),
                {}));
