@@ -8,11 +8,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <system_error>
 
 #include "kov_core/utf8.hpp"
 #include "secure_fs/secure_fs.hpp"
@@ -48,15 +46,6 @@ constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   return std::string(TEMP_PREFIX) + util::hex(bytes);
 }
 
-[[nodiscard]] std::filesystem::path absolute_parent(const std::filesystem::path& directory) {
-  std::error_code ignored;
-  const std::filesystem::path parent = directory.parent_path();
-  std::filesystem::path absolute = parent.empty() ? std::filesystem::current_path(ignored)
-                                                  : std::filesystem::absolute(parent, ignored);
-  if (absolute.empty()) absolute = parent.empty() ? std::filesystem::path(".") : parent;
-  return absolute;
-}
-
 // The destination without trailing "/" and "." components: the kernel
 // follows a link named "dest/" or "dest/.", so the last real component must be
 // the last one opened. "/" and "." stay as they are.
@@ -72,26 +61,16 @@ constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   }
 }
 
-// mkdir of every component in turn, accepting those that exist; the parent of
-// each directory made here is kept, as is the destination's own parent.
-[[nodiscard]] Result<void> create_destination(const std::filesystem::path& destination,
-                                              std::vector<std::filesystem::path>& above) {
-  const auto keep = [&](const std::filesystem::path& directory) {
-    const std::filesystem::path parent = absolute_parent(directory);
-    if (std::find(above.begin(), above.end(), parent) == above.end()) above.push_back(parent);
-  };
-  keep(destination);
+// mkdir of every component in turn, accepting those that exist.
+[[nodiscard]] Result<void> create_destination(const std::filesystem::path& destination) {
   struct stat status {};
   if (::stat(destination.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) return {};
   std::filesystem::path prefix;
   for (const std::filesystem::path& part : destination) {
     if (part.empty()) continue;  // a trailing "/"
     prefix /= part;
-    if (::mkdir(prefix.c_str(), 0777) == 0) {
-      keep(prefix);
-    } else if (errno != EEXIST) {
+    if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST)
       return std::unexpected(Error::os(errno));
-    }
   }
   return {};
 }
@@ -308,12 +287,11 @@ Result<Root> Root::open(const std::filesystem::path& destination) {
     return std::unexpected(Error::invalid_input("destination contains NUL"));
   }
   const std::filesystem::path last_real = without_trailing_dots(native);
-  std::vector<std::filesystem::path> above;
-  KOV_TRY(create_destination(last_real, above));
+  KOV_TRY(create_destination(last_real));
   // Links in earlier components are followed; a link as the last one is not.
   const int raw = ::open(last_real.c_str(), DIRECTORY_FLAGS);
   if (raw < 0) return std::unexpected(Error::os(errno));
-  return Root(util::Fd(raw), std::move(above));
+  return Root(util::Fd(raw));
 }
 
 namespace {
@@ -466,9 +444,12 @@ Result<std::uint64_t> Root::missing_directories(const DirectoryTree& tree) {
 
 Result<void> Root::sync(const DirectoryTree& tree, util::FlushQueue& queue) {
   if (queue.in_flight() != 0) return std::unexpected(Error::io("flush queue is busy"));
+  struct stat status {};
+  if (::fstat(fd_.get(), &status) != 0) return std::unexpected(Error::os(errno));
+  const dev_t device = status.st_dev;
   // Tags index `held`, which keeps each descriptor open until its flush is done.
   std::vector<util::Fd> held;
-  held.reserve(tree.size() + 1 + above_.size());
+  held.reserve(tree.size() + 1);
   Result<void> outcome;  // the first failure; no new flush starts after it
   bool whole_file_system = false;
 
@@ -498,37 +479,58 @@ Result<void> Root::sync(const DirectoryTree& tree, util::FlushQueue& queue) {
       outcome = std::unexpected(Error::os(error));
     }
   };
+  // Each flush in flight holds a descriptor: the end of one frees it.
+  const auto open_relieved = [&](int dir, const char* name, int flags) -> Result<int> {
+    int raw = ::openat(dir, name, flags);
+    while (raw < 0 && (errno == EMFILE || errno == ENFILE) && queue.in_flight() != 0) {
+      KOV_TRY(take_one());
+      raw = ::openat(dir, name, flags);
+    }
+    return raw;
+  };
 
   const auto skip = [&](DirectoryTree::Node, int error) -> Result<void> {
     unopened(error);
     return {};
   };
   const auto leave = [&](DirectoryTree::Node, util::Fd fd) { return flush(std::move(fd)); };
-  // Each flush in flight holds a descriptor: the end of one frees it.
   const auto relieve = [&]() -> Result<bool> {
     if (queue.in_flight() == 0) return false;
     KOV_TRY(take_one());
     return true;
   };
   KOV_TRY(visit(fd_.get(), tree, skip, leave, relieve));
-  for (const std::filesystem::path& absolute : above_) {
-    if (!outcome) break;
-    // By path, following links as the creation of the destination did.
-    int raw = ::open(absolute.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    while (raw < 0 && (errno == EMFILE || errno == ENFILE) && queue.in_flight() != 0) {
-      KOV_TRY(take_one());
-      raw = ::open(absolute.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    }
-    if (raw < 0) {
+
+  // The names that lead to the destination, whoever made its ancestors and
+  // whether or not anyone flushed them: up through ".." to the root of its
+  // file system. O_PATH needs only search permission to climb on.
+  util::Fd climbing;
+  ino_t inode = status.st_ino;
+  while (outcome) {
+    auto up = open_relieved(climbing.valid() ? climbing.get() : fd_.get(), "..",
+                            O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (!up) return std::unexpected(std::move(up).error());
+    if (*up < 0) {
       unopened(errno);
-      continue;
+      break;
     }
-    KOV_TRY(flush(util::Fd(raw)));
+    climbing.reset(*up);
+    if (::fstat(climbing.get(), &status) != 0) return std::unexpected(Error::os(errno));
+    // Another file system begins above, or "/" is its own parent.
+    if (status.st_dev != device || status.st_ino == inode) break;
+    inode = status.st_ino;
+    auto readable = open_relieved(climbing.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (!readable) return std::unexpected(std::move(readable).error());
+    if (*readable < 0) {
+      unopened(errno);  // a failure, or syncfs covers the rest
+      break;
+    }
+    KOV_TRY(flush(util::Fd(*readable)));
   }
   while (queue.in_flight() != 0) KOV_TRY(take_one());
   if (!outcome) return outcome;
   // syncfs reports the write-back errors of the file system since the root was opened.
-  if (whole_file_system && ::syncfs(fd_.get()) != 0) return std::unexpected(Error::os(errno));
+  if (whole_file_system) return util::sync_file_system(fd_.get());
   return {};
 }
 
