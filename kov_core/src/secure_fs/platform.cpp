@@ -89,10 +89,13 @@ Result<std::vector<std::string>> c_names(const DirectoryTree& tree) {
 // Visits a tree's directories depth first below `root`, each opened from its
 // parent without following a link and left through "..", so that one
 // descriptor is open at a time at any depth and nothing is walked again from
-// the root. `unopened(node, errno)` decides about a directory that cannot be
-// opened (its subtree is skipped); `leave(node, fd)` gets each opened one, the
-// root last, after its subtree. When the descriptors run out, `relieve()`
-// may release some (true) before the open is tried again.
+// the root. A directory moved elsewhere meanwhile would lead ".." out of the
+// root, so each step up must reach the parent met on the way down, or the
+// walk fails with destination_changed(). `unopened(node, errno)` decides about
+// a directory that cannot be opened (its subtree is skipped); `leave(node, fd)`
+// gets each opened one, the root last, after its subtree. When the
+// descriptors run out, `relieve()` may release some (true) before the open is
+// tried again.
 template <class Unopened, class Leave, class Relieve>
 [[nodiscard]] Result<void> visit(int root, const DirectoryTree& tree, Unopened unopened,
                                  Leave leave, Relieve relieve) {
@@ -116,11 +119,16 @@ template <class Unopened, class Leave, class Relieve>
   const int raw = ::fcntl(root, F_DUPFD_CLOEXEC, 0);
   if (raw < 0) return std::unexpected(Error::os(errno));
   util::Fd current(raw);
+  struct stat status {};
+  if (::fstat(current.get(), &status) != 0) return std::unexpected(Error::os(errno));
   struct Frame {
     DirectoryTree::Node node;
     DirectoryTree::Node next;  // position in `children`
+    dev_t device;              // of the directory, to know it again from below
+    ino_t inode;
   };
-  std::vector<Frame> stack{{DirectoryTree::ROOT, first[DirectoryTree::ROOT]}};
+  std::vector<Frame> stack{
+      {DirectoryTree::ROOT, first[DirectoryTree::ROOT], status.st_dev, status.st_ino}};
   while (!stack.empty()) {
     Frame& top = stack.back();
     if (top.next < first[top.node + 1]) {
@@ -134,17 +142,22 @@ template <class Unopened, class Leave, class Relieve>
       }
       // The parent's descriptor goes: it is found again through "..".
       current.reset(opened);
-      stack.push_back({child, first[child]});
+      if (::fstat(current.get(), &status) != 0) return std::unexpected(Error::os(errno));
+      stack.push_back({child, first[child], status.st_dev, status.st_ino});
       continue;
     }
     const DirectoryTree::Node node = top.node;
     stack.pop_back();
     util::Fd parent;
     if (!stack.empty()) {
+      if (leaving_directory_hook != nullptr) leaving_directory_hook(tree.name(node));
       auto up = open_at(current.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
       if (!up) return std::unexpected(std::move(up).error());
       if (*up < 0) return std::unexpected(Error::os(errno));
       parent.reset(*up);
+      if (::fstat(parent.get(), &status) != 0) return std::unexpected(Error::os(errno));
+      if (status.st_dev != stack.back().device || status.st_ino != stack.back().inode)
+        return std::unexpected(destination_changed());
     }
     KOV_TRY(leave(node, std::move(current)));
     current = std::move(parent);
@@ -499,7 +512,9 @@ Result<void> Root::sync(const DirectoryTree& tree, util::FlushQueue& queue) {
     KOV_TRY(take_one());
     return true;
   };
-  KOV_TRY(visit(fd_.get(), tree, skip, leave, relieve));
+  // A failed walk still waits for the flushes it started.
+  auto walked = visit(fd_.get(), tree, skip, leave, relieve);
+  if (!walked && outcome) outcome = std::move(walked);
 
   // The names that lead to the destination, whoever made its ancestors and
   // whether or not anyone flushed them: up through ".." to the root of its

@@ -267,9 +267,17 @@ struct Probed {
 // exist there (one holding NUL or too long) is Absent; other failures are Io.
 [[nodiscard]] Result<Probed> probe(int dir, std::string_view name);
 
+// Io "destination changed while it was read": a directory is no longer the
+// one (device, inode) found before.
+[[nodiscard]] Error destination_changed();
+
+// For tests: when set, called with the name of each directory that a walk of
+// a tree is about to leave through "..", so that a test can move it meanwhile.
+inline void (*leaving_directory_hook)(std::string_view name) = nullptr;
+
 // The directory `name` of `dir`, opened without following a link; it must
 // still be the directory (device, inode) that probe found, or the result is
-// Io "destination changed while it was read".
+// destination_changed().
 [[nodiscard]] Result<util::Fd> open_probed_directory(int dir, std::string_view name, dev_t device,
                                                      ino_t inode);
 

@@ -10,9 +10,11 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "support/archive_bytes.hpp"
@@ -516,6 +518,55 @@ TEST(DirectoryTree, ADeepPathCostsLinearly) {
   FlushQueue queue = FlushQueue::create(8, true);
   const auto synced = root.sync(tree, queue);
   EXPECT_TRUE(synced.has_value()) << synced.error().display();
+}
+
+// The walks of a tree climb back through "..": a directory moved out of the
+// destination meanwhile must not lead them into the tree it was moved to.
+fs::path moved_from, moved_to;
+
+void move_away_from_x(std::string_view leaving) {
+  std::error_code failed;  // seen by the test: nothing lands at moved_to
+  if (leaving == "x") fs::rename(moved_from, moved_to, failed);
+}
+
+TEST(DirectoryTree, AWalkLedOutOfTheDestinationStops) {
+  const TempDir tmp;
+  Root root = open_root(tmp / "dest");
+  static const std::vector<std::pair<std::string, bool>> paths{{"d/x/f", false}, {"g/f", false}};
+  const auto tree = tree_of(paths);
+  fs::create_directories(tmp / "dest/d/x");
+  fs::create_directory(tmp / "dest/g");
+  // Taken for the destination, this tree would pass for it.
+  fs::create_directories(tmp / "outside/g");
+  moved_from = tmp / "dest/d";
+  moved_to = tmp / "outside/d";
+  FlushQueue one_at_a_time = FlushQueue::create(4, false);
+  FlushQueue concurrent = FlushQueue::create(4, true);
+  struct Case {
+    const char* name;
+    std::function<kov_core::Result<void>()> walk;
+  };
+  const Case cases[] = {
+      {"missing directories",
+       [&]() -> kov_core::Result<void> {
+         auto missing = root.missing_directories(tree);
+         if (!missing) return std::unexpected(std::move(missing).error());
+         return {};
+       }},
+      {"sync, one at a time", [&] { return root.sync(tree, one_at_a_time); }},
+      {"sync, concurrent", [&] { return root.sync(tree, concurrent); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (fs::exists(moved_to)) fs::rename(moved_to, moved_from);
+    kov_core::secure_fs::platform::leaving_directory_hook = move_away_from_x;
+    const auto walked = c.walk();
+    kov_core::secure_fs::platform::leaving_directory_hook = nullptr;
+    ASSERT_TRUE(fs::exists(moved_to)) << "the walk went into d/x";
+    EXPECT_KOV_ERROR(walked, ErrorKind::Io, "I/O error: destination changed while it was read");
+  }
+  EXPECT_EQ(one_at_a_time.in_flight(), 0U);
+  EXPECT_EQ(concurrent.in_flight(), 0U);
 }
 
 TEST_P(Syncing, ADirectoryThatVanishedIsAnError) {
