@@ -8,6 +8,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -463,14 +464,33 @@ Result<void> Root::sync(const DirectoryTree& tree, util::FlushQueue& queue) {
   // Tags index `held`, which keeps each descriptor open until its flush is done.
   std::vector<util::Fd> held;
   held.reserve(tree.size() + 1);
-  Result<void> outcome;  // the first failure; no new flush starts after it
-  bool whole_file_system = false;
+  Result<void> outcome;            // the first failure; no new flush starts after it
+  bool whole_file_system = false;  // the root's
+  // A directory of each other file system to flush whole.
+  std::vector<std::pair<dev_t, util::Fd>> other_file_systems;
 
+  // Some file systems refuse to flush a directory on its own (EINVAL); the
+  // flush of its whole file system makes its names just as durable.
+  const auto refused = [&](util::Fd dir) {
+    struct stat refusing {};
+    if (::fstat(dir.get(), &refusing) != 0) {
+      if (outcome) outcome = std::unexpected(Error::os(errno));
+    } else if (refusing.st_dev == device) {
+      whole_file_system = true;
+    } else if (std::none_of(other_file_systems.begin(), other_file_systems.end(),
+                            [&](const auto& other) { return other.first == refusing.st_dev; })) {
+      other_file_systems.emplace_back(refusing.st_dev, std::move(dir));
+    }
+  };
   const auto take_one = [&]() -> Result<void> {
     auto completion = queue.wait_one();
     if (!completion) return std::unexpected(std::move(completion).error());
-    held[completion->tag].reset();
-    if (completion->error != 0 && outcome) outcome = std::unexpected(Error::os(completion->error));
+    util::Fd done = std::move(held[completion->tag]);
+    if (completion->error == EINVAL) {
+      refused(std::move(done));
+    } else if (completion->error != 0 && outcome) {
+      outcome = std::unexpected(Error::os(completion->error));
+    }
     return {};
   };
   const auto flush = [&](util::Fd owned) -> Result<void> {
@@ -545,7 +565,8 @@ Result<void> Root::sync(const DirectoryTree& tree, util::FlushQueue& queue) {
   while (queue.in_flight() != 0) KOV_TRY(take_one());
   if (!outcome) return outcome;
   // syncfs reports the write-back errors of the file system since the root was opened.
-  if (whole_file_system) return util::sync_file_system(fd_.get());
+  if (whole_file_system) KOV_TRY(util::sync_file_system(fd_.get()));
+  for (const auto& other : other_file_systems) KOV_TRY(util::sync_file_system(other.second.get()));
   return {};
 }
 

@@ -220,8 +220,9 @@ class Root {
   // root up to the root of its file system, each once, through `queue`,
   // which must have nothing in flight; all flushes are complete when it
   // returns. Whoever made those directories, the names in them then survive
-  // a power cut. A directory that may not be read is made durable by
-  // flushing the whole file system. Failures are Io.
+  // a power cut. A directory that may not be read, or that its file system
+  // refuses to flush alone (EINVAL), is made durable by flushing the whole
+  // file system. Failures are Io.
   [[nodiscard]] Result<void> sync(const DirectoryTree& tree, util::FlushQueue& queue);
   // The destination's descriptor, for status queries of its file system.
   [[nodiscard]] int fd() const noexcept { return fd_.get(); }

@@ -367,6 +367,22 @@ TEST_P(Extracting, ARerunFlushesTheDestinationAndEveryDirectoryAboveIt) {
   EXPECT_EQ(directory_flushes, expected);
 }
 
+TEST_P(Extracting, ADirectoryFlushRefusedWithEinvalFlushesTheFileSystemInstead) {
+  const Archive archive = open({dir("d"), file("d/a", "alpha")});
+  {
+    kov_test::whole_flushes = 0;
+    const kov_test::FlushHook refusing(kov_test::refuse_flushes_of<S_IFDIR>);
+    auto count = extract(archive, dir_ / "out");
+    ASSERT_TRUE(count) << count.error().display();
+    EXPECT_EQ(kov_test::whole_flushes, 1) << "once for the file system of every directory";
+  }
+  EXPECT_EQ(read_text(dir_ / "out" / "d" / "a"), "alpha");
+  const kov_test::FlushHook refusing(kov_test::refuse_flushes_of<S_IFREG>);
+  EXPECT_KOV_ERROR(extract(archive, dir_ / "second"), ErrorKind::Io,
+                   "I/O error: Invalid argument (os error 22)");
+  EXPECT_EQ(tree(dir_ / "second"), std::vector<std::string>{"d"});
+}
+
 TEST_P(Extracting, ResourceForksAreRefusedWithNothingLeftBehind) {
   Item fork = kov_test::stored_item("f", 3, "fork data");
   const Archive archive = open({file("e", "first"), file("f", "owner"), fork});

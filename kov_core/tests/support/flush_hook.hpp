@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include "util/io.hpp"
 
 namespace kov_test {
@@ -23,6 +25,19 @@ class FlushHook {
 inline mode_t file_type(int fd) {
   struct stat status {};
   return ::fstat(fd, &status) == 0 ? status.st_mode & S_IFMT : 0;
+}
+
+// Answers each flush of a descriptor of type `refused` with EINVAL, as some
+// file systems do for directories, and counts the flushes of whole file
+// systems in whole_flushes.
+inline int whole_flushes = 0;
+template <mode_t refused>
+int refuse_flushes_of(int fd, kov_core::util::FlushScope scope) {
+  if (scope == kov_core::util::FlushScope::FileSystem) {
+    ++whole_flushes;
+    return 0;
+  }
+  return file_type(fd) == refused ? EINVAL : 0;
 }
 
 }  // namespace kov_test
