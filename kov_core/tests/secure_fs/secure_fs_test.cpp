@@ -19,6 +19,7 @@
 
 #include "support/archive_bytes.hpp"
 #include "support/expect_error.hpp"
+#include "support/flush_hook.hpp"
 #include "util/flush_queue.hpp"
 
 namespace {
@@ -623,12 +624,15 @@ TEST_P(Syncing, AnUnreadableDirectoryIsFlushedWithItsFileSystem) {
     const WithoutDacOverride unprivileged;
     const Fd probe(::open((tmp / "p").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     unreadable = !probe.valid() && errno == EACCES;
+    kov_test::whole_flushes = 0;
+    const kov_test::FlushHook counting(kov_test::count_whole_flushes);
     if (unreadable) synced = root.sync(tree, queue);
   }
   ::chmod((tmp / "p/dest/sub").c_str(), 0755);
   ::chmod((tmp / "p").c_str(), 0755);
   if (!unreadable) GTEST_SKIP() << "directory modes are not enforced for this process";
   ASSERT_TRUE(synced.has_value()) << synced.error().display();
+  EXPECT_EQ(kov_test::whole_flushes, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(, Syncing, testing::Bool(), mode_name);

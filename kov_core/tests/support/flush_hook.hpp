@@ -27,16 +27,18 @@ inline mode_t file_type(int fd) {
   return ::fstat(fd, &status) == 0 ? status.st_mode & S_IFMT : 0;
 }
 
-// Answers each flush of a descriptor of type `refused` with EINVAL, as some
-// file systems do for directories, and counts the flushes of whole file
-// systems in whole_flushes.
+// Counts the flushes of whole file systems in whole_flushes.
 inline int whole_flushes = 0;
+inline int count_whole_flushes(int, kov_core::util::FlushScope scope) {
+  if (scope == kov_core::util::FlushScope::FileSystem) ++whole_flushes;
+  return 0;
+}
+
+// Counts as above, and answers each flush of a descriptor of type `refused`
+// with EINVAL, as some file systems do for directories.
 template <mode_t refused>
 int refuse_flushes_of(int fd, kov_core::util::FlushScope scope) {
-  if (scope == kov_core::util::FlushScope::FileSystem) {
-    ++whole_flushes;
-    return 0;
-  }
+  if (scope == kov_core::util::FlushScope::FileSystem) return count_whole_flushes(fd, scope);
   return file_type(fd) == refused ? EINVAL : 0;
 }
 
