@@ -550,7 +550,10 @@ Result<void> Root::sync(const DirectoryTree& tree, util::FlushQueue& queue) {
       break;
     }
     climbing.reset(*up);
-    if (::fstat(climbing.get(), &status) != 0) return std::unexpected(Error::os(errno));
+    if (::fstat(climbing.get(), &status) != 0) {
+      outcome = std::unexpected(Error::os(errno));
+      break;
+    }
     // Another file system begins above, or "/" is its own parent.
     if (status.st_dev != device || status.st_ino == inode) break;
     inode = status.st_ino;
