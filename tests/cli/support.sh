@@ -9,3 +9,15 @@ check() {
   echo "$* -> $?$(sed 's/^./ &/' "$CHECK_LOGS/stderr")"
   cat "$CHECK_LOGS/stdout"
 }
+
+# above DIR: the directories above DIR up to the root of its file system, one a
+# line, nearest first.
+above() {
+  local dir=$1 device
+  device=$(stat -c %d "$dir")
+  while [ "$dir" != / ]; do
+    dir=$(dirname "$dir")
+    [ "$(stat -c %d "$dir")" = "$device" ] || break
+    echo "$dir"
+  done
+}

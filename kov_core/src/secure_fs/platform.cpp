@@ -12,7 +12,6 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <system_error>
 
 #include "kov_core/utf8.hpp"
 #include "secure_fs/secure_fs.hpp"
@@ -48,15 +47,6 @@ constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   return std::string(TEMP_PREFIX) + util::hex(bytes);
 }
 
-[[nodiscard]] std::filesystem::path absolute_parent(const std::filesystem::path& directory) {
-  std::error_code ignored;
-  const std::filesystem::path parent = directory.parent_path();
-  std::filesystem::path absolute = parent.empty() ? std::filesystem::current_path(ignored)
-                                                  : std::filesystem::absolute(parent, ignored);
-  if (absolute.empty()) absolute = parent.empty() ? std::filesystem::path(".") : parent;
-  return absolute;
-}
-
 // The destination without trailing "/" and "." components: the kernel
 // follows a link named "dest/" or "dest/.", so the last real component must be
 // the last one opened. "/" and "." stay as they are.
@@ -72,26 +62,16 @@ constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   }
 }
 
-// mkdir of every component in turn, accepting those that exist; the parent of
-// each directory made here is kept, as is the destination's own parent.
-[[nodiscard]] Result<void> create_destination(const std::filesystem::path& destination,
-                                              std::vector<std::filesystem::path>& above) {
-  const auto keep = [&](const std::filesystem::path& directory) {
-    const std::filesystem::path parent = absolute_parent(directory);
-    if (std::find(above.begin(), above.end(), parent) == above.end()) above.push_back(parent);
-  };
-  keep(destination);
+// mkdir of every component in turn, accepting those that exist.
+[[nodiscard]] Result<void> create_destination(const std::filesystem::path& destination) {
   struct stat status {};
   if (::stat(destination.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) return {};
   std::filesystem::path prefix;
   for (const std::filesystem::path& part : destination) {
     if (part.empty()) continue;  // a trailing "/"
     prefix /= part;
-    if (::mkdir(prefix.c_str(), 0777) == 0) {
-      keep(prefix);
-    } else if (errno != EEXIST) {
+    if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST)
       return std::unexpected(Error::os(errno));
-    }
   }
   return {};
 }
@@ -110,10 +90,13 @@ Result<std::vector<std::string>> c_names(const DirectoryTree& tree) {
 // Visits a tree's directories depth first below `root`, each opened from its
 // parent without following a link and left through "..", so that one
 // descriptor is open at a time at any depth and nothing is walked again from
-// the root. `unopened(node, errno)` decides about a directory that cannot be
-// opened (its subtree is skipped); `leave(node, fd)` gets each opened one, the
-// root last, after its subtree. When the descriptors run out, `relieve()`
-// may release some (true) before the open is tried again.
+// the root. A directory moved elsewhere meanwhile would lead ".." out of the
+// root, so each step up must reach the parent met on the way down, or the
+// walk fails with destination_changed(). `unopened(node, errno)` decides about
+// a directory that cannot be opened (its subtree is skipped); `leave(node, fd)`
+// gets each opened one, the root last, after its subtree. When the
+// descriptors run out, `relieve()` may release some (true) before the open is
+// tried again.
 template <class Unopened, class Leave, class Relieve>
 [[nodiscard]] Result<void> visit(int root, const DirectoryTree& tree, Unopened unopened,
                                  Leave leave, Relieve relieve) {
@@ -137,11 +120,16 @@ template <class Unopened, class Leave, class Relieve>
   const int raw = ::fcntl(root, F_DUPFD_CLOEXEC, 0);
   if (raw < 0) return std::unexpected(Error::os(errno));
   util::Fd current(raw);
+  struct stat status {};
+  if (::fstat(current.get(), &status) != 0) return std::unexpected(Error::os(errno));
   struct Frame {
     DirectoryTree::Node node;
     DirectoryTree::Node next;  // position in `children`
+    dev_t device;              // of the directory, to know it again from below
+    ino_t inode;
   };
-  std::vector<Frame> stack{{DirectoryTree::ROOT, first[DirectoryTree::ROOT]}};
+  std::vector<Frame> stack{
+      {DirectoryTree::ROOT, first[DirectoryTree::ROOT], status.st_dev, status.st_ino}};
   while (!stack.empty()) {
     Frame& top = stack.back();
     if (top.next < first[top.node + 1]) {
@@ -155,17 +143,22 @@ template <class Unopened, class Leave, class Relieve>
       }
       // The parent's descriptor goes: it is found again through "..".
       current.reset(opened);
-      stack.push_back({child, first[child]});
+      if (::fstat(current.get(), &status) != 0) return std::unexpected(Error::os(errno));
+      stack.push_back({child, first[child], status.st_dev, status.st_ino});
       continue;
     }
     const DirectoryTree::Node node = top.node;
     stack.pop_back();
     util::Fd parent;
     if (!stack.empty()) {
+      if (leaving_directory_hook != nullptr) leaving_directory_hook(tree.name(node));
       auto up = open_at(current.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
       if (!up) return std::unexpected(std::move(up).error());
       if (*up < 0) return std::unexpected(Error::os(errno));
       parent.reset(*up);
+      if (::fstat(parent.get(), &status) != 0) return std::unexpected(Error::os(errno));
+      if (status.st_dev != stack.back().device || status.st_ino != stack.back().inode)
+        return std::unexpected(destination_changed());
     }
     KOV_TRY(leave(node, std::move(current)));
     current = std::move(parent);
@@ -308,12 +301,11 @@ Result<Root> Root::open(const std::filesystem::path& destination) {
     return std::unexpected(Error::invalid_input("destination contains NUL"));
   }
   const std::filesystem::path last_real = without_trailing_dots(native);
-  std::vector<std::filesystem::path> above;
-  KOV_TRY(create_destination(last_real, above));
+  KOV_TRY(create_destination(last_real));
   // Links in earlier components are followed; a link as the last one is not.
   const int raw = ::open(last_real.c_str(), DIRECTORY_FLAGS);
   if (raw < 0) return std::unexpected(Error::os(errno));
-  return Root(util::Fd(raw), std::move(above));
+  return Root(util::Fd(raw));
 }
 
 namespace {
@@ -512,17 +504,39 @@ Result<std::uint64_t> Root::missing_directories(const DirectoryTree& tree) {
 
 Result<void> Root::sync(const DirectoryTree& tree, util::FlushQueue& queue) {
   if (queue.in_flight() != 0) return std::unexpected(Error::io("flush queue is busy"));
+  struct stat status {};
+  if (::fstat(fd_.get(), &status) != 0) return std::unexpected(Error::os(errno));
+  const dev_t device = status.st_dev;
   // Tags index `held`, which keeps each descriptor open until its flush is done.
   std::vector<util::Fd> held;
-  held.reserve(tree.size() + 1 + above_.size());
-  Result<void> outcome;  // the first failure; no new flush starts after it
-  bool whole_file_system = false;
+  held.reserve(tree.size() + 1);
+  Result<void> outcome;            // the first failure; no new flush starts after it
+  bool whole_file_system = false;  // the root's
+  // A directory of each other file system to flush whole.
+  std::vector<std::pair<dev_t, util::Fd>> other_file_systems;
 
+  // Some file systems refuse to flush a directory on its own (EINVAL); the
+  // flush of its whole file system makes its names just as durable.
+  const auto refused = [&](util::Fd dir) {
+    struct stat refusing {};
+    if (::fstat(dir.get(), &refusing) != 0) {
+      if (outcome) outcome = std::unexpected(Error::os(errno));
+    } else if (refusing.st_dev == device) {
+      whole_file_system = true;
+    } else if (std::none_of(other_file_systems.begin(), other_file_systems.end(),
+                            [&](const auto& other) { return other.first == refusing.st_dev; })) {
+      other_file_systems.emplace_back(refusing.st_dev, std::move(dir));
+    }
+  };
   const auto take_one = [&]() -> Result<void> {
     auto completion = queue.wait_one();
     if (!completion) return std::unexpected(std::move(completion).error());
-    held[completion->tag].reset();
-    if (completion->error != 0 && outcome) outcome = std::unexpected(Error::os(completion->error));
+    util::Fd done = std::move(held[completion->tag]);
+    if (completion->error == EINVAL) {
+      refused(std::move(done));
+    } else if (completion->error != 0 && outcome) {
+      outcome = std::unexpected(Error::os(completion->error));
+    }
     return {};
   };
   const auto flush = [&](util::Fd owned) -> Result<void> {
@@ -544,37 +558,64 @@ Result<void> Root::sync(const DirectoryTree& tree, util::FlushQueue& queue) {
       outcome = std::unexpected(Error::os(error));
     }
   };
+  // Each flush in flight holds a descriptor: the end of one frees it.
+  const auto open_relieved = [&](int dir, const char* name, int flags) -> Result<int> {
+    int raw = ::openat(dir, name, flags);
+    while (raw < 0 && (errno == EMFILE || errno == ENFILE) && queue.in_flight() != 0) {
+      KOV_TRY(take_one());
+      raw = ::openat(dir, name, flags);
+    }
+    return raw;
+  };
 
   const auto skip = [&](DirectoryTree::Node, int error) -> Result<void> {
     unopened(error);
     return {};
   };
   const auto leave = [&](DirectoryTree::Node, util::Fd fd) { return flush(std::move(fd)); };
-  // Each flush in flight holds a descriptor: the end of one frees it.
   const auto relieve = [&]() -> Result<bool> {
     if (queue.in_flight() == 0) return false;
     KOV_TRY(take_one());
     return true;
   };
-  KOV_TRY(visit(fd_.get(), tree, skip, leave, relieve));
-  for (const std::filesystem::path& absolute : above_) {
-    if (!outcome) break;
-    // By path, following links as the creation of the destination did.
-    int raw = ::open(absolute.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    while (raw < 0 && (errno == EMFILE || errno == ENFILE) && queue.in_flight() != 0) {
-      KOV_TRY(take_one());
-      raw = ::open(absolute.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    }
-    if (raw < 0) {
+  // A failed walk still waits for the flushes it started.
+  auto walked = visit(fd_.get(), tree, skip, leave, relieve);
+  if (!walked && outcome) outcome = std::move(walked);
+
+  // The names that lead to the destination, whoever made its ancestors and
+  // whether or not anyone flushed them: up through ".." to the root of its
+  // file system. O_PATH needs only search permission to climb on.
+  util::Fd climbing;
+  ino_t inode = status.st_ino;
+  while (outcome) {
+    auto up = open_relieved(climbing.valid() ? climbing.get() : fd_.get(), "..",
+                            O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (!up) return std::unexpected(std::move(up).error());
+    if (*up < 0) {
       unopened(errno);
-      continue;
+      break;
     }
-    KOV_TRY(flush(util::Fd(raw)));
+    climbing.reset(*up);
+    if (::fstat(climbing.get(), &status) != 0) {
+      outcome = std::unexpected(Error::os(errno));
+      break;
+    }
+    // Another file system begins above, or "/" is its own parent.
+    if (status.st_dev != device || status.st_ino == inode) break;
+    inode = status.st_ino;
+    auto readable = open_relieved(climbing.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (!readable) return std::unexpected(std::move(readable).error());
+    if (*readable < 0) {
+      unopened(errno);  // a failure, or syncfs covers the rest
+      break;
+    }
+    KOV_TRY(flush(util::Fd(*readable)));
   }
   while (queue.in_flight() != 0) KOV_TRY(take_one());
   if (!outcome) return outcome;
   // syncfs reports the write-back errors of the file system since the root was opened.
-  if (whole_file_system && ::syncfs(fd_.get()) != 0) return std::unexpected(Error::os(errno));
+  if (whole_file_system) KOV_TRY(util::sync_file_system(fd_.get()));
+  for (const auto& other : other_file_systems) KOV_TRY(util::sync_file_system(other.second.get()));
   return {};
 }
 

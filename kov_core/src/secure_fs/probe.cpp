@@ -11,6 +11,8 @@
 
 namespace kov_core::secure_fs::platform {
 
+Error destination_changed() { return Error::io("destination changed while it was read"); }
+
 Result<Probed> probe(int dir, std::string_view name) {
   Probed found;
   // Such a name can be in no directory.
@@ -54,7 +56,7 @@ Result<util::Fd> open_probed_directory(int dir, std::string_view name, dev_t dev
   struct stat status {};
   if (::fstat(opened->get(), &status) != 0) return std::unexpected(Error::os(errno));
   if (status.st_dev != device || status.st_ino != inode)
-    return std::unexpected(Error::io("destination changed while it was read"));
+    return std::unexpected(destination_changed());
   return std::move(*opened);
 }
 

@@ -223,27 +223,24 @@ class Root {
   // directory that cannot be looked into counts as present.
   [[nodiscard]] Result<std::uint64_t> missing_directories(const DirectoryTree& tree);
 
-  // Flushes every directory of `tree`, the root, the destination's parent and
-  // the parent of each ancestor that open() made, each once, through `queue`,
+  // Flushes every directory of `tree`, the root, and each directory above the
+  // root up to the root of its file system, each once, through `queue`,
   // which must have nothing in flight; all flushes are complete when it
   // returns. Whoever made those directories, the names in them then survive
-  // a power cut. A directory that may not be read is made durable by
-  // flushing the whole file system. Failures are Io.
+  // a power cut. A directory that may not be read, or that its file system
+  // refuses to flush alone (EINVAL), is made durable by flushing the whole
+  // file system. Failures are Io.
   [[nodiscard]] Result<void> sync(const DirectoryTree& tree, util::FlushQueue& queue);
-  // The directories outside the root that sync() flushes, by absolute path.
-  [[nodiscard]] const std::vector<std::filesystem::path>& above() const noexcept { return above_; }
   // The destination's descriptor, for status queries of its file system.
   [[nodiscard]] int fd() const noexcept { return fd_.get(); }
 
  private:
-  Root(util::Fd fd, std::vector<std::filesystem::path> above) noexcept
-      : fd_(std::move(fd)), above_(std::move(above)) {}
+  explicit Root(util::Fd fd) noexcept : fd_(std::move(fd)) {}
   [[nodiscard]] Result<Parent> parent_of(const std::vector<std::string_view>& parts, bool create);
   [[nodiscard]] Result<util::Fd> walk(const std::vector<std::string_view>& parts, std::size_t count,
                                       bool create);
 
   util::Fd fd_;
-  std::vector<std::filesystem::path> above_;
   // Random bytes for temporary names, drawn 256 names at a time.
   std::array<std::uint8_t, 4096> random_{};
   std::size_t random_used_ = random_.size();
@@ -278,9 +275,17 @@ struct Probed {
 // exist there (one holding NUL or too long) is Absent; other failures are Io.
 [[nodiscard]] Result<Probed> probe(int dir, std::string_view name);
 
+// Io "destination changed while it was read": a directory is no longer the
+// one (device, inode) found before.
+[[nodiscard]] Error destination_changed();
+
+// For tests: when set, called with the name of each directory that a walk of
+// a tree is about to leave through "..", so that a test can move it meanwhile.
+inline void (*leaving_directory_hook)(std::string_view name) = nullptr;
+
 // The directory `name` of `dir`, opened without following a link; it must
 // still be the directory (device, inode) that probe found, or the result is
-// Io "destination changed while it was read".
+// destination_changed().
 [[nodiscard]] Result<util::Fd> open_probed_directory(int dir, std::string_view name, dev_t device,
                                                      ino_t inode);
 

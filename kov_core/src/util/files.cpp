@@ -37,11 +37,14 @@ Result<void> sync_parent_directory(const std::filesystem::path& path, int new_fi
     // A directory we may write but not read holds the new name all the same;
     // its durability must not turn a complete output into a failure.
     if (errno != EACCES) return std::unexpected(Error::os(errno));
-    if (::syncfs(new_file) != 0) return std::unexpected(Error::os(errno));
-    return {};
+    return sync_file_system(new_file);
   }
   const Fd dir(raw);
-  return fsync_all(dir.get());
+  auto flushed = fsync_all(dir.get());
+  // Some file systems refuse to flush a directory on its own; the flush of
+  // the whole file system holds the new name just as well.
+  if (!flushed && flushed.error().os_error() == EINVAL) return sync_file_system(dir.get());
+  return flushed;
 }
 
 Result<std::size_t> read_up_to(int fd, std::span<std::uint8_t> out) {

@@ -9,6 +9,8 @@
 #include <new>
 #include <utility>
 
+#include "util/io.hpp"
+
 namespace kov_core::util {
 
 namespace {
@@ -22,6 +24,9 @@ constexpr int AGAIN_ATTEMPTS = 1000;
 constexpr unsigned SUBMIT_BATCH = 16;
 
 [[nodiscard]] int fsync_retrying(int fd) noexcept {
+  if (flush_hook != nullptr) {
+    if (const int error = flush_hook(fd, FlushScope::Descriptor)) return error;
+  }
   while (::fsync(fd) != 0) {
     if (errno != EINTR) return errno;
   }
@@ -83,7 +88,7 @@ Result<void> FlushQueue::submit(int fd, std::uint64_t tag) {
   }
   const unsigned slot = free_slots_.back();
   free_slots_.pop_back();
-  slots_[slot] = {tag};
+  slots_[slot] = {tag, fd};
   ::io_uring_prep_fsync(sqe, fd, 0);
   ::io_uring_sqe_set_data64(sqe, slot);
   ++in_flight_;
@@ -136,7 +141,11 @@ Result<FlushQueue::Completion> FlushQueue::wait_one() {
     const Slot taken = slots_[slot];
     free_slots_.push_back(slot);
     --in_flight_;
-    return Completion{taken.tag, result < 0 ? -result : 0};
+    int error = result < 0 ? -result : 0;
+    if (flush_hook != nullptr) {
+      if (const int injected = flush_hook(taken.fd, FlushScope::Descriptor)) error = injected;
+    }
+    return Completion{taken.tag, error};
   }
 }
 

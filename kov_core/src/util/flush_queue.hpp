@@ -57,9 +57,11 @@ class FlushQueue {
   struct RingDeleter {
     void operator()(io_uring* ring) const noexcept;
   };
-  // The ring's user data is a slot number; the slot holds the caller's tag.
+  // The ring's user data is a slot number; the slot holds the caller's tag
+  // and the descriptor being flushed.
   struct Slot {
     std::uint64_t tag = 0;
+    int fd = -1;
   };
 
   FlushQueue(unsigned depth, std::unique_ptr<io_uring, RingDeleter> ring);
@@ -67,7 +69,7 @@ class FlushQueue {
 
   unsigned depth_;
   std::size_t in_flight_ = 0;
-  unsigned unsubmitted_ = 0;  // queued in the ring, not yet handed to the kernel
+  unsigned unsubmitted_ = 0;                     // queued in the ring, not yet handed to the kernel
   std::unique_ptr<io_uring, RingDeleter> ring_;  // null in OneAtATime mode
   std::vector<Slot> slots_;
   std::vector<unsigned> free_slots_;

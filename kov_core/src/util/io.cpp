@@ -67,9 +67,22 @@ Result<std::size_t> pread_some(int fd, std::span<std::uint8_t> out, std::uint64_
 }
 
 Result<void> fsync_all(int fd) {
+  if (flush_hook != nullptr) {
+    if (const int error = flush_hook(fd, FlushScope::Descriptor))
+      return std::unexpected(Error::os(error));
+  }
   while (::fsync(fd) != 0) {
     if (errno != EINTR) return std::unexpected(Error::os(errno));
   }
+  return {};
+}
+
+Result<void> sync_file_system(int fd) {
+  if (flush_hook != nullptr) {
+    if (const int error = flush_hook(fd, FlushScope::FileSystem))
+      return std::unexpected(Error::os(error));
+  }
+  if (::syncfs(fd) != 0) return std::unexpected(Error::os(errno));
   return {};
 }
 

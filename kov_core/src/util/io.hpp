@@ -36,4 +36,14 @@ namespace kov_core::util {
 // fsync, retried while interrupted.
 [[nodiscard]] Result<void> fsync_all(int fd);
 
+// syncfs: flushes the whole file system that holds `fd`.
+[[nodiscard]] Result<void> sync_file_system(int fd);
+
+// For tests: when set, every flush is shown to it (one of an io_uring when it
+// ends, any other before it runs), either of the descriptor alone or of its
+// whole file system; a nonzero errno it returns is then the flush's outcome
+// in place of the system's.
+enum class FlushScope : std::uint8_t { Descriptor, FileSystem };
+inline int (*flush_hook)(int fd, FlushScope scope) = nullptr;
+
 }  // namespace kov_core::util

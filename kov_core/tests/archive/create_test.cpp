@@ -16,6 +16,7 @@
 #include "kov_core/progress.hpp"
 #include "support/archive_bytes.hpp"
 #include "support/expect_error.hpp"
+#include "support/flush_hook.hpp"
 #include "support/memory_stream.hpp"
 
 namespace {
@@ -260,6 +261,23 @@ TEST_F(Creation, FinalMoveReplacesOnlyTheLinkFoundByTheCheck) {
                                        archive::OutputNode{now.st_dev, now.st_ino}));
   EXPECT_EQ(kov_test::read_file(dir_ / "out.kov").size(), 7u);
   EXPECT_FALSE(fs::exists(dir_ / "done.partial"));
+}
+
+TEST_F(Creation, ADirectoryFlushRefusedWithEinvalFlushesTheFileSystemInstead) {
+  const std::vector<fs::path> inputs{dir_ / "Photos"};
+  {
+    kov_test::whole_flushes = 0;
+    const kov_test::FlushHook refusing(kov_test::refuse_flushes_of<S_IFDIR>);
+    const auto created = archive::create_archive(dir_ / "a.kov", inputs, {});
+    ASSERT_TRUE(created) << created.error().display();
+    EXPECT_EQ(kov_test::whole_flushes, 1);
+  }
+  EXPECT_TRUE(archive::Archive::open(dir_ / "a.kov"));
+  const kov_test::FlushHook refusing(kov_test::refuse_flushes_of<S_IFREG>);
+  EXPECT_KOV_ERROR(archive::create_archive(dir_ / "b.kov", inputs, {}), ErrorKind::Io,
+                   "I/O error: Invalid argument (os error 22)");
+  EXPECT_FALSE(fs::exists(dir_ / "b.kov"));
+  EXPECT_FALSE(fs::exists(dir_ / "b.kov.partial"));
 }
 
 TEST_F(Creation, DeepTreeIsWalkedWithoutRecursion) {

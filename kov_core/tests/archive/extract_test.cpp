@@ -14,12 +14,14 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 
 #include "archive/archive_internal.hpp"
 #include "kov_core/archive.hpp"
 #include "kov_core/progress.hpp"
 #include "support/archive_bytes.hpp"
 #include "support/expect_error.hpp"
+#include "support/flush_hook.hpp"
 
 namespace {
 
@@ -318,6 +320,67 @@ TEST_P(Extracting, FailureKeepsWhatCameBeforeAndNothingAfter) {
                    "corrupt archive: g expands beyond declared size");
   EXPECT_EQ(tree(second).size(), 40u);
   EXPECT_FALSE(has_temporary(second));
+}
+
+// How often each directory was flushed, by device and inode.
+std::map<std::pair<dev_t, ino_t>, int> directory_flushes;
+
+int count_directory_flushes(int fd, util::FlushScope scope) {
+  struct stat st {};
+  if (scope == util::FlushScope::Descriptor && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+    ++directory_flushes[{st.st_dev, st.st_ino}];
+  return 0;
+}
+
+int fail_file_flushes(int fd, util::FlushScope) {
+  return kov_test::file_type(fd) == S_IFREG ? EIO : 0;
+}
+
+TEST_P(Extracting, ARerunFlushesTheDestinationAndEveryDirectoryAboveIt) {
+  // The failed run made new, new/deeper and new/deeper/dest and flushed none of them.
+  const Archive archive = open({file("a", "alpha")});
+  const fs::path destination = dir_ / "new" / "deeper" / "dest";
+  {
+    const kov_test::FlushHook failing(fail_file_flushes);
+    EXPECT_KOV_ERROR(extract(archive, destination), ErrorKind::Io,
+                     "I/O error: Input/output error (os error 5)");
+  }
+  ASSERT_TRUE(fs::is_directory(destination));
+  directory_flushes.clear();
+  {
+    const kov_test::FlushHook counting(count_directory_flushes);
+    auto count = extract(archive, destination);
+    ASSERT_TRUE(count) << count.error().display();
+  }
+  // Each once, up to the root of the destination's file system.
+  std::map<std::pair<dev_t, ino_t>, int> expected;
+  struct stat st {};
+  ASSERT_EQ(::stat(destination.c_str(), &st), 0);
+  const dev_t device = st.st_dev;
+  for (fs::path p = fs::canonical(destination);; p = p.parent_path()) {
+    ASSERT_EQ(::stat(p.c_str(), &st), 0) << p;
+    if (st.st_dev != device) break;
+    expected[{st.st_dev, st.st_ino}] = 1;
+    if (p == p.root_path()) break;
+  }
+  EXPECT_GE(expected.size(), 5u);  // dest, deeper, new, the test's directory and above
+  EXPECT_EQ(directory_flushes, expected);
+}
+
+TEST_P(Extracting, ADirectoryFlushRefusedWithEinvalFlushesTheFileSystemInstead) {
+  const Archive archive = open({dir("d"), file("d/a", "alpha")});
+  {
+    kov_test::whole_flushes = 0;
+    const kov_test::FlushHook refusing(kov_test::refuse_flushes_of<S_IFDIR>);
+    auto count = extract(archive, dir_ / "out");
+    ASSERT_TRUE(count) << count.error().display();
+    EXPECT_EQ(kov_test::whole_flushes, 1) << "once for the file system of every directory";
+  }
+  EXPECT_EQ(read_text(dir_ / "out" / "d" / "a"), "alpha");
+  const kov_test::FlushHook refusing(kov_test::refuse_flushes_of<S_IFREG>);
+  EXPECT_KOV_ERROR(extract(archive, dir_ / "second"), ErrorKind::Io,
+                   "I/O error: Invalid argument (os error 22)");
+  EXPECT_EQ(tree(dir_ / "second"), std::vector<std::string>{"d"});
 }
 
 TEST_P(Extracting, ResourceForksAreRefusedWithNothingLeftBehind) {

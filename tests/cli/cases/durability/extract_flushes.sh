@@ -1,7 +1,8 @@
 # Extraction flushes every file before it gets its name, then every directory
-# that holds an entry, the destination and its parent included (each new
-# ancestor's parent too). io_uring is refused here, so the flushes are the
+# that holds an entry, the destination, and each directory above it up to the
+# root of its file system. io_uring is refused here, so the flushes are the
 # one-at-a-time ones strace can see.
+. "$CASE_SUPPORT"
 mkdir -p in/d/e
 printf 'one' > in/d/a
 printf 'two' > in/d/e/b
@@ -16,4 +17,6 @@ flushed=$(sed -n -E 's/^[0-9]+ +//; s/^fsync\([0-9]+<(.*)>\) += 0$/\1/p' trace |
 echo "files, in order:"
 grep TEMP <<<"$flushed"
 echo "directories:"
-grep -v TEMP <<<"$flushed" | sort
+grep -v TEMP <<<"$flushed" | grep -v '^/' | sort
+[ "$(grep -v TEMP <<<"$flushed" | grep '^/' | sort)" = "$(above "$here" | sort)" ] &&
+  echo "and each one above . up to the root of its file system"
