@@ -187,8 +187,8 @@ class Writer {
         KOV_TRY(compressor.write(bytes));
         entry.original_size += bytes.size();
         progress_add(bytes.size());
-        // A short read of a regular file is its end; asking again would only say so.
-        if (bytes.size() < read_buffer_.size()) break;
+        // Only a read of 0 bytes is the end: /proc, FUSE and network file
+        // systems return short reads in the middle of a file.
       }
       KOV_TRY(compressor.finish());
     } else {

@@ -322,6 +322,22 @@ TEST_F(Creation, DeepTreeIsWalkedWithoutRecursion) {
   EXPECT_EQ(kov_progress_total(), static_cast<std::uint64_t>(LEVELS + 1 + 2));
 }
 
+// /proc answers a page or so a read, as FUSE and network file systems may
+// in the middle of a file: only a read of 0 bytes ends it.
+TEST_F(Creation, AFileThatReadsShortIsStoredWhole) {
+  const fs::path source = "/proc/kallsyms";
+  std::ifstream in(source, std::ios::binary);
+  if (!in) GTEST_SKIP() << "no " << source;
+  const std::string whole{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  ASSERT_GT(whole.size(), 65536u);
+  const fs::path out = dir_ / "proc.kov";
+  ASSERT_TRUE(archive::create_archive(out, std::vector<fs::path>{source}, {}));
+  auto opened = archive::Archive::open(out);
+  ASSERT_TRUE(opened) << opened.error().display();
+  const Bytes stored = content_of(*opened, 0);
+  EXPECT_EQ(std::string(stored.begin(), stored.end()), whole);
+}
+
 TEST_F(Creation, SourceSwappedForAPipeDoesNotHang) {
   ASSERT_EQ(::mkfifo((dir_ / "swapped").c_str(), 0600), 0);
   const std::vector<archive::SourceEntry> sources{
