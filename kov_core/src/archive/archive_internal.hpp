@@ -67,6 +67,16 @@ class TemporaryArchive {
 [[nodiscard]] ArchiveSettings new_archive_settings(std::uint32_t available_mib,
                                                    crypto::EncryptionMode mode);
 
+// For tests: when set, called once the inputs are walked, before any file is
+// read, so that a test can change the tree in between.
+inline void (*after_walk_hook)() = nullptr;
+
+// read_symlink_target for the link `name` in the directory `dir`, read
+// without a path; `source` is its path for the messages.
+[[nodiscard]] Result<std::string> read_symlink_target_at(int dir, const std::string& name,
+                                                         const std::string& source,
+                                                         std::string_view archive_path);
+
 // The output with ".partial" added after its extension ("kov" when it has none
 // or one that is not UTF-8), in the output's directory.
 [[nodiscard]] std::filesystem::path temporary_name(const std::filesystem::path& output);

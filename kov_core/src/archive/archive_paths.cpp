@@ -1,6 +1,8 @@
 // Portable archive paths, the collision key, stored-path validation and
 // symbolic-link targets.
 
+#include <unistd.h>
+
 #include <utf8proc.h>
 
 #include <cstring>
@@ -347,15 +349,10 @@ std::optional<std::string_view> validate_symlink_target(std::string_view link_pa
   return std::nullopt;
 }
 
-Result<std::string> read_symlink_target(const std::filesystem::path& source,
-                                        std::string_view archive_path) {
-  const std::string& native = source.native();
-  if (native.find('\0') != std::string::npos) {
-    return std::unexpected(Error::io("file name contained an unexpected NUL byte"));
-  }
-  std::error_code error;
-  const std::string target = std::filesystem::read_symlink(source, error).native();
-  if (error) return std::unexpected(Error::os(error.value()));
+namespace {
+
+Result<std::string> checked_target(std::string target, const std::string& native,
+                                   std::string_view archive_path) {
   if (!util::is_valid_utf8(target)) {
     return std::unexpected(
         Error::invalid_input("symbolic link target is not UTF-8: " + util::lossy_utf8(native)));
@@ -365,6 +362,37 @@ Result<std::string> read_symlink_target(const std::filesystem::path& source,
                                                 ": " + std::string(*reason)));
   }
   return target;
+}
+
+}  // namespace
+
+Result<std::string> read_symlink_target(const std::filesystem::path& source,
+                                        std::string_view archive_path) {
+  const std::string& native = source.native();
+  if (native.find('\0') != std::string::npos) {
+    return std::unexpected(Error::io("file name contained an unexpected NUL byte"));
+  }
+  std::error_code error;
+  std::string target = std::filesystem::read_symlink(source, error).native();
+  if (error) return std::unexpected(Error::os(error.value()));
+  return checked_target(std::move(target), native, archive_path);
+}
+
+Result<std::string> read_symlink_target_at(int dir, const std::string& name,
+                                           const std::string& source,
+                                           std::string_view archive_path) {
+  // Targets are at most a page on Linux; one byte more tells a cut one.
+  std::string target(4096, '\0');
+  for (;;) {
+    const ssize_t n = ::readlinkat(dir, name.c_str(), target.data(), target.size());
+    if (n < 0) return std::unexpected(Error::os(errno));
+    if (static_cast<std::size_t>(n) < target.size()) {
+      target.resize(static_cast<std::size_t>(n));
+      break;
+    }
+    target.resize(target.size() * 2);
+  }
+  return checked_target(std::move(target), source, archive_path);
 }
 
 }  // namespace kov_core::archive

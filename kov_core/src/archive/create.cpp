@@ -16,6 +16,7 @@
 
 #include "archive/archive_internal.hpp"
 #include "archive/progress.hpp"
+#include "archive/source_tree.hpp"
 #include "kov_core/archive.hpp"
 #include "kov_core/fd.hpp"
 #include "kov_core/path_rules.hpp"
@@ -81,15 +82,21 @@ class Collector {
       KOV_TRY(take(*top));
       sources_.push_back(
           {input, *top, std::nullopt, static_cast<std::uint64_t>(st.st_size), EntryKind::File});
+      sources_.back().device = st.st_dev;
+      sources_.back().inode = st.st_ino;
     } else if (S_ISLNK(st.st_mode)) {
       KOV_TRY(add_link(input, *top));
+      sources_.back().device = st.st_dev;
+      sources_.back().inode = st.st_ino;
     } else if (S_ISDIR(st.st_mode)) {
       KOV_TRY(take(*top));
+      const std::string& root = input.native();
+      input_length_ = root.size();
       sources_.push_back({input, *top, std::nullopt, 0, EntryKind::Directory});
-      std::string root = input.native();
+      sources_.back().input_length = input_length_;
       const std::size_t relative_start =
           root.empty() || root.back() == '/' ? root.size() : root.size() + 1;
-      KOV_TRY(walk(root, relative_start, *top));
+      KOV_TRY(walk(root, relative_start, *top, sources_.size() - 1));
     } else {
       return std::unexpected(Error::invalid_input("unsupported file type: " + shown(input)));
     }
@@ -120,7 +127,9 @@ class Collector {
     std::string name;
     unsigned char type;
     std::uint64_t size = 0;  // regular files
-    int stat_error = 0;      // a failed status query, reported when the child is visited
+    dev_t device = 0;        // all but directories, known once opened
+    ino_t inode = 0;
+    int stat_error = 0;  // a failed status query, reported when the child is visited
   };
   struct Level {
     std::string path;  // ends with "/"
@@ -130,37 +139,61 @@ class Collector {
   };
 
   // The contents of `root`, depth first in byte order of the names, each
-  // directory before what it holds; links are never followed. The walk keeps
-  // its own stack, so memory, not the call stack, bounds the depth, and it
-  // holds no directory open between levels. Paths are built as text:
-  // `relative_start` is where the part below the input begins.
+  // directory before what it holds. Each directory is opened from its parent
+  // without following a link, so no component below the input is ever
+  // followed, and no system call sees a path longer than a name. The walk
+  // keeps its own stack, so memory, not the call stack, bounds the depth.
+  // Paths are built as text for the messages and the writer: `relative_start`
+  // is where the part below the input begins.
   Result<void> walk(const std::string& root, std::size_t relative_start,
-                    const std::string& archive_root) {
+                    const std::string& archive_root, std::size_t top) {
+    const int raw = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (raw < 0) return std::unexpected(walk_error(root, errno));
+    DirectoryChain chain;
+    KOV_TRY(chain.reset(util::Fd(raw)));
+    sources_[top].device = chain.device();
+    sources_[top].inode = chain.inode();
     std::vector<Level> stack;
-    KOV_TRY(enter(stack, root, archive_root));
+    KOV_TRY(enter(stack, chain, root, archive_root));
     while (!stack.empty()) {
       Level& level = stack.back();
       if (level.next == level.children.size()) {
         stack.pop_back();
+        if (stack.empty()) break;
+        auto up = chain.up();
+        if (!up) return std::unexpected(walk_error(level_path(stack), up.error().os_error()));
+        if (!*up) return std::unexpected(source_changed(level_path(stack)));
         continue;
       }
       Child& child = level.children[level.next++];
       std::string path = level.path + child.name;
-      auto archive_path = visit(path, relative_start, level.archive_dir, child);
+      auto archive_path = visit(chain, path, relative_start, level.archive_dir, child);
       if (!archive_path) return std::unexpected(std::move(archive_path).error());
       if (child.type == DT_DIR) {
+        auto opened = chain.down(child.name);
+        if (!opened) return std::unexpected(walk_error(path, opened.error().os_error()));
+        sources_.back().device = chain.device();
+        sources_.back().inode = chain.inode();
         std::string archive_dir = std::move(*archive_path);
-        KOV_TRY(enter(stack, std::move(path), std::move(archive_dir)));
+        KOV_TRY(enter(stack, chain, std::move(path), std::move(archive_dir)));
       }
     }
     return {};
   }
 
-  // Reads the names in `dir` and the status of its regular files while the
-  // directory is open, then closes it and pushes it onto the walk's stack.
-  Result<void> enter(std::vector<Level>& stack, std::string dir, std::string archive_dir) {
-    util::Fd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd.valid()) return std::unexpected(walk_error(dir, errno));
+  static std::string level_path(const std::vector<Level>& stack) {
+    std::string path = stack.back().path;
+    if (path.size() > 1) path.pop_back();
+    return path;
+  }
+
+  // Reads the names in the chain's deepest directory, `dir`, and the status
+  // of everything but its directories, then pushes it onto the walk's stack.
+  Result<void> enter(std::vector<Level>& stack, const DirectoryChain& chain, std::string dir,
+                     std::string archive_dir) {
+    const int raw = ::fcntl(chain.fd(), F_DUPFD_CLOEXEC, 0);
+    if (raw < 0) return std::unexpected(walk_error(dir, errno));
+    util::Fd fd(raw);
     util::DirStream stream(::fdopendir(fd.get()));
     if (!stream) return std::unexpected(walk_error(dir, errno));
     (void)fd.release();  // the stream closes it
@@ -174,9 +207,9 @@ class Collector {
     const int read_error = errno;
     if (read_error != 0) return std::unexpected(walk_error(dir, read_error));
     for (Child& child : children) {
-      if (child.type != DT_UNKNOWN && child.type != DT_REG) continue;
+      if (child.type == DT_DIR) continue;
       struct stat st {};
-      if (::fstatat(dirfd(stream.get()), child.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (::fstatat(chain.fd(), child.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         child.stat_error = errno;
         continue;
       }
@@ -185,6 +218,8 @@ class Collector {
                    : S_ISLNK(st.st_mode) ? DT_LNK
                                          : DT_FIFO;
       child.size = static_cast<std::uint64_t>(st.st_size);
+      child.device = st.st_dev;
+      child.inode = st.st_ino;
     }
     stream.reset();
     std::sort(children.begin(), children.end(),
@@ -195,8 +230,9 @@ class Collector {
   }
 
   // Adds one child's source; returns its archive path.
-  Result<std::string> visit(const std::string& path, std::size_t relative_start,
-                            const std::string& archive_dir, const Child& child) {
+  Result<std::string> visit(const DirectoryChain& chain, const std::string& path,
+                            std::size_t relative_start, const std::string& archive_dir,
+                            const Child& child) {
     std::string archive_path;
     archive_path.reserve(archive_dir.size() + 1 + child.name.size());
     archive_path += archive_dir;
@@ -211,29 +247,37 @@ class Collector {
     KOV_TRY(register_portable_path(registry_, archive_path));
     KOV_TRY(take(archive_path));
     if (child.stat_error != 0) return std::unexpected(walk_error(path, child.stat_error));
+    SourceEntry source{path, archive_path, std::nullopt, 0, EntryKind::File};
+    source.input_length = input_length_;
+    source.device = child.device;
+    source.inode = child.inode;
     switch (child.type) {
       case DT_DIR:
-        sources_.push_back({path, archive_path, std::nullopt, 0, EntryKind::Directory});
-        return archive_path;
+        source.kind = EntryKind::Directory;
+        break;
       case DT_REG:
-        sources_.push_back({path, archive_path, std::nullopt, child.size, EntryKind::File});
-        return archive_path;
+        source.size = child.size;
+        break;
       case DT_LNK: {
-        auto target = read_symlink_target(path, archive_path);
+        auto target = read_symlink_target_at(chain.fd(), child.name, path, archive_path);
         if (!target) return std::unexpected(std::move(target).error());
-        const std::uint64_t size = target->size();
-        sources_.push_back({path, archive_path, std::move(*target), size, EntryKind::Symlink});
-        return archive_path;
+        source.size = target->size();
+        source.inline_data = std::move(*target);
+        source.kind = EntryKind::Symlink;
+        break;
       }
       default:
         return std::unexpected(
             Error::invalid_input("unsupported file type: " + util::lossy_utf8(path)));
     }
+    sources_.push_back(std::move(source));
+    return archive_path;
   }
 
   CollisionRegistry registry_;
   std::unordered_set<std::string> taken_;
   std::vector<SourceEntry> sources_;
+  std::size_t input_length_ = 0;  // of the input being walked
 };
 
 }  // namespace
@@ -333,6 +377,7 @@ Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> 
   KOV_TRY(check_reader_limits(sources.size(), longest, index_bytes));
 
   begin_progress(progress_units(sources, [](const SourceEntry& source) { return source.size; }));
+  if (after_walk_hook != nullptr) after_walk_hook();
 
   const fs::path temporary = temporary_name(output);
   // A failure, even an exception on its way to the guard, removes the

@@ -12,6 +12,7 @@
 
 #include "archive/archive_internal.hpp"
 #include "archive/progress.hpp"
+#include "archive/source_tree.hpp"
 #include "kov_core/archive.hpp"
 #include "kov_core/fd.hpp"
 #include "kov_core/utf8.hpp"
@@ -111,6 +112,7 @@ class Writer {
   std::vector<std::uint8_t> read_buffer_;
   format::Sha256 sha_;
   std::vector<Entry> entries_;
+  SourceOpener sources_;
 
   Result<void> open() {
     auto created = TemporaryArchive::create(path_);
@@ -134,20 +136,16 @@ class Writer {
     util::Fd input;
     struct stat st {};
     if (compress) {
-      // The status of the opened file is the status of the source: open
-      // refuses a link (no-follow), so both name the same regular file. It is
-      // opened non-blocking so that a pipe or device put in the file's place
-      // cannot hang creation; for a regular file the flag changes nothing.
-      const int fd =
-          ::open(source.source_path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-      if (fd < 0) return std::unexpected(Error::os(errno));
-      input.reset(fd);
-      if (::fstat(fd, &st) != 0) return std::unexpected(Error::os(errno));
-      if (!S_ISREG(st.st_mode))
-        return std::unexpected(Error::invalid_input("source changed or is not a regular file: " +
-                                                    util::lossy_utf8(source.source_path.native())));
-    } else if (::lstat(source.source_path.c_str(), &st) != 0) {
-      return std::unexpected(Error::os(errno));
+      // The status of the opened file is the status of the source: it was
+      // reached without following a link, and is the file the walk saw.
+      auto opened = sources_.open_file(source);
+      if (!opened) return std::unexpected(std::move(opened).error());
+      input = std::move(*opened);
+      if (::fstat(input.get(), &st) != 0) return std::unexpected(Error::os(errno));
+    } else {
+      auto status = sources_.status(source);
+      if (!status) return std::unexpected(std::move(status).error());
+      st = *status;
     }
     Entry entry;
     entry.path = source.archive_path;

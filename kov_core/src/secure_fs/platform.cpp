@@ -12,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 
 #include "kov_core/utf8.hpp"
 #include "secure_fs/secure_fs.hpp"
@@ -331,22 +332,55 @@ int open_beneath(int root, const std::string& relative) noexcept {
 
 Result<util::Fd> Root::walk(const std::vector<std::string_view>& parts, std::size_t count,
                             bool create) {
-  if (count > 0) {
-    const std::string relative = join(parts, count);
-    if (relative.find('\0') == std::string::npos) {
-      const int fast = open_beneath(fd_.get(), relative);
-      if (fast >= 0) return util::Fd(fast);
+  util::Fd current;
+  const auto at = [&] { return current.valid() ? current.get() : fd_.get(); };
+  // In pieces that openat2 takes in one call each (shorter than PATH_MAX), so
+  // that a path of any depth costs a few calls; one component at a time only
+  // within a piece that fails there.
+  std::string piece;
+  for (std::size_t i = 0; i < count;) {
+    std::size_t end = i;
+    piece.clear();
+    while (end < count && piece.size() + parts[end].size() + 1 < PATH_MAX) {
+      if (!piece.empty()) piece.push_back('/');
+      piece.append(parts[end]);
+      ++end;
+    }
+    if (end == i) end = i + 1;  // a name too long for any call: its own error below
+    if (end > i && piece.find('\0') == std::string::npos) {
+      const int fast = open_beneath(at(), piece);
+      if (fast >= 0) {
+        current.reset(fast);
+        i = end;
+        continue;
+      }
+      // Most often all but the last name exist: a directory being made.
+      if (end - i > 1) {
+        piece.resize(piece.size() - parts[end - 1].size() - 1);
+        const int most = open_beneath(at(), piece);
+        if (most >= 0) {
+          current.reset(most);
+          i = end - 1;
+        }
+      }
+    }
+    if (!current.valid()) {
+      const int raw = ::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0);
+      if (raw < 0) return std::unexpected(Error::os(errno));
+      current.reset(raw);
+    }
+    for (; i < end; ++i) {
+      auto name = c_name(parts[i]);
+      if (!name) return std::unexpected(std::move(name).error());
+      auto next = open_directory(current.get(), name->c_str(), create);
+      if (!next) return std::unexpected(Error::os(next.error()));
+      current = std::move(*next);  // closes the previous directory
     }
   }
-  const int raw = ::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0);
-  if (raw < 0) return std::unexpected(Error::os(errno));
-  util::Fd current(raw);
-  for (std::size_t i = 0; i < count; ++i) {
-    auto name = c_name(parts[i]);
-    if (!name) return std::unexpected(std::move(name).error());
-    auto next = open_directory(current.get(), name->c_str(), create);
-    if (!next) return std::unexpected(Error::os(next.error()));
-    current = std::move(*next);  // closes the previous directory
+  if (!current.valid()) {
+    const int raw = ::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0);
+    if (raw < 0) return std::unexpected(Error::os(errno));
+    current.reset(raw);
   }
   return current;
 }

@@ -280,14 +280,77 @@ TEST_F(Creation, ADirectoryFlushRefusedWithEinvalFlushesTheFileSystemInstead) {
   EXPECT_FALSE(fs::exists(dir_ / "b.kov.partial"));
 }
 
+// What a tree that others may write turns into between the walk and the
+// reading of its files: never a file the walk did not see.
+TEST_F(Creation, SourcesAreReachedWithoutFollowingALinkAndMustBeTheFilesTheWalkSaw) {
+  struct Case {
+    const char* name;
+    void (*change)();
+    ErrorKind kind;
+    std::string error;  // empty: the system's error text is not checked
+  };
+  static fs::path tree, secret;
+  tree = dir_ / "tree";
+  secret = dir_ / "secret";
+  const std::vector<Case> cases{
+      {"a directory swapped for a link",
+       [] {
+         fs::rename(tree / "sub", tree / "sub.old");
+         fs::create_directory_symlink(secret, tree / "sub");
+       },
+       ErrorKind::Io, ""},
+      {"a directory deep below swapped for a link",
+       [] {
+         fs::rename(tree / "sub" / "inner", tree / "sub" / "inner.old");
+         fs::create_directory_symlink(secret, tree / "sub" / "inner");
+       },
+       ErrorKind::Io, ""},
+      {"a directory swapped for another with the same names",
+       [] {
+         fs::rename(tree / "sub", tree / "sub.old");
+         fs::create_directories(tree / "sub" / "inner");
+         fs::copy_file(secret / "f", tree / "sub" / "f");
+         fs::copy_file(secret / "f", tree / "sub" / "inner" / "f");
+       },
+       ErrorKind::InvalidInput, "source changed or is not a regular file: "},
+      {"a file swapped for another",
+       [] {
+         fs::rename(tree / "sub" / "f", tree / "sub" / "f.old");
+         fs::copy_file(secret / "f", tree / "sub" / "f");
+       },
+       ErrorKind::InvalidInput, "source changed or is not a regular file: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(tree);
+    fs::remove_all(secret);
+    fs::create_directories(tree / "sub" / "inner");
+    write_text(tree / "sub" / "f", "mine");
+    write_text(tree / "sub" / "inner" / "f", "mine too");
+    fs::create_directories(secret / "inner");
+    write_text(secret / "f", "secret");
+    write_text(secret / "inner" / "f", "secret");
+    archive::after_walk_hook = c.change;
+    const fs::path out = dir_ / "tree.kov";
+    const auto created = archive::create_archive(out, std::vector<fs::path>{tree}, {});
+    archive::after_walk_hook = nullptr;
+    ASSERT_FALSE(created);
+    EXPECT_EQ(created.error().kind(), c.kind) << created.error().display();
+    EXPECT_NE(created.error().display().find(c.error), std::string::npos)
+        << created.error().display();
+    EXPECT_FALSE(fs::exists(out));
+  }
+}
+
 TEST_F(Creation, DeepTreeIsWalkedWithoutRecursion) {
-  // Deeper than a recursive walk survives with a small stack, within PATH_MAX.
+  // Deeper than a recursive walk survives with a small stack, and deeper
+  // than PATH_MAX: no system call sees more than one name of it.
   fs::path deep = dir_ / "deep";
   std::string relative = "deep";
   fs::create_directory(deep);
   int fd = ::open(deep.c_str(), O_RDONLY | O_DIRECTORY);
   ASSERT_GE(fd, 0);
-  constexpr int LEVELS = 1900;
+  constexpr int LEVELS = 5000;
   for (int i = 0; i < LEVELS; ++i) {
     ASSERT_EQ(::mkdirat(fd, "d", 0755), 0);
     const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
@@ -320,6 +383,27 @@ TEST_F(Creation, DeepTreeIsWalkedWithoutRecursion) {
   pthread_attr_destroy(&attr);
   ASSERT_TRUE(run.result) << run.result.error().display();
   EXPECT_EQ(kov_progress_total(), static_cast<std::uint64_t>(LEVELS + 1 + 2));
+  auto opened = archive::Archive::open(run.output);
+  ASSERT_TRUE(opened) << opened.error().display();
+  ASSERT_EQ(opened->entries().size(), static_cast<std::size_t>(LEVELS + 2));
+  EXPECT_EQ(opened->entries().back().path, relative + "/f");
+  EXPECT_TRUE(opened->test());
+  ASSERT_TRUE(opened->extract(dir_ / "back", {}, false));
+  std::string found;
+  int at = ::open((dir_ / "back" / "deep").c_str(), O_RDONLY | O_DIRECTORY);
+  for (int i = 0; i < LEVELS && at >= 0; ++i) {
+    const int next = ::openat(at, "d", O_RDONLY | O_DIRECTORY);
+    ::close(at);
+    at = next;
+  }
+  ASSERT_GE(at, 0);
+  const int back = ::openat(at, "f", O_RDONLY);
+  ::close(at);
+  ASSERT_GE(back, 0);
+  char byte = 0;
+  EXPECT_EQ(::read(back, &byte, 1), 1);
+  EXPECT_EQ(byte, 'x');
+  ::close(back);
 }
 
 // /proc answers a page or so a read, as FUSE and network file systems may

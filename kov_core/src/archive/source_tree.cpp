@@ -1,0 +1,153 @@
+// Creation's inputs reached through descriptors, one directory at a time.
+
+#include "archive/source_tree.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "kov_core/utf8.hpp"
+
+namespace kov_core::archive {
+
+namespace {
+
+constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+}  // namespace
+
+Error source_changed(std::string_view source) {
+  return Error::invalid_input("source changed or is not a regular file: " +
+                              util::lossy_utf8(source));
+}
+
+// ---- DirectoryChain ----
+
+Result<void> DirectoryChain::push(util::Fd fd, std::string name) {
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return std::unexpected(Error::os(errno));
+  levels_.push_back({std::move(fd), std::move(name), st.st_dev, st.st_ino});
+  if (levels_.size() - first_open_ > MAX_OPEN) levels_[first_open_++].fd.reset();
+  return {};
+}
+
+Result<void> DirectoryChain::reset(util::Fd root) {
+  levels_.clear();
+  first_open_ = 0;
+  return push(std::move(root), {});
+}
+
+Result<void> DirectoryChain::down(std::string_view name) {
+  std::string text(name);
+  if (text.find('\0') != std::string::npos)
+    return std::unexpected(Error::invalid_input("path contains NUL"));
+  const int raw = ::openat(fd(), text.c_str(), DIRECTORY_FLAGS);
+  if (raw < 0) return std::unexpected(Error::os(errno));
+  return push(util::Fd(raw), std::move(text));
+}
+
+Result<bool> DirectoryChain::up() {
+  const std::size_t above = levels_.size() - 2;
+  if (above < first_open_) {
+    const int raw = ::openat(fd(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (raw < 0) return std::unexpected(Error::os(errno));
+    util::Fd parent(raw);
+    struct stat st {};
+    if (::fstat(parent.get(), &st) != 0) return std::unexpected(Error::os(errno));
+    if (st.st_dev != levels_[above].device || st.st_ino != levels_[above].inode) return false;
+    levels_[above].fd = std::move(parent);
+    first_open_ = above;
+  }
+  levels_.pop_back();
+  return true;
+}
+
+// ---- SourceOpener ----
+
+Result<SourceOpener::Place> SourceOpener::place(const SourceEntry& source) {
+  const std::string& path = source.source_path;
+  const std::size_t length = source.input_length;
+  if (length == 0 || length >= path.size()) return Place{AT_FDCWD, path.c_str()};
+  const std::string_view input = std::string_view(path).substr(0, length);
+  const std::size_t below = path[length - 1] == '/' ? length : length + 1;
+  if (chain_.empty() || input != root_) {
+    const int raw = ::open(std::string(input).c_str(), DIRECTORY_FLAGS);
+    if (raw < 0) return std::unexpected(Error::os(errno));
+    KOV_TRY(chain_.reset(util::Fd(raw)));
+    root_.assign(input);
+    const auto seen = roots_.find(root_);
+    if (seen != roots_.end() &&
+        (seen->second.first != chain_.device() || seen->second.second != chain_.inode()))
+      return std::unexpected(source_changed(input));
+  }
+  // The directories above the name: those the chain holds already are kept.
+  const std::size_t leaf = path.rfind('/') + 1;
+  std::size_t level = 0;
+  std::size_t start = below;
+  while (start < leaf) {
+    const std::size_t slash = path.find('/', start);
+    const std::string_view name = std::string_view(path).substr(start, slash - start);
+    if (level < chain_.depth() && chain_.name(level + 1) == name) {
+      ++level;
+      start = slash + 1;
+      continue;
+    }
+    while (chain_.depth() > level) {
+      auto up = chain_.up();
+      if (!up) return std::unexpected(std::move(up).error());
+      if (!*up) return std::unexpected(source_changed(source.source_path));
+    }
+    KOV_TRY(chain_.down(name));
+    ++level;
+    start = slash + 1;
+  }
+  while (chain_.depth() > level) {
+    auto up = chain_.up();
+    if (!up) return std::unexpected(std::move(up).error());
+    if (!*up) return std::unexpected(source_changed(source.source_path));
+  }
+  return Place{chain_.fd(), path.c_str() + leaf};
+}
+
+Result<void> SourceOpener::check(const SourceEntry& source, const struct stat& st) const {
+  if (source.inode != 0 && (static_cast<std::uint64_t>(st.st_dev) != source.device ||
+                            static_cast<std::uint64_t>(st.st_ino) != source.inode))
+    return std::unexpected(source_changed(source.source_path));
+  return {};
+}
+
+Result<util::Fd> SourceOpener::open_file(const SourceEntry& source) {
+  auto at = place(source);
+  if (!at) return std::unexpected(std::move(at).error());
+  // Non-blocking, so that a pipe or device put in the file's place cannot
+  // hang creation; for a regular file the flag changes nothing.
+  const int raw = ::openat(at->dir, at->name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (raw < 0) return std::unexpected(Error::os(errno));
+  util::Fd file(raw);
+  struct stat st {};
+  if (::fstat(file.get(), &st) != 0) return std::unexpected(Error::os(errno));
+  if (!S_ISREG(st.st_mode)) return std::unexpected(source_changed(source.source_path));
+  KOV_TRY(check(source, st));
+  return file;
+}
+
+Result<struct stat> SourceOpener::status(const SourceEntry& source) {
+  auto at = place(source);
+  if (!at) return std::unexpected(std::move(at).error());
+  struct stat st {};
+  if (::fstatat(at->dir, at->name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return std::unexpected(Error::os(errno));
+  // A directory that has become a link fails as opening through it would.
+  if (source.kind == EntryKind::Directory && S_ISLNK(st.st_mode))
+    return std::unexpected(Error::os(ELOOP));
+  KOV_TRY(check(source, st));
+  // An input directory itself: what its entries below are reached from.
+  const std::string& path = source.source_path;
+  if (S_ISDIR(st.st_mode) && source.input_length != 0 && source.input_length == path.size())
+    roots_.try_emplace(path, st.st_dev, st.st_ino);
+  return st;
+}
+
+}  // namespace kov_core::archive
