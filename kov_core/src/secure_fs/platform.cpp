@@ -33,16 +33,6 @@ constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   return util::lossy_utf8(relative.native());
 }
 
-// The first `count` components joined by "/": a directory's key in the record.
-[[nodiscard]] std::string join(const std::vector<std::string_view>& parts, std::size_t count) {
-  std::string out;
-  for (std::size_t i = 0; i < count; ++i) {
-    if (i != 0) out.push_back('/');
-    out.append(parts[i]);
-  }
-  return out;
-}
-
 // ".kov-partial-" and the 16 bytes as 32 lowercase hexadecimal digits.
 [[nodiscard]] std::string temporary_name(std::span<const std::uint8_t, 16> bytes) {
   return std::string(TEMP_PREFIX) + util::hex(bytes);
