@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -22,24 +23,41 @@ namespace kov_core::archive {
 // index decoding runs them for every entry.
 [[nodiscard]] Result<void> check_stored_path(std::string_view stored);
 
+// The directory that holds an output, opened once as named (links in the path
+// followed), and the output's name in it. Every later step acts through the
+// descriptor, so one run stays in one directory even when a name on the way is
+// swapped meanwhile. It is held O_PATH: a drop box (write and search, no read)
+// opens too.
+struct OutputDirectory {
+  util::Fd dir;
+  // The last component, trailing slashes kept: relative to `dir` it resolves
+  // as the whole path would.
+  std::string name;
+};
+
+// The directory is the path up to its last slash: "." when there is none, the
+// root for slashes alone. A failure to open it is Io.
+[[nodiscard]] Result<OutputDirectory> open_output_directory(const std::filesystem::path& output);
+
 // An archive being made under a name of its own: the file is created
 // exclusively, so the name is never someone else's, and it is removed when the
 // owner goes (a failure, a cancellation, an exception) unless committed.
 class TemporaryArchive {
  public:
-  // Creates `path` (O_EXCL, mode 0666 less the umask) for writing.
-  [[nodiscard]] static Result<TemporaryArchive> create(const std::filesystem::path& path);
+  // Creates `name` in `dir` (O_EXCL, mode 0666 less the umask) for writing.
+  // `dir` is borrowed and must stay open while the name is owned.
+  [[nodiscard]] static Result<TemporaryArchive> create(int dir, std::string name);
   TemporaryArchive(TemporaryArchive&& other) noexcept
-      : path_(std::move(other.path_)),
+      : dir_(other.dir_),
+        name_(std::move(other.name_)),
         file_(std::move(other.file_)),
         owned_(std::exchange(other.owned_, false)) {}
   TemporaryArchive& operator=(TemporaryArchive&&) = delete;
   ~TemporaryArchive() {
-    if (owned_) ::unlink(path_.c_str());
+    if (owned_) ::unlinkat(dir_, name_.c_str(), 0);
   }
 
   [[nodiscard]] int get() const noexcept { return file_.get(); }
-  [[nodiscard]] const std::filesystem::path& path() const noexcept { return path_; }
   // The archive is complete: its name stays; hands back the open file.
   [[nodiscard]] util::Fd commit() && {
     owned_ = false;
@@ -47,18 +65,19 @@ class TemporaryArchive {
   }
 
  private:
-  TemporaryArchive(std::filesystem::path path, util::Fd file) noexcept
-      : path_(std::move(path)), file_(std::move(file)) {}
+  TemporaryArchive(int dir, std::string name, util::Fd file) noexcept
+      : dir_(dir), name_(std::move(name)), file_(std::move(file)) {}
 
-  std::filesystem::path path_;
+  int dir_;
+  std::string name_;
   util::Fd file_;
   bool owned_ = true;
 };
 
-// create_into, handing back the finished file, still open and still removed
-// unless committed; a failure leaves nothing at `path`.
+// create_into at `name` in `dir`, handing back the finished file, still open
+// and still removed unless committed; a failure leaves nothing under `name`.
 [[nodiscard]] Result<TemporaryArchive> create_into_file(
-    const std::filesystem::path& path, std::span<const SourceEntry> sources,
+    int dir, const std::string& name, std::span<const SourceEntry> sources,
     const crypto::EncryptionCredential& credential, ArchiveSettings& settings,
     format::Version version);
 
@@ -87,11 +106,11 @@ struct OutputNode {
   ino_t inode;
 };
 
-// Renames without ever replacing `to`, also when it appeared while the archive
-// was written, except `replaceable`: the symbolic link found there by the
-// output check. A failure is Io and leaves `from` in place.
-[[nodiscard]] Result<void> move_into_place(const std::filesystem::path& from,
-                                           const std::filesystem::path& to,
+// Renames `from` to `to`, both in `dir`, without ever replacing `to`, also
+// when it appeared while the archive was written, except `replaceable`: the
+// symbolic link found there by the output check. A failure is Io and leaves
+// `from` in place.
+[[nodiscard]] Result<void> move_into_place(int dir, const std::string& from, const std::string& to,
                                            std::optional<OutputNode> replaceable = std::nullopt);
 
 // Password derivation of a new archive needs 32 MiB; unknown memory (0) passes.

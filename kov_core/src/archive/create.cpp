@@ -296,18 +296,39 @@ fs::path temporary_name(const fs::path& output) {
   return text + ".kov.partial";
 }
 
-Result<void> move_into_place(const fs::path& from, const fs::path& to,
+Result<OutputDirectory> open_output_directory(const fs::path& output) {
+  const std::string& text = output.native();
+  std::size_t end = text.size();
+  while (end > 0 && text[end - 1] == '/') --end;
+  std::string dir = ".";
+  std::string name = text;
+  if (end == 0 && !text.empty()) {
+    // Slashes alone: the root, which holds itself as ".".
+    dir = "/";
+    name = ".";
+  } else if (const std::size_t slash = end == 0 ? std::string::npos : text.rfind('/', end - 1);
+             slash != std::string::npos) {
+    dir = text.substr(0, slash + 1);
+    name = text.substr(slash + 1);
+  }
+  util::Fd fd(::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid()) return std::unexpected(Error::os(errno));
+  return OutputDirectory{std::move(fd), std::move(name)};
+}
+
+Result<void> move_into_place(int dir, const std::string& from, const std::string& to,
                              std::optional<OutputNode> replaceable) {
   bool placed = false;
-  auto moved = secure_fs::platform::move_no_replace(AT_FDCWD, from.c_str(), to.c_str(), placed);
+  auto moved = secure_fs::platform::move_no_replace(dir, from.c_str(), to.c_str(), placed);
   // Once the archive holds its name, a temporary name left beside it is no failure.
   if (moved || placed) return {};
   // The dangling link that passed the output check is replaced, as a plain
   // rename would; anything else that holds the name now appeared meanwhile.
   struct stat st {};
-  if (moved.error().os_error() == EEXIST && replaceable && ::lstat(to.c_str(), &st) == 0 &&
-      S_ISLNK(st.st_mode) && st.st_dev == replaceable->device && st.st_ino == replaceable->inode) {
-    if (::rename(from.c_str(), to.c_str()) == 0) return {};
+  if (moved.error().os_error() == EEXIST && replaceable &&
+      ::fstatat(dir, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode) &&
+      st.st_dev == replaceable->device && st.st_ino == replaceable->inode) {
+    if (::renameat(dir, from.c_str(), dir, to.c_str()) == 0) return {};
     return std::unexpected(Error::os(errno));
   }
   return std::unexpected(std::move(moved).error());
@@ -338,12 +359,16 @@ Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> 
   begin_progress(0);
   if (inputs.empty())
     return std::unexpected(Error::invalid_input("at least one input is required"));
+  // A directory that does not open holds no output either; the failure is
+  // reported when the temporary file is to be made in it.
+  const auto place = open_output_directory(output);
   struct stat st {};
-  if (::stat(output.c_str(), &st) == 0)
+  if (place && ::fstatat(place->dir.get(), place->name.c_str(), &st, 0) == 0)
     return std::unexpected(Error::invalid_input("output already exists: " + shown(output)));
   // A link whose target is missing passes the check; the final move may replace that link.
   std::optional<OutputNode> dangling;
-  if (::lstat(output.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+  if (place && ::fstatat(place->dir.get(), place->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(st.st_mode))
     dangling = OutputNode{st.st_dev, st.st_ino};
   const std::uint32_t available = resources::inspect().available_mib;
   const crypto::EncryptionCredential& credential = options.credential;
@@ -379,16 +404,18 @@ Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> 
   begin_progress(progress_units(sources, [](const SourceEntry& source) { return source.size; }));
   if (after_walk_hook != nullptr) after_walk_hook();
 
-  const fs::path temporary = temporary_name(output);
+  if (!place) return std::unexpected(place.error());
+  const int dir = place->dir.get();
+  const std::string temporary = temporary_name(place->name);
   // A failure, even an exception on its way to the guard, removes the
   // temporary file this call created; one that was already there stays.
-  auto written = create_into_file(temporary, sources, credential, settings, version);
+  auto written = create_into_file(dir, temporary, sources, credential, settings, version);
   if (!written) return std::unexpected(std::move(written).error());
   // Complete and on disk: a failed move leaves it under the temporary name.
   const util::Fd file = std::move(*written).commit();
-  KOV_TRY(move_into_place(temporary, output, dangling));
+  KOV_TRY(move_into_place(dir, temporary, place->name, dangling));
   // "created" must mean the archive survives a power cut: its new name too.
-  return util::sync_parent_directory(output, file.get());
+  return util::sync_directory(dir, file.get());
 }
 
 }  // namespace

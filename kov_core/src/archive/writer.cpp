@@ -90,16 +90,17 @@ constexpr format::Digest EMPTY_DIGEST{
 
 class Writer {
  public:
-  Writer(const std::filesystem::path& path, const crypto::EncryptionCredential& credential,
+  Writer(int dir, const std::string& name, const crypto::EncryptionCredential& credential,
          ArchiveSettings& settings, format::Version version)
-      : path_(path), credential_(credential), settings_(settings), version_(version) {}
+      : dir_(dir), name_(name), credential_(credential), settings_(settings), version_(version) {}
 
   // On success the file is complete and on disk, and stays open in `file()`.
   Result<void> run(std::span<const SourceEntry> sources);
   TemporaryArchive& file() noexcept { return *file_; }
 
  private:
-  const std::filesystem::path& path_;
+  int dir_;
+  const std::string& name_;
   const crypto::EncryptionCredential& credential_;
   ArchiveSettings& settings_;
   format::Version version_;
@@ -115,7 +116,7 @@ class Writer {
   SourceOpener sources_;
 
   Result<void> open() {
-    auto created = TemporaryArchive::create(path_);
+    auto created = TemporaryArchive::create(dir_, name_);
     if (!created) return std::unexpected(std::move(created).error());
     file_.emplace(std::move(*created));
     out_.emplace(file_->get(), WRITE_BUFFER);
@@ -311,17 +312,17 @@ std::array<std::uint8_t, 16> archive_id(std::int64_t created_unix, std::span<con
   return id;
 }
 
-Result<TemporaryArchive> TemporaryArchive::create(const std::filesystem::path& path) {
-  util::Fd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+Result<TemporaryArchive> TemporaryArchive::create(int dir, std::string name) {
+  util::Fd file(::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
   if (!file.valid()) return std::unexpected(Error::os(errno));
-  return TemporaryArchive(path, std::move(file));
+  return TemporaryArchive(dir, std::move(name), std::move(file));
 }
 
-Result<TemporaryArchive> create_into_file(const std::filesystem::path& path,
+Result<TemporaryArchive> create_into_file(int dir, const std::string& name,
                                           std::span<const SourceEntry> sources,
                                           const crypto::EncryptionCredential& credential,
                                           ArchiveSettings& settings, format::Version version) {
-  Writer writer{path, credential, settings, version};
+  Writer writer{dir, name, credential, settings, version};
   KOV_TRY(writer.run(sources));
   return std::move(writer.file());
 }
@@ -329,7 +330,10 @@ Result<TemporaryArchive> create_into_file(const std::filesystem::path& path,
 Result<void> create_into(const std::filesystem::path& path, std::span<const SourceEntry> sources,
                          const crypto::EncryptionCredential& credential, ArchiveSettings& settings,
                          format::Version version) {
-  auto file = create_into_file(path, sources, credential, settings, version);
+  auto place = open_output_directory(path);
+  if (!place) return std::unexpected(std::move(place).error());
+  auto file =
+      create_into_file(place->dir.get(), place->name, sources, credential, settings, version);
   if (!file) return std::unexpected(std::move(file).error());
   (void)std::move(*file).commit();
   return {};

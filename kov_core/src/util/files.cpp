@@ -29,10 +29,12 @@ Result<void> create_new_file(const std::filesystem::path& path,
   return {};
 }
 
-Result<void> sync_parent_directory(const std::filesystem::path& path, int new_file) {
-  std::filesystem::path parent = path.parent_path();
-  if (parent.empty()) parent = ".";
-  const int raw = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+namespace {
+
+// Opens `name` relative to `base` for reading and flushes it; `new_file` is
+// the open file whose new name is to be made durable.
+Result<void> flush_directory(int base, const char* name, int new_file) {
+  const int raw = ::openat(base, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (raw < 0) {
     // A directory we may write but not read holds the new name all the same;
     // its durability must not turn a complete output into a failure.
@@ -46,6 +48,16 @@ Result<void> sync_parent_directory(const std::filesystem::path& path, int new_fi
   if (!flushed && flushed.error().os_error() == EINVAL) return sync_file_system(dir.get());
   return flushed;
 }
+
+}  // namespace
+
+Result<void> sync_parent_directory(const std::filesystem::path& path, int new_file) {
+  std::filesystem::path parent = path.parent_path();
+  if (parent.empty()) parent = ".";
+  return flush_directory(AT_FDCWD, parent.c_str(), new_file);
+}
+
+Result<void> sync_directory(int dir, int new_file) { return flush_directory(dir, ".", new_file); }
 
 Result<std::size_t> read_up_to(int fd, std::span<std::uint8_t> out) {
   std::size_t done = 0;

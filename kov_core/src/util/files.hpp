@@ -28,4 +28,8 @@ namespace kov_core::util {
 // whose file system refuses to flush it alone (EINVAL). A failed flush is Io.
 [[nodiscard]] Result<void> sync_parent_directory(const std::filesystem::path& path, int new_file);
 
+// The same for a name in `dir`, a directory held open (O_PATH will do): the
+// flush reopens it for reading, with the same two fallbacks.
+[[nodiscard]] Result<void> sync_directory(int dir, int new_file);
+
 }  // namespace kov_core::util

@@ -231,10 +231,16 @@ TEST_F(Creation, ExistingTemporaryFileIsLeftAlone) {
   EXPECT_FALSE(fs::exists(dir_ / "out.kov"));
 }
 
+// The directory the final move acts in.
+util::Fd open_directory(const fs::path& path) {
+  return util::Fd(::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+}
+
 TEST_F(Creation, FinalMoveNeverReplacesAnOutput) {
   write_text(dir_ / "done.partial", "archive");
   write_text(dir_ / "appeared.kov", "someone else's");
-  EXPECT_KOV_ERROR(archive::move_into_place(dir_ / "done.partial", dir_ / "appeared.kov"),
+  const util::Fd dir = open_directory(dir_.path());
+  EXPECT_KOV_ERROR(archive::move_into_place(dir.get(), "done.partial", "appeared.kov"),
                    ErrorKind::Io, "I/O error: File exists (os error 17)");
   EXPECT_TRUE(fs::exists(dir_ / "done.partial"));
   EXPECT_EQ(kov_test::read_file(dir_ / "appeared.kov").size(), 14u);
@@ -252,12 +258,13 @@ TEST_F(Creation, FinalMoveReplacesOnlyTheLinkFoundByTheCheck) {
   fs::create_symlink("nowhere-else", dir_ / "out.kov");
   struct stat now {};
   ASSERT_EQ(::lstat((dir_ / "out.kov").c_str(), &now), 0);
+  const util::Fd dir = open_directory(dir_.path());
   if (now.st_ino != seen.inode) {
-    EXPECT_KOV_ERROR(archive::move_into_place(dir_ / "done.partial", dir_ / "out.kov", seen),
+    EXPECT_KOV_ERROR(archive::move_into_place(dir.get(), "done.partial", "out.kov", seen),
                      ErrorKind::Io, "I/O error: File exists (os error 17)");
     EXPECT_EQ(fs::read_symlink(dir_ / "out.kov"), "nowhere-else");
   }
-  ASSERT_TRUE(archive::move_into_place(dir_ / "done.partial", dir_ / "out.kov",
+  ASSERT_TRUE(archive::move_into_place(dir.get(), "done.partial", "out.kov",
                                        archive::OutputNode{now.st_dev, now.st_ino}));
   EXPECT_EQ(kov_test::read_file(dir_ / "out.kov").size(), 7u);
   EXPECT_FALSE(fs::exists(dir_ / "done.partial"));
@@ -339,6 +346,76 @@ TEST_F(Creation, SourcesAreReachedWithoutFollowingALinkAndMustBeTheFilesTheWalkS
     EXPECT_NE(created.error().display().find(c.error), std::string::npos)
         << created.error().display();
     EXPECT_FALSE(fs::exists(out));
+  }
+}
+
+// At the flush of the finished temporary file, the last step before the move,
+// the output's directory is renamed away and a link to another directory takes
+// its name.
+struct DirectorySwap {
+  fs::path named, moved, elsewhere;
+  int file_flush_result = 0;
+  bool swapped = false;
+  std::vector<std::pair<dev_t, ino_t>> flushed_directories;
+};
+DirectorySwap* directory_swap = nullptr;
+
+int swap_directory_at_file_flush(int fd, util::FlushScope scope) {
+  DirectorySwap& swap = *directory_swap;
+  struct stat st {};
+  if (scope != util::FlushScope::Descriptor || ::fstat(fd, &st) != 0) return 0;
+  if (S_ISDIR(st.st_mode)) swap.flushed_directories.emplace_back(st.st_dev, st.st_ino);
+  if (!S_ISREG(st.st_mode) || swap.swapped) return 0;
+  swap.swapped = ::rename(swap.named.c_str(), swap.moved.c_str()) == 0 &&
+                 ::symlink(swap.elsewhere.c_str(), swap.named.c_str()) == 0;
+  return swap.file_flush_result;
+}
+
+TEST_F(Creation, EveryStepActsInTheOutputDirectoryAsFirstOpened) {
+  struct Case {
+    const char* name;
+    int file_flush_result;
+    const char* error;
+  };
+  const Case cases[] = {{"finished", 0, nullptr},
+                        {"failed", EIO, "I/O error: Input/output error (os error 5)"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path root = dir_ / c.name;
+    DirectorySwap swap{root / "o",          root / "o.old", root / "elsewhere",
+                       c.file_flush_result, false,          {}};
+    fs::create_directories(swap.named);
+    fs::create_directories(swap.elsewhere);
+    write_text(swap.elsewhere / "d.kov.partial", "not ours");
+    struct stat named {};
+    ASSERT_EQ(::stat(swap.named.c_str(), &named), 0);
+    directory_swap = &swap;
+    Result<void> created;
+    {
+      const kov_test::FlushHook hook(swap_directory_at_file_flush);
+      created =
+          archive::create_archive(swap.named / "d.kov", std::vector<fs::path>{dir_ / "Photos"}, {});
+    }
+    directory_swap = nullptr;
+    ASSERT_TRUE(swap.swapped);
+    // Nothing was made, moved or removed where the link leads.
+    EXPECT_EQ(kov_test::read_file(swap.elsewhere / "d.kov.partial"),
+              kov_test::text_bytes("not ours"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(swap.elsewhere), fs::directory_iterator()), 1);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(swap.moved / "d.kov.partial")));
+    if (c.error != nullptr) {
+      EXPECT_KOV_ERROR(created, ErrorKind::Io, c.error);
+      EXPECT_TRUE(fs::is_empty(swap.moved));
+      continue;
+    }
+    ASSERT_TRUE(created) << created.error().display();
+    EXPECT_TRUE(archive::Archive::open(swap.moved / "d.kov"));
+    // The new name is made durable in the directory that holds it.
+    ASSERT_FALSE(swap.flushed_directories.empty());
+    for (const auto& [device, inode] : swap.flushed_directories) {
+      EXPECT_EQ(device, named.st_dev);
+      EXPECT_EQ(inode, named.st_ino);
+    }
   }
 }
 
@@ -461,8 +538,9 @@ TEST_F(Creation, CancelledBeforeAnEntry) {
 
 TEST(TemporaryArchive, ItsNameGoesWithItsOwnerUnlessCommitted) {
   const kov_test::TempDir dir;
+  const util::Fd held = open_directory(dir.path());
   {
-    auto made = archive::TemporaryArchive::create(dir / "dropped.partial");
+    auto made = archive::TemporaryArchive::create(held.get(), "dropped.partial");
     ASSERT_TRUE(made) << made.error().display();
     ASSERT_EQ(::write(made->get(), "x", 1), 1);
     const archive::TemporaryArchive moved(std::move(*made));
@@ -472,7 +550,7 @@ TEST(TemporaryArchive, ItsNameGoesWithItsOwnerUnlessCommitted) {
 
   util::Fd file;
   {
-    auto kept = archive::TemporaryArchive::create(dir / "kept.partial");
+    auto kept = archive::TemporaryArchive::create(held.get(), "kept.partial");
     ASSERT_TRUE(kept) << kept.error().display();
     ASSERT_EQ(::write(kept->get(), "y", 1), 1);
     file = std::move(*kept).commit();
