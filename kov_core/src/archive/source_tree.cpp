@@ -118,7 +118,7 @@ Result<void> SourceOpener::check(const SourceEntry& source, const struct stat& s
   return {};
 }
 
-Result<util::Fd> SourceOpener::open_file(const SourceEntry& source) {
+Result<SourceOpener::OpenFile> SourceOpener::open_file(const SourceEntry& source) {
   auto at = place(source);
   if (!at) return std::unexpected(std::move(at).error());
   // Non-blocking, so that a pipe or device put in the file's place cannot
@@ -130,7 +130,7 @@ Result<util::Fd> SourceOpener::open_file(const SourceEntry& source) {
   if (::fstat(file.get(), &st) != 0) return std::unexpected(Error::os(errno));
   if (!S_ISREG(st.st_mode)) return std::unexpected(source_changed(source.source_path));
   KOV_TRY(check(source, st));
-  return file;
+  return OpenFile{std::move(file), st};
 }
 
 Result<struct stat> SourceOpener::status(const SourceEntry& source) {

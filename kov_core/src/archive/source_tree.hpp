@@ -67,8 +67,12 @@ class DirectoryChain {
 // saw (device and inode), or the result is source_changed().
 class SourceOpener {
  public:
-  // The regular file, read-only and non-blocking; a link is Io.
-  [[nodiscard]] Result<util::Fd> open_file(const SourceEntry& source);
+  struct OpenFile {
+    util::Fd fd;
+    struct stat status;
+  };
+  // The regular file, read-only and non-blocking, and its status; a link is Io.
+  [[nodiscard]] Result<OpenFile> open_file(const SourceEntry& source);
   // The status of a directory or a link, not followed.
   [[nodiscard]] Result<struct stat> status(const SourceEntry& source);
 

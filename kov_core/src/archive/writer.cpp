@@ -141,8 +141,8 @@ class Writer {
       // reached without following a link, and is the file the walk saw.
       auto opened = sources_.open_file(source);
       if (!opened) return std::unexpected(std::move(opened).error());
-      input = std::move(*opened);
-      if (::fstat(input.get(), &st) != 0) return std::unexpected(Error::os(errno));
+      input = std::move(opened->fd);
+      st = opened->status;
     } else {
       auto status = sources_.status(source);
       if (!status) return std::unexpected(std::move(status).error());
