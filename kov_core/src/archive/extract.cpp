@@ -16,13 +16,13 @@
 #include <unordered_set>
 
 #include "archive/archive_internal.hpp"
+#include "archive/async_writer.hpp"
 #include "archive/link_resolution.hpp"
 #include "archive/progress.hpp"
 #include "kov_core/archive.hpp"
 #include "kov_core/resources.hpp"
 #include "resource_fork.hpp"
 #include "secure_fs/secure_fs.hpp"
-#include "util/async_writer.hpp"
 #include "util/checked.hpp"
 #include "util/dir_stream.hpp"
 #include "util/flush_queue.hpp"
@@ -458,7 +458,7 @@ class Extraction {
   const ArchiveKey* key_;
   bool overwrite_;
   Decoder decoder_;
-  util::AsyncWriter large_;
+  AsyncWriter large_;
   Committer committer_;
   std::uint64_t links_ = 0;
   std::vector<std::size_t> made_links_;  // by index, in the order made

@@ -15,7 +15,7 @@
 
 struct io_uring;
 
-namespace kov_core::util {
+namespace kov_core::archive {
 
 class AsyncWriter final : public format::ByteSink {
  public:
@@ -57,4 +57,4 @@ class AsyncWriter final : public format::ByteSink {
   std::optional<Error> failed_;
 };
 
-}  // namespace kov_core::util
+}  // namespace kov_core::archive

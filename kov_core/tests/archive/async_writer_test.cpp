@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "archive/async_writer.hpp"
 #include "support/archive_bytes.hpp"
 #include "support/expect_error.hpp"
-#include "util/async_writer.hpp"
 
 namespace {
 
@@ -22,7 +22,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, AsyncWriterModes, ::testing::Values(false, true)
 
 TEST_P(AsyncWriterModes, PiecesLandAtTheirOffsetsAcrossFiles) {
   kov_test::TempDir dir;
-  kov_core::util::AsyncWriter writer(3, 4096, GetParam());
+  kov_core::archive::AsyncWriter writer(3, 4096, GetParam());
   for (const std::size_t size : {0u, 1u, 4096u, 4097u, 100'000u}) {
     SCOPED_TRACE(size);
     Bytes content(size);
@@ -47,7 +47,7 @@ TEST_P(AsyncWriterModes, PiecesLandAtTheirOffsetsAcrossFiles) {
 TEST_P(AsyncWriterModes, AFailedWriteIsReported) {
   const int fd = ::open("/dev/full", O_WRONLY);
   if (fd < 0) GTEST_SKIP() << "no /dev/full here";
-  kov_core::util::AsyncWriter writer(2, 4096, GetParam());
+  kov_core::archive::AsyncWriter writer(2, 4096, GetParam());
   writer.begin(fd);
   const Bytes content(50'000, 7);
   auto written = writer.write(content);

@@ -1,4 +1,4 @@
-#include "util/async_writer.hpp"
+#include "archive/async_writer.hpp"
 
 #include <liburing.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 
 #include "util/io.hpp"
 
-namespace kov_core::util {
+namespace kov_core::archive {
 
 void AsyncWriter::RingDeleter::operator()(io_uring* ring) const noexcept {
   ::io_uring_queue_exit(ring);
@@ -75,7 +75,7 @@ Result<void> AsyncWriter::submit(Piece& piece) {
   offset_ += piece.used;
   io_uring_sqe* sqe = ring_ ? ::io_uring_get_sqe(ring_.get()) : nullptr;
   if (sqe == nullptr) {
-    auto written = pwrite_all(fd_, std::span(piece.bytes).first(piece.used), piece.offset);
+    auto written = util::pwrite_all(fd_, std::span(piece.bytes).first(piece.used), piece.offset);
     piece.used = 0;
     return written;
   }
@@ -93,7 +93,7 @@ Result<void> AsyncWriter::submit(Piece& piece) {
     ::io_uring_prep_nop(sqe);
     sqe->flags = 0;
     ::io_uring_sqe_set_data64(sqe, UINT64_MAX);
-    auto written = pwrite_all(fd_, std::span(piece.bytes).first(piece.used), piece.offset);
+    auto written = util::pwrite_all(fd_, std::span(piece.bytes).first(piece.used), piece.offset);
     piece.used = 0;
     return written;
   }
@@ -118,7 +118,7 @@ Result<void> AsyncWriter::take_one() {
     if (!failed_) failed_ = Error::os(-result);
   } else if (static_cast<std::size_t>(result) < piece.used) {
     // A short write ends only at an error, which writing the rest reports.
-    auto rest = pwrite_all(
+    auto rest = util::pwrite_all(
         fd_, std::span(piece.bytes).subspan(static_cast<std::size_t>(result), piece.used - result),
         piece.offset + static_cast<std::uint64_t>(result));
     if (!rest && !failed_) failed_ = rest.error();
@@ -129,4 +129,4 @@ Result<void> AsyncWriter::take_one() {
   return {};
 }
 
-}  // namespace kov_core::util
+}  // namespace kov_core::archive
