@@ -1,33 +1,20 @@
 #include "archive/async_writer.hpp"
 
 #include <liburing.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <new>
+#include <utility>
 
 #include "util/io.hpp"
 
 namespace kov_core::archive {
 
-void AsyncWriter::RingDeleter::operator()(io_uring* ring) const noexcept {
-  ::io_uring_queue_exit(ring);
-  delete ring;
-}
-
 AsyncWriter::AsyncWriter(unsigned pieces, std::size_t piece_size, bool concurrent)
     : pieces_(std::max(pieces, 1u)) {
   for (Piece& piece : pieces_) piece.bytes.resize(piece_size);
-  if (!concurrent) return;
-  auto* raw = new (std::nothrow) io_uring{};
   // Without a ring every piece is written at once, which is always correct.
-  if (raw != nullptr && ::io_uring_queue_init(static_cast<unsigned>(pieces_.size()), raw, 0) == 0) {
-    ring_.reset(raw);
-  } else {
-    delete raw;
-  }
+  if (concurrent) ring_ = util::Ring::create(static_cast<unsigned>(pieces_.size()));
 }
 
 AsyncWriter::~AsyncWriter() {
@@ -73,7 +60,7 @@ Result<void> AsyncWriter::finish() {
 Result<void> AsyncWriter::submit(Piece& piece) {
   piece.offset = offset_;
   offset_ += piece.used;
-  io_uring_sqe* sqe = ring_ ? ::io_uring_get_sqe(ring_.get()) : nullptr;
+  io_uring_sqe* sqe = ring_ ? ring_->entry() : nullptr;
   if (sqe == nullptr) {
     auto written = util::pwrite_all(fd_, std::span(piece.bytes).first(piece.used), piece.offset);
     piece.used = 0;
@@ -84,11 +71,7 @@ Result<void> AsyncWriter::submit(Piece& piece) {
   // A worker makes the copy, not this thread.
   sqe->flags |= IOSQE_ASYNC;
   ::io_uring_sqe_set_data64(sqe, static_cast<std::uint64_t>(&piece - pieces_.data()));
-  int rc;
-  do {
-    rc = ::io_uring_submit(ring_.get());
-  } while (rc == -EINTR || rc == -EAGAIN);
-  if (rc < 0) {
+  if (!ring_->submit()) {
     // Not taken by the kernel: written here instead.
     ::io_uring_prep_nop(sqe);
     sqe->flags = 0;
@@ -103,15 +86,10 @@ Result<void> AsyncWriter::submit(Piece& piece) {
 }
 
 Result<void> AsyncWriter::take_one() {
-  io_uring_cqe* cqe = nullptr;
-  int rc;
-  do {
-    rc = ::io_uring_wait_cqe(ring_.get(), &cqe);
-  } while (rc == -EINTR || rc == -EAGAIN);
-  if (rc < 0) return std::unexpected(Error::os(-rc));
-  const std::uint64_t index = ::io_uring_cqe_get_data64(cqe);
-  const int result = cqe->res;
-  ::io_uring_cqe_seen(ring_.get(), cqe);
+  auto taken = ring_->wait();
+  if (!taken) return std::unexpected(std::move(taken).error());
+  const std::uint64_t index = taken->data;
+  const int result = taken->result;
   if (index >= pieces_.size()) return {};  // a submission that was written here
   Piece& piece = pieces_[index];
   if (result < 0) {

@@ -5,15 +5,13 @@
 // it up. Where io_uring is not available it writes each piece at once.
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
 
 #include "kov_core/error.hpp"
 #include "kov_core/format.hpp"
-
-struct io_uring;
+#include "util/ring.hpp"
 
 namespace kov_core::archive {
 
@@ -41,14 +39,11 @@ class AsyncWriter final : public format::ByteSink {
     std::uint64_t offset = 0;
     bool in_flight = false;
   };
-  struct RingDeleter {
-    void operator()(io_uring* ring) const noexcept;
-  };
 
   [[nodiscard]] Result<void> submit(Piece& piece);
   [[nodiscard]] Result<void> take_one();
 
-  std::unique_ptr<io_uring, RingDeleter> ring_;
+  std::optional<util::Ring> ring_;
   std::vector<Piece> pieces_;
   std::size_t current_ = 0;  // the piece being filled
   unsigned in_flight_ = 0;

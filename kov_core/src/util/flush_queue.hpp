@@ -5,12 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <memory>
+#include <optional>
 #include <vector>
 
 #include "kov_core/error.hpp"
-
-struct io_uring;
+#include "util/ring.hpp"
 
 namespace kov_core::util {
 
@@ -54,9 +53,6 @@ class FlushQueue {
   [[nodiscard]] Result<Completion> wait_one();
 
  private:
-  struct RingDeleter {
-    void operator()(io_uring* ring) const noexcept;
-  };
   // The ring's user data is a slot number; the slot holds the caller's tag
   // and the descriptor being flushed.
   struct Slot {
@@ -64,13 +60,11 @@ class FlushQueue {
     int fd = -1;
   };
 
-  FlushQueue(unsigned depth, std::unique_ptr<io_uring, RingDeleter> ring);
-  [[nodiscard]] Result<void> submit_pending();
+  FlushQueue(unsigned depth, std::optional<Ring> ring);
 
   unsigned depth_;
   std::size_t in_flight_ = 0;
-  unsigned unsubmitted_ = 0;                     // queued in the ring, not yet handed to the kernel
-  std::unique_ptr<io_uring, RingDeleter> ring_;  // null in OneAtATime mode
+  std::optional<Ring> ring_;  // none in OneAtATime mode
   std::vector<Slot> slots_;
   std::vector<unsigned> free_slots_;
   std::deque<Completion> done_;  // OneAtATime mode: outcomes not taken yet
