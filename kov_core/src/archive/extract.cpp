@@ -27,6 +27,7 @@
 #include "util/dir_stream.hpp"
 #include "util/flush_queue.hpp"
 #include "util/guard.hpp"
+#include "util/io.hpp"
 
 namespace kov_core::archive {
 
@@ -429,7 +430,7 @@ class Extraction {
           Error::corrupt("resource fork has no safe data-fork owner: " + entry.path));
     auto staging = root_.create_file(relative, true);
     if (!staging) return std::unexpected(std::move(staging).error());
-    KOV_TRY(copy_whole(owner->get(), staging->fd()));
+    KOV_TRY(util::copy_whole(owner->get(), staging->fd()));
     const int duplicate = ::fcntl(staging->fd(), F_DUPFD_CLOEXEC, 0);
     if (duplicate < 0) return std::unexpected(Error::os(errno));
     auto writer = resource_fork::platform::Writer::create_file(util::Fd(duplicate));
@@ -439,18 +440,6 @@ class Extraction {
     KOV_TRY(std::move(*staging).commit());
     progress_add(1);
     return {};
-  }
-
-  static Result<void> copy_whole(int from, int to) {
-    loff_t offset = 0;
-    for (;;) {
-      const ssize_t n = ::copy_file_range(from, &offset, to, nullptr, 1u << 30, 0);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return std::unexpected(Error::os(errno));
-      }
-      if (n == 0) return {};
-    }
   }
 
   const Archive& archive_;

@@ -66,6 +66,18 @@ Result<std::size_t> pread_some(int fd, std::span<std::uint8_t> out, std::uint64_
   }
 }
 
+Result<void> copy_whole(int from, int to) {
+  loff_t offset = 0;
+  for (;;) {
+    const ssize_t n = ::copy_file_range(from, &offset, to, nullptr, 1u << 30, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(Error::os(errno));
+    }
+    if (n == 0) return {};
+  }
+}
+
 Result<void> fsync_all(int fd) {
   if (flush_hook != nullptr) {
     if (const int error = flush_hook(fd, FlushScope::Descriptor))

@@ -33,6 +33,10 @@ namespace kov_core::util {
 [[nodiscard]] Result<std::size_t> pread_some(int fd, std::span<std::uint8_t> out,
                                              std::uint64_t offset);
 
+// Copies all of `from`, from its start, to `to` at its file position, inside
+// the kernel (copy_file_range); the position of `from` is not used.
+[[nodiscard]] Result<void> copy_whole(int from, int to);
+
 // fsync, retried while interrupted.
 [[nodiscard]] Result<void> fsync_all(int fd);
 

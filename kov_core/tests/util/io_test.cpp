@@ -154,4 +154,26 @@ TEST(PwriteAll, WritesAtTheOffsetAndReportsTheOsErrorBare) {
                    "I/O error: Illegal seek (os error 29)");
 }
 
+TEST(CopyWhole, CopiesFromTheStartToTheFilePositionAndReportsTheOsErrorBare) {
+  kov_test::TempDir dir;
+  Bytes content(100'000);
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i * 7);
+  kov_test::write_file(dir / "from", content);
+  const Fd from(::open((dir / "from").c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_TRUE(from.valid());
+  ASSERT_EQ(::lseek(from.get(), 5, SEEK_SET), 5);
+  const Fd to(::open((dir / "to").c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  ASSERT_TRUE(to.valid());
+  ASSERT_TRUE(kov_core::util::write_all(to.get(), Bytes{'a', 'b'}));
+  auto copied = kov_core::util::copy_whole(from.get(), to.get());
+  ASSERT_TRUE(copied) << copied.error().display();
+  Bytes expected{'a', 'b'};
+  expected.insert(expected.end(), content.begin(), content.end());
+  EXPECT_EQ(kov_test::read_file(dir / "to"), expected);
+
+  const Fd read_only(::open((dir / "to").c_str(), O_RDONLY | O_CLOEXEC));
+  EXPECT_KOV_ERROR(kov_core::util::copy_whole(from.get(), read_only.get()), ErrorKind::Io,
+                   "I/O error: Bad file descriptor (os error 9)");
+}
+
 }  // namespace
