@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <expected>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 namespace kov_core::error {
@@ -51,8 +52,18 @@ namespace kov_core {
 
 using error::Error;
 using error::ErrorKind;
+// std::expected that may not be dropped: every function returning one is
+// guarded, so an unchecked failure is a compile warning (an error in the
+// KOV_WERROR build).
 template <class T>
-using Result = std::expected<T, Error>;
+class [[nodiscard]] Result : public std::expected<T, Error> {
+ public:
+  using std::expected<T, Error>::expected;
+  Result(const std::expected<T, Error>& other) : std::expected<T, Error>(other) {}
+  Result(std::expected<T, Error>&& other) noexcept(
+      std::is_nothrow_move_constructible_v<std::expected<T, Error>>)
+      : std::expected<T, Error>(std::move(other)) {}
+};
 
 }  // namespace kov_core
 
