@@ -318,10 +318,9 @@ Result<OutputDirectory> open_output_directory(const fs::path& output) {
 
 Result<void> move_into_place(int dir, const std::string& from, const std::string& to,
                              std::optional<OutputNode> replaceable) {
-  bool placed = false;
-  auto moved = secure_fs::platform::move_no_replace(dir, from.c_str(), to.c_str(), placed);
+  auto moved = secure_fs::platform::move_no_replace(dir, from.c_str(), to.c_str());
   // Once the archive holds its name, a temporary name left beside it is no failure.
-  if (moved || placed) return {};
+  if (moved) return {};
   // The dangling link that passed the output check is replaced, as a plain
   // rename would; anything else that holds the name now appeared meanwhile.
   struct stat st {};
