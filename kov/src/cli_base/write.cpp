@@ -18,6 +18,8 @@ int write_all(int fd, std::string_view text) noexcept {
       if (errno == EINTR) continue;
       return errno;
     }
+    // A write that makes no progress would be retried forever.
+    if (n == 0) return EIO;
     text.remove_prefix(static_cast<std::size_t>(n));
   }
   return 0;

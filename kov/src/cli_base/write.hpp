@@ -18,7 +18,8 @@ inline constexpr int EXIT_PRINT_FAILED = 101;
 // whole life, so that nothing interleaves with its line.
 [[nodiscard]] std::mutex& stderr_mutex();
 
-// Writes the whole text to a descriptor; returns 0 or the error number.
+// Writes the whole text to a descriptor; returns 0 or the error number, EIO
+// for a write that writes nothing.
 [[nodiscard]] int write_all(int fd, std::string_view text) noexcept;
 
 // One read, retried while interrupted: the byte count (0 only at the end of

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <array>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <utility>
@@ -60,6 +61,26 @@ std::string_view list_label(EntryKind kind) {
       break;
   }
   return "link";
+}
+
+// The listing's columns before the path, shared by its header and its rows so
+// that titles and values line up.
+struct ListingColumn {
+  const char* title;
+  std::size_t width;
+  bool right_aligned;
+  std::string (*value)(const Entry&);
+};
+
+constexpr std::array<ListingColumn, 3> LISTING_COLUMNS{{
+    {"SIZE", 12, true, [](const Entry& e) { return std::to_string(e.original_size); }},
+    {"STORED", 12, true, [](const Entry& e) { return std::to_string(e.stored_size); }},
+    {"TYPE", 5, false, [](const Entry& e) { return std::string(list_label(e.kind)); }},
+}};
+
+std::string aligned(const ListingColumn& column, std::string text) {
+  return column.right_aligned ? align_right(std::move(text), column.width)
+                              : align_left(std::move(text), column.width);
 }
 
 // Every string is valid UTF-8 by the time it gets here; replacing keeps a
@@ -143,15 +164,16 @@ std::string display_path(const std::filesystem::path& path, Shown shown) {
 }
 
 std::string listing_header() {
-  return align_right("SIZE", 12) + " " + align_right("STORED", 12) + " " + align_left("TYPE", 5) +
-         " PATH\n";
+  std::string line;
+  for (const ListingColumn& column : LISTING_COLUMNS) line += aligned(column, column.title) + " ";
+  return line + "PATH\n";
 }
 
 std::string listing_row(const Entry& entry, Shown shown) {
-  return align_right(std::to_string(entry.original_size), 12) + " " +
-         align_right(std::to_string(entry.stored_size), 12) + " " +
-         align_left(std::string(list_label(entry.kind)), 5) + " " + shown_text(entry.path, shown) +
-         "\n";
+  std::string line;
+  for (const ListingColumn& column : LISTING_COLUMNS)
+    line += aligned(column, column.value(entry)) + " ";
+  return line + shown_text(entry.path, shown) + "\n";
 }
 
 std::string listing_json(std::span<const Entry> entries) {

@@ -98,7 +98,7 @@ inline void (*after_walk_hook)() = nullptr;
 
 // The output with ".partial" added after its extension ("kov" when it has none
 // or one that is not UTF-8), in the output's directory.
-[[nodiscard]] std::filesystem::path temporary_name(const std::filesystem::path& output);
+[[nodiscard]] std::filesystem::path partial_name(const std::filesystem::path& output);
 
 // A node at the output name, identified without following links.
 struct OutputNode {

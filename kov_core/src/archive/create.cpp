@@ -1,5 +1,5 @@
 // Archive creation: checks, the settings of a new archive, collection of the
-// inputs, the sort into index order, and the move of the finished temporary
+// inputs, the sort into index order, and the move of the finished partial
 // file into place.
 
 #include <dirent.h>
@@ -282,7 +282,7 @@ class Collector {
 
 }  // namespace
 
-fs::path temporary_name(const fs::path& output) {
+fs::path partial_name(const fs::path& output) {
   std::string text = output.native();
   while (text.size() > 1 && text.back() == '/') text.pop_back();
   const std::size_t slash = text.rfind('/');
@@ -318,10 +318,9 @@ Result<OutputDirectory> open_output_directory(const fs::path& output) {
 
 Result<void> move_into_place(int dir, const std::string& from, const std::string& to,
                              std::optional<OutputNode> replaceable) {
-  bool placed = false;
-  auto moved = secure_fs::platform::move_no_replace(dir, from.c_str(), to.c_str(), placed);
+  auto moved = secure_fs::platform::move_no_replace(dir, from.c_str(), to.c_str());
   // Once the archive holds its name, a temporary name left beside it is no failure.
-  if (moved || placed) return {};
+  if (moved) return {};
   // The dangling link that passed the output check is replaced, as a plain
   // rename would; anything else that holds the name now appeared meanwhile.
   struct stat st {};
@@ -406,14 +405,14 @@ Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> 
 
   if (!place) return std::unexpected(place.error());
   const int dir = place->dir.get();
-  const std::string temporary = temporary_name(place->name);
+  const std::string partial = partial_name(place->name);
   // A failure, even an exception on its way to the guard, removes the
-  // temporary file this call created; one that was already there stays.
-  auto written = create_into_file(dir, temporary, sources, credential, settings, version);
+  // partial file this call created; one that was already there stays.
+  auto written = create_into_file(dir, partial, sources, credential, settings, version);
   if (!written) return std::unexpected(std::move(written).error());
-  // Complete and on disk: a failed move leaves it under the temporary name.
+  // Complete and on disk: a failed move leaves it under the partial name.
   const util::Fd file = std::move(*written).commit();
-  KOV_TRY(move_into_place(dir, temporary, place->name, dangling));
+  KOV_TRY(move_into_place(dir, partial, place->name, dangling));
   // "created" must mean the archive survives a power cut: its new name too.
   return util::sync_directory(dir, file.get());
 }

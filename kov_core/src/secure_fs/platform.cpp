@@ -179,25 +179,19 @@ Result<std::string> c_name(std::string_view component) {
   return std::string(component);
 }
 
-Result<void> link_then_unlink(int dir, const char* from, const char* to, bool& placed) {
-  placed = false;
+Result<Placed> link_then_unlink(int dir, const char* from, const char* to) {
   // linkat never replaces: a node under `to` makes it fail with EEXIST.
   if (::linkat(dir, from, dir, to, 0) != 0) return std::unexpected(Error::os(errno));
-  placed = true;
-  if (::unlinkat(dir, from, 0) != 0) return std::unexpected(Error::os(errno));
-  return {};
+  if (::unlinkat(dir, from, 0) != 0) return Placed{Placed::How::Linked, errno};
+  return Placed{};
 }
 
-Result<void> move_no_replace(int dir, const char* from, const char* to, bool& placed) {
-  placed = false;
-  if (::renameat2(dir, from, dir, to, RENAME_NOREPLACE) == 0) {
-    placed = true;
-    return {};
-  }
+Result<Placed> move_no_replace(int dir, const char* from, const char* to) {
+  if (::renameat2(dir, from, dir, to, RENAME_NOREPLACE) == 0) return Placed{};
   // FAT, exFAT and some network file systems lack the flag (ENOSYS: a kernel
   // without the call); linkat serves those of them that have hard links.
   if (errno != EINVAL && errno != ENOSYS) return std::unexpected(Error::os(errno));
-  return link_then_unlink(dir, from, to, placed);
+  return link_then_unlink(dir, from, to);
 }
 
 // ---- PendingFile ----
@@ -275,8 +269,10 @@ Result<void> PendingFile::commit() && {
     // One step: a regular file under the name is replaced, never written into.
     if (::renameat(dir, temp, dir, final_name) != 0) return std::unexpected(Error::os(errno));
   } else {
-    bool placed = false;
-    KOV_TRY(move_no_replace(dir, temp, final_name, placed));
+    auto placed = move_no_replace(dir, temp, final_name);
+    if (!placed) return std::unexpected(std::move(placed).error());
+    // The final name is made, but a failed unlink still fails the commit.
+    if (placed->how == Placed::How::Linked) return std::unexpected(Error::os(placed->unlink_error));
   }
   self.committed_ = true;
   return {};

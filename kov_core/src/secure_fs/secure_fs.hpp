@@ -254,13 +254,21 @@ class Root {
 // "path contains NUL".
 [[nodiscard]] Result<std::string> c_name(std::string_view component);
 
+// Where a move without replacing left the file, once `to` names it.
+struct Placed {
+  enum class How : std::uint8_t {
+    Moved,   // `from` is gone
+    Linked,  // `from` still names the file too: its unlink failed
+  };
+  How how = How::Moved;
+  int unlink_error = 0;  // with Linked, the unlink's errno
+};
+
 // The move of a commit without overwrite: renameat2 with RENAME_NOREPLACE,
 // or link then unlink where the file system lacks that flag. Never replaces.
-// `placed` tells whether the name `to` now exists (also after a link whose
-// unlink failed).
-[[nodiscard]] Result<void> move_no_replace(int dir, const char* from, const char* to, bool& placed);
-[[nodiscard]] Result<void> link_then_unlink(int dir, const char* from, const char* to,
-                                            bool& placed);
+// An error means `to` was not made.
+[[nodiscard]] Result<Placed> move_no_replace(int dir, const char* from, const char* to);
+[[nodiscard]] Result<Placed> link_then_unlink(int dir, const char* from, const char* to);
 
 // What a directory holds under one name, read without following it.
 struct Probed {

@@ -590,13 +590,13 @@ TEST(CreationSettings, PasswordNeedsThirtyTwoMebibytes) {
   EXPECT_TRUE(archive::check_password_memory(EncryptionMode::KeyFile, 20));
 }
 
-TEST(CreationNames, TemporaryNames) {
-  EXPECT_EQ(archive::temporary_name("photos.kov"), "photos.kov.partial");
-  EXPECT_EQ(archive::temporary_name("dir/backup"), "dir/backup.kov.partial");
-  EXPECT_EQ(archive::temporary_name("x.tar.gz"), "x.tar.gz.partial");
-  EXPECT_EQ(archive::temporary_name(".hidden"), ".hidden.kov.partial");
-  EXPECT_EQ(archive::temporary_name("a.d/file"), "a.d/file.kov.partial");
-  EXPECT_EQ(archive::temporary_name("x.\xff"), "x.kov.partial");
+TEST(CreationNames, PartialNames) {
+  EXPECT_EQ(archive::partial_name("photos.kov"), "photos.kov.partial");
+  EXPECT_EQ(archive::partial_name("dir/backup"), "dir/backup.kov.partial");
+  EXPECT_EQ(archive::partial_name("x.tar.gz"), "x.tar.gz.partial");
+  EXPECT_EQ(archive::partial_name(".hidden"), ".hidden.kov.partial");
+  EXPECT_EQ(archive::partial_name("a.d/file"), "a.d/file.kov.partial");
+  EXPECT_EQ(archive::partial_name("x.\xff"), "x.kov.partial");
 }
 
 TEST(CreationLimits, RefusesWhatTheReaderWouldRefuse) {

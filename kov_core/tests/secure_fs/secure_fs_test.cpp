@@ -31,6 +31,7 @@ using kov_core::error::os_error_text;
 using kov_core::secure_fs::components;
 using kov_core::secure_fs::platform::link_then_unlink;
 using kov_core::secure_fs::platform::PendingFile;
+using kov_core::secure_fs::platform::Placed;
 using kov_core::secure_fs::platform::Root;
 using kov_core::util::Fd;
 using kov_core::util::FlushQueue;
@@ -285,13 +286,11 @@ TEST(CreateFile, LinkThenUnlinkNeverReplaces) {
   put(tmp / "temp", "new");
   put(tmp / "taken", "old");
   const Fd dir(::open(tmp.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  bool placed = true;
-  EXPECT_KOV_ERROR(link_then_unlink(dir.get(), "temp", "taken", placed), ErrorKind::Io,
-                   os_error(EEXIST));
-  EXPECT_FALSE(placed);
+  EXPECT_KOV_ERROR(link_then_unlink(dir.get(), "temp", "taken"), ErrorKind::Io, os_error(EEXIST));
   EXPECT_EQ(content(tmp / "taken"), "old");
-  ASSERT_TRUE(link_then_unlink(dir.get(), "temp", "free", placed).has_value());
-  EXPECT_TRUE(placed);
+  const auto placed = link_then_unlink(dir.get(), "temp", "free");
+  ASSERT_TRUE(placed.has_value());
+  EXPECT_EQ(placed->how, Placed::How::Moved);
   EXPECT_EQ(content(tmp / "free"), "new");
   EXPECT_EQ(names(tmp.path()), (std::set<std::string>{"free", "taken"}));
 }
