@@ -38,7 +38,7 @@ std::uint64_t fold(std::uint64_t acc, std::span<const std::uint8_t> bytes) {
 
 class CheckSink final : public format::ByteSink {
  public:
-  [[nodiscard]] Result<void> write(std::span<const std::uint8_t> bytes) override {
+  Result<void> write(std::span<const std::uint8_t> bytes) override {
     acc_ = fold(acc_, bytes);
     return {};
   }
@@ -51,7 +51,7 @@ class CheckSink final : public format::ByteSink {
 class VectorSink final : public format::ByteSink {
  public:
   explicit VectorSink(std::vector<std::uint8_t>& out) : out_(out) {}
-  [[nodiscard]] Result<void> write(std::span<const std::uint8_t> bytes) override {
+  Result<void> write(std::span<const std::uint8_t> bytes) override {
     out_.insert(out_.end(), bytes.begin(), bytes.end());
     return {};
   }
@@ -63,7 +63,7 @@ class VectorSink final : public format::ByteSink {
 class MemorySource final : public format::ByteSource {
  public:
   explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-  [[nodiscard]] Result<std::size_t> read(std::span<std::uint8_t> out) override {
+  Result<std::size_t> read(std::span<std::uint8_t> out) override {
     const std::size_t n = std::min(out.size(), bytes_.size());
     std::memcpy(out.data(), bytes_.data(), n);
     bytes_ = bytes_.subspan(n);

@@ -15,10 +15,10 @@ class Writer final : public format::ByteSink {
  public:
   // Takes the descriptor of the file to attach to and closes it; always
   // Unsupported "resource forks can be restored only on macOS" on Linux.
-  [[nodiscard]] static Result<Writer> create_file(util::Fd file);
+  static Result<Writer> create_file(util::Fd file);
   // An empty buffer succeeds; any byte is Io "resource forks are unsupported".
-  [[nodiscard]] Result<void> write(std::span<const std::uint8_t> bytes) override;
-  [[nodiscard]] Result<void> write_all(std::span<const std::uint8_t> bytes) { return write(bytes); }
+  Result<void> write(std::span<const std::uint8_t> bytes) override;
+  Result<void> write_all(std::span<const std::uint8_t> bytes) { return write(bytes); }
 
  private:
   Writer() = default;

@@ -107,11 +107,11 @@ inline constexpr std::uint64_t MAX_INDEX_BYTES = 1ull << 30;
 
 // The index in the layout of generations 1 and 2. InvalidInput "too many
 // entries" or "path too long" when a field width is exceeded.
-[[nodiscard]] Result<std::vector<std::uint8_t>> encode_index(std::span<const Entry> entries,
+Result<std::vector<std::uint8_t>> encode_index(std::span<const Entry> entries,
                                                              const ArchiveSettings& settings);
 
 // Decodes and range-checks a 96-byte settings record.
-[[nodiscard]] Result<ArchiveSettings> decode_settings(std::span<const std::uint8_t> record,
+Result<ArchiveSettings> decode_settings(std::span<const std::uint8_t> record,
                                                       bool zero_index_tag_allowed);
 
 struct DecodedIndex {
@@ -122,7 +122,7 @@ struct DecodedIndex {
 // Decodes a plaintext index and refuses every damaged, inconsistent or unsafe
 // one: one forward pass, the entry list reserved only after the capacity check.
 // `index_offset` is the end of the data area.
-[[nodiscard]] Result<DecodedIndex> decode_index(std::span<const std::uint8_t> index,
+Result<DecodedIndex> decode_index(std::span<const std::uint8_t> index,
                                                 std::uint64_t index_offset,
                                                 format::Version version);
 
@@ -158,19 +158,19 @@ struct CreateOptions {
 
 // Creates an archive of format 0.5.0 (create_archive) or 0.4.0, under a
 // temporary name beside `output` that is moved into place when complete.
-[[nodiscard]] Result<void> create_archive(const std::filesystem::path& output,
+Result<void> create_archive(const std::filesystem::path& output,
                                           std::span<const std::filesystem::path> inputs,
                                           CreateOptions options);
-[[nodiscard]] Result<void> create_archive_0_4(const std::filesystem::path& output,
+Result<void> create_archive_0_4(const std::filesystem::path& output,
                                               std::span<const std::filesystem::path> inputs,
                                               CreateOptions options);
-[[nodiscard]] Result<void> create_archive_version(const std::filesystem::path& output,
+Result<void> create_archive_version(const std::filesystem::path& output,
                                                   std::span<const std::filesystem::path> inputs,
                                                   CreateOptions options, format::Version version);
 
 // Writes a complete archive of `sources` (already in index order) to a new
 // file at `path`. A failure leaves nothing at `path`.
-[[nodiscard]] Result<void> create_into(const std::filesystem::path& path,
+Result<void> create_into(const std::filesystem::path& path,
                                        std::span<const SourceEntry> sources,
                                        const crypto::EncryptionCredential& credential,
                                        ArchiveSettings& settings, format::Version version);
@@ -199,15 +199,15 @@ class Archive {
   // index, cross-checks header, settings and archive ID, and authenticates the
   // index of an unsealed encrypted archive when a credential is given. The
   // credential is not consumed.
-  [[nodiscard]] static Result<Archive> open_with_credential(
+  static Result<Archive> open_with_credential(
       const std::filesystem::path& path, const crypto::EncryptionCredential& credential);
   // Opening without a credential.
-  [[nodiscard]] static Result<Archive> open(const std::filesystem::path& path);
+  static Result<Archive> open(const std::filesystem::path& path);
 
   // Checks the stored index against the credential's key (or the kept key when
   // the credential is None) and returns that key; no key for an unencrypted
   // archive opened with None. The archive is not changed.
-  [[nodiscard]] Result<std::optional<crypto::ArchiveKey>> authenticate_index(
+  Result<std::optional<crypto::ArchiveKey>> authenticate_index(
       const crypto::EncryptionCredential& credential) const;
 
   // The 16 ID bytes as 32 lowercase hexadecimal digits.
@@ -219,24 +219,24 @@ class Archive {
   // size and SHA-256 as it goes. `key` is the key authentication returned, null
   // for an unencrypted archive. Read failures are Corrupt "{path}: decompression
   // failed: {}"; a failed write to the sink is Io. The sink is not flushed.
-  [[nodiscard]] Result<void> copy_entry(std::size_t index, const Entry& entry,
+  Result<void> copy_entry(std::size_t index, const Entry& entry,
                                         const crypto::ArchiveKey* key,
                                         format::ByteSink& sink) const;
   // Verifies every entry end to end, publishing progress.
-  [[nodiscard]] Result<void> test_with_credential(
+  Result<void> test_with_credential(
       const crypto::EncryptionCredential& credential) const;
   // Testing with the key kept at opening.
-  [[nodiscard]] Result<void> test() const;
+  Result<void> test() const;
 
   // Restores every entry, or those selected by exact stored path (a selected
   // directory brings everything below it), under `destination`, after checking
   // its space and inodes; each file gets its final name only once verified and
   // on disk. Returns the number of files and links created. Uses the key kept
   // at opening.
-  [[nodiscard]] Result<std::uint64_t> extract(const std::filesystem::path& destination,
+  Result<std::uint64_t> extract(const std::filesystem::path& destination,
                                               std::span<const std::string> selected,
                                               bool overwrite) const;
-  [[nodiscard]] Result<std::uint64_t> extract_with_credential(
+  Result<std::uint64_t> extract_with_credential(
       const std::filesystem::path& destination, std::span<const std::string> selected,
       bool overwrite, const crypto::EncryptionCredential& credential) const;
 
@@ -260,7 +260,7 @@ class Archive {
 // The archive path of a relative file-system path: components joined by "/".
 // InvalidInput "path must be relative: {}", "path is not UTF-8: {}",
 // "unsafe path: {}" or "empty archive path".
-[[nodiscard]] Result<std::string> portable_path(const std::filesystem::path& path);
+Result<std::string> portable_path(const std::filesystem::path& path);
 
 // Each component in NFC, then lower-cased character by character without context.
 [[nodiscard]] std::string collision_key(std::string_view archive_path);
@@ -269,12 +269,12 @@ class Archive {
 using CollisionRegistry = std::unordered_map<std::string, std::string>;
 
 // InvalidInput "portable path collision: {} and {}" when another path holds the key.
-[[nodiscard]] Result<void> register_portable_path(CollisionRegistry& registry,
+Result<void> register_portable_path(CollisionRegistry& registry,
                                                   std::string_view archive_path);
 
 // Checks a path read from an index: length, NUL, backslash, absolute, portable
 // and canonical; returns it as a relative file-system path or a Corrupt error.
-[[nodiscard]] Result<std::filesystem::path> validate_stored_path(std::string_view stored);
+Result<std::filesystem::path> validate_stored_path(std::string_view stored);
 
 // Accepts a link target, or returns the reason it is refused ("empty,
 // oversized, or non-portable target", "absolute targets are forbidden",
@@ -283,7 +283,7 @@ using CollisionRegistry = std::unordered_map<std::string, std::string>;
                                                                       std::string_view target);
 
 // Reads a symbolic link's target and checks it for the archive path it will have.
-[[nodiscard]] Result<std::string> read_symlink_target(const std::filesystem::path& source,
+Result<std::string> read_symlink_target(const std::filesystem::path& source,
                                                       std::string_view archive_path);
 
 }  // namespace kov_core::archive

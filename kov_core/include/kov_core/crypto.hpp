@@ -40,9 +40,9 @@ class EncryptionCredential {
   EncryptionCredential& operator=(EncryptionCredential&&) noexcept = default;
 
   // InvalidInput "password must contain at least 10 bytes".
-  [[nodiscard]] static Result<EncryptionCredential> password(util::SecretBytes bytes);
+  static Result<EncryptionCredential> password(util::SecretBytes bytes);
   // InvalidInput "KOV key file secret must contain 32 bytes".
-  [[nodiscard]] static Result<EncryptionCredential> key_file_secret(util::SecretBytes secret);
+  static Result<EncryptionCredential> key_file_secret(util::SecretBytes secret);
 
   // The mode this credential unlocks: None, Password or KeyFile.
   [[nodiscard]] EncryptionMode mode() const noexcept { return mode_; }
@@ -59,7 +59,7 @@ class EncryptionCredential {
 // No key for an unencrypted archive, else the archive key: SHA-256 for key
 // files, Argon2id (version 0x13) for passwords. Checks in this order: mode none
 // with a credential, a credential of the wrong kind, the Argon2 parameters.
-[[nodiscard]] Result<std::optional<ArchiveKey>> derive_key(const EncryptionCredential& credential,
+Result<std::optional<ArchiveKey>> derive_key(const EncryptionCredential& credential,
                                                            EncryptionMode mode,
                                                            const std::array<std::uint8_t, 16>& salt,
                                                            std::uint32_t kdf_memory_kib,
@@ -68,11 +68,11 @@ class EncryptionCredential {
 
 // Reads a 72-byte key file into a KeyFile credential (no-follow, non-blocking
 // open; type and size, permissions, magic and checksum checked in that order).
-[[nodiscard]] Result<EncryptionCredential> read_key_file(const std::filesystem::path& path);
+Result<EncryptionCredential> read_key_file(const std::filesystem::path& path);
 
 // Writes a new key file with a random secret: exclusive create, mode 0600,
 // flushed to disk together with its directory entry.
-[[nodiscard]] Result<void> generate_key_file(const std::filesystem::path& path);
+Result<void> generate_key_file(const std::filesystem::path& path);
 
 // ---- Encrypted entry streams ----
 
@@ -101,13 +101,13 @@ class EncryptWriter final : public format::ByteSink {
   EncryptWriter& operator=(const EncryptWriter&) = delete;
   ~EncryptWriter() override;
 
-  [[nodiscard]] Result<void> write(std::span<const std::uint8_t> bytes) override;
+  Result<void> write(std::span<const std::uint8_t> bytes) override;
   // Seals what is left (the single empty chunk of an empty stream); the writer
   // is spent afterwards. Does not flush `inner`.
-  [[nodiscard]] Result<void> finish();
+  Result<void> finish();
 
  private:
-  [[nodiscard]] Result<void> seal_chunk();
+  Result<void> seal_chunk();
 
   format::ByteSink& inner_;
   ArchiveKey key_;
@@ -130,9 +130,9 @@ class DecryptReader final : public format::ByteSource {
   ~DecryptReader() override;
 
   // Bytes placed in `out`, never from two chunks at once; 0 at the end.
-  [[nodiscard]] Result<std::size_t> read(std::span<std::uint8_t> out) override;
+  Result<std::size_t> read(std::span<std::uint8_t> out) override;
   // Loads the next chunk; false at the end of the stream.
-  [[nodiscard]] Result<bool> read_chunk();
+  Result<bool> read_chunk();
 
  private:
   std::unique_ptr<format::ByteSource> source_;
@@ -168,7 +168,7 @@ inline constexpr std::size_t INDEX_TAG_FIELD_END = INDEX_TAG_FIELD_OFFSET + TAG_
     std::span<const std::uint8_t, SEAL_PREFIX_SIZE> envelope_prefix);
 
 // Encrypts `buffer` in place and appends the tag. Corrupt "metadata encryption failed".
-[[nodiscard]] Result<void> seal_metadata(const ArchiveKey& key,
+Result<void> seal_metadata(const ArchiveKey& key,
                                          const std::array<std::uint8_t, 16>& nonce_prefix,
                                          std::span<const std::uint8_t> associated_data,
                                          std::vector<std::uint8_t>& buffer);
@@ -176,14 +176,14 @@ inline constexpr std::size_t INDEX_TAG_FIELD_END = INDEX_TAG_FIELD_OFFSET + TAG_
 // Checks the tag at the end of `buffer` and decrypts the rest in place; returns
 // the plaintext length (16 bytes less). Corrupt "truncated metadata tag" or
 // "incorrect credentials or modified header/metadata".
-[[nodiscard]] Result<std::size_t> open_metadata(const ArchiveKey& key,
+Result<std::size_t> open_metadata(const ArchiveKey& key,
                                                 const std::array<std::uint8_t, 16>& nonce_prefix,
                                                 std::span<const std::uint8_t> associated_data,
                                                 std::span<std::uint8_t> buffer);
 
 // The tag of an empty plaintext with `index` as associated data. Corrupt
 // "index authentication failed".
-[[nodiscard]] Result<std::array<std::uint8_t, TAG_SIZE>> index_tag(
+Result<std::array<std::uint8_t, TAG_SIZE>> index_tag(
     const ArchiveKey& key, const std::array<std::uint8_t, 16>& nonce_prefix,
     std::span<const std::uint8_t> index);
 
@@ -191,7 +191,7 @@ inline constexpr std::size_t INDEX_TAG_FIELD_END = INDEX_TAG_FIELD_OFFSET + TAG_
 // its tag field zeroed, so the result does not depend on the tag it holds. An
 // index too short to hold the field is Corrupt "encrypted index settings are
 // truncated"; otherwise the errors of index_tag.
-[[nodiscard]] Result<std::array<std::uint8_t, TAG_SIZE>> index_tag_of_stored_index(
+Result<std::array<std::uint8_t, TAG_SIZE>> index_tag_of_stored_index(
     const ArchiveKey& key, const std::array<std::uint8_t, 16>& nonce_prefix,
     std::span<const std::uint8_t> index);
 

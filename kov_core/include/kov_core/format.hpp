@@ -42,7 +42,7 @@ inline constexpr Version VERSION_0_5_0{0, 5, 0};
 
 // 0 for 1.0.0, 0.2.0 and 0.3.0; 1 for 0.4.0; 2 for 0.5.0; any other version is
 // Unsupported "format version {}.{}.{}".
-[[nodiscard]] Result<int> format_generation(Version version);
+Result<int> format_generation(Version version);
 
 class BufferedFile;
 
@@ -52,7 +52,7 @@ class ByteSink {
  public:
   virtual ~ByteSink() = default;
   // Takes all of `bytes` or fails.
-  [[nodiscard]] virtual Result<void> write(std::span<const std::uint8_t> bytes) = 0;
+  virtual Result<void> write(std::span<const std::uint8_t> bytes) = 0;
 };
 
 // Where a byte stream comes from.
@@ -60,12 +60,12 @@ class ByteSource {
  public:
   virtual ~ByteSource() = default;
   // Bytes placed in `out`; 0 only at the end of the stream or for an empty `out`.
-  [[nodiscard]] virtual Result<std::size_t> read(std::span<std::uint8_t> out) = 0;
+  virtual Result<std::size_t> read(std::span<std::uint8_t> out) = 0;
 };
 
 // Fills `out` whole from `source`; a source that ends first is Io
 // "failed to fill whole buffer".
-[[nodiscard]] Result<void> read_exact(ByteSource& source, std::span<std::uint8_t> out);
+Result<void> read_exact(ByteSource& source, std::span<std::uint8_t> out);
 
 struct Header {
   std::array<std::uint8_t, 16> id{};
@@ -84,9 +84,9 @@ struct Header {
   [[nodiscard]] std::array<std::uint8_t, HEADER_SIZE> encode() const;
   // Reads 64 bytes at the file's position and checks magic, version, the
   // reserved byte of generation 0 and the checksum, in that order.
-  [[nodiscard]] static Result<Header> decode(BufferedFile& file);
+  static Result<Header> decode(BufferedFile& file);
   // The same checks on bytes in memory; fewer than 64 is "truncated header".
-  [[nodiscard]] static Result<Header> decode(std::span<const std::uint8_t> bytes);
+  static Result<Header> decode(std::span<const std::uint8_t> bytes);
 
   friend bool operator==(const Header&, const Header&) = default;
 };
@@ -105,7 +105,7 @@ struct Footer {
   // "index SHA-256 mismatch" (checked before the rest is read); a short offset
   // or length is Corrupt "truncated integer"; offset, length, magic or second
   // digest out of place is Corrupt "footer does not match header/index".
-  [[nodiscard]] static Result<Footer> decode(BufferedFile& file, const Header& header,
+  static Result<Footer> decode(BufferedFile& file, const Header& header,
                                              const Digest& index_sha256);
 
   friend bool operator==(const Footer&, const Footer&) = default;
@@ -143,9 +143,9 @@ class ByteReader {
   [[nodiscard]] std::size_t remaining() const noexcept { return bytes_.size() - position_; }
   [[nodiscard]] std::size_t position() const noexcept { return position_; }
   // Fewer bytes than needed: Corrupt "truncated integer".
-  [[nodiscard]] Result<std::uint32_t> read_u32();
-  [[nodiscard]] Result<std::uint64_t> read_u64();
-  [[nodiscard]] Result<std::int64_t> read_i64();
+  Result<std::uint32_t> read_u32();
+  Result<std::uint64_t> read_u64();
+  Result<std::int64_t> read_i64();
   // The next n bytes, or an empty result when fewer are left; the caller names the structure.
   [[nodiscard]] bool take(std::size_t n, std::span<const std::uint8_t>& out) noexcept;
 
@@ -186,9 +186,9 @@ class BufferedFile {
 
   // Fills `out` whole from the current position; a short file is Io
   // "failed to fill whole buffer", an operating-system failure its error.
-  [[nodiscard]] Result<void> read_exact(std::span<std::uint8_t> out);
+  Result<void> read_exact(std::span<std::uint8_t> out);
   // Moves the position to an absolute offset, dropping what is buffered.
-  [[nodiscard]] Result<void> seek(std::uint64_t offset);
+  Result<void> seek(std::uint64_t offset);
   [[nodiscard]] std::uint64_t position() const noexcept { return position_; }
 
  private:
@@ -200,21 +200,21 @@ class BufferedFile {
 };
 
 // Reads 8 bytes little-endian; any failure is Corrupt "truncated integer".
-[[nodiscard]] Result<std::uint64_t> read_u64(BufferedFile& file);
+Result<std::uint64_t> read_u64(BufferedFile& file);
 
 // Buffered writing through a borrowed descriptor.
 class BufferedWriter final : public ByteSink {
  public:
   BufferedWriter(int fd, std::size_t capacity);
 
-  [[nodiscard]] Result<void> write(std::span<const std::uint8_t> bytes) override;
+  Result<void> write(std::span<const std::uint8_t> bytes) override;
   // Writes out what is buffered.
-  [[nodiscard]] Result<void> flush();
+  Result<void> flush();
   // Bytes accepted so far, buffered or written.
   [[nodiscard]] std::uint64_t position() const noexcept { return position_; }
   // Free room at the end of the buffer, at least `at_least` bytes (flushing
   // first when needed), for a producer that writes in place and then commits.
-  [[nodiscard]] Result<std::span<std::uint8_t>> room(std::size_t at_least);
+  Result<std::span<std::uint8_t>> room(std::size_t at_least);
   // Accepts `n` bytes written into the room.
   void commit(std::size_t n) noexcept {
     used_ += n;
@@ -226,7 +226,7 @@ class BufferedWriter final : public ByteSink {
   void start_writeback_early() noexcept { writeback_ = true; }
 
  private:
-  [[nodiscard]] Result<void> write_out(const std::uint8_t* data, std::size_t size);
+  Result<void> write_out(const std::uint8_t* data, std::size_t size);
 
   int fd_;
   std::vector<std::uint8_t> buffer_;
@@ -237,6 +237,6 @@ class BufferedWriter final : public ByteSink {
 };
 
 // Appends 8 bytes little-endian; a failure is the Io error of the write.
-[[nodiscard]] Result<void> write_u64(BufferedWriter& writer, std::uint64_t value);
+Result<void> write_u64(BufferedWriter& writer, std::uint64_t value);
 
 }  // namespace kov_core::format

@@ -23,27 +23,27 @@ struct SigningKey {
 };
 
 // Reads the key file (every error of read_key_file unchanged) and makes its signing key.
-[[nodiscard]] Result<SigningKey> signing_key(const std::filesystem::path& key_file);
+Result<SigningKey> signing_key(const std::filesystem::path& key_file);
 
 // "KOV detached signature v1\0" followed by the SHA-256 of the whole archive file,
 // read once in 64 KiB blocks.
-[[nodiscard]] Result<std::array<std::uint8_t, MESSAGE_SIZE>> message(const std::filesystem::path& archive);
+Result<std::array<std::uint8_t, MESSAGE_SIZE>> message(const std::filesystem::path& archive);
 
 // Creates `path` (never replacing anything), mode 0600, writes `bytes`, and
 // flushes the file and its directory entry to disk.
-[[nodiscard]] Result<void> write_new(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
+Result<void> write_new(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
 
 // Writes the 104-byte signature file of `archive` to `output`.
-[[nodiscard]] Result<void> sign_archive(const std::filesystem::path& archive, const std::filesystem::path& key_file,
+Result<void> sign_archive(const std::filesystem::path& archive, const std::filesystem::path& key_file,
                                         const std::filesystem::path& output);
 
 // Writes the 32-byte public key of the key file's signing key to `output`.
-[[nodiscard]] Result<void> export_signing_public_key(const std::filesystem::path& key_file,
+Result<void> export_signing_public_key(const std::filesystem::path& key_file,
                                                      const std::filesystem::path& output);
 
 // Succeeds when `signature_file` is a valid signature of `archive` by the
 // trusted public key in `public_key_file`.
-[[nodiscard]] Result<void> verify_archive_signature(const std::filesystem::path& archive,
+Result<void> verify_archive_signature(const std::filesystem::path& archive,
                                                     const std::filesystem::path& signature_file,
                                                     const std::filesystem::path& public_key_file);
 

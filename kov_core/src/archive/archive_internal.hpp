@@ -21,7 +21,7 @@ namespace kov_core::archive {
 
 // The checks of validate_stored_path without building the file-system path:
 // index decoding runs them for every entry.
-[[nodiscard]] Result<void> check_stored_path(std::string_view stored);
+Result<void> check_stored_path(std::string_view stored);
 
 // The directory that holds an output, opened once as named (links in the path
 // followed), and the output's name in it. Every later step acts through the
@@ -37,7 +37,7 @@ struct OutputDirectory {
 
 // The directory is the path up to its last slash: "." when there is none, the
 // root for slashes alone. A failure to open it is Io.
-[[nodiscard]] Result<OutputDirectory> open_output_directory(const std::filesystem::path& output);
+Result<OutputDirectory> open_output_directory(const std::filesystem::path& output);
 
 // An archive being made under a name of its own: the file is created
 // exclusively, so the name is never someone else's, and it is removed when the
@@ -46,7 +46,7 @@ class TemporaryArchive {
  public:
   // Creates `name` in `dir` (O_EXCL, mode 0666 less the umask) for writing.
   // `dir` is borrowed and must stay open while the name is owned.
-  [[nodiscard]] static Result<TemporaryArchive> create(int dir, std::string name);
+  static Result<TemporaryArchive> create(int dir, std::string name);
   TemporaryArchive(TemporaryArchive&& other) noexcept
       : dir_(other.dir_),
         name_(std::move(other.name_)),
@@ -76,7 +76,7 @@ class TemporaryArchive {
 
 // create_into at `name` in `dir`, handing back the finished file, still open
 // and still removed unless committed; a failure leaves nothing under `name`.
-[[nodiscard]] Result<TemporaryArchive> create_into_file(
+Result<TemporaryArchive> create_into_file(
     int dir, const std::string& name, std::span<const SourceEntry> sources,
     const crypto::EncryptionCredential& credential, ArchiveSettings& settings,
     format::Version version);
@@ -92,7 +92,7 @@ inline void (*after_walk_hook)() = nullptr;
 
 // read_symlink_target for the link `name` in the directory `dir`, read
 // without a path; `source` is its path for the messages.
-[[nodiscard]] Result<std::string> read_symlink_target_at(int dir, const std::string& name,
+Result<std::string> read_symlink_target_at(int dir, const std::string& name,
                                                          const std::string& source,
                                                          std::string_view archive_path);
 
@@ -110,15 +110,15 @@ struct OutputNode {
 // when it appeared while the archive was written, except `replaceable`: the
 // symbolic link found there by the output check. A failure is Io and leaves
 // `from` in place.
-[[nodiscard]] Result<void> move_into_place(int dir, const std::string& from, const std::string& to,
+Result<void> move_into_place(int dir, const std::string& from, const std::string& to,
                                            std::optional<OutputNode> replaceable = std::nullopt);
 
 // Password derivation of a new archive needs 32 MiB; unknown memory (0) passes.
-[[nodiscard]] Result<void> check_password_memory(crypto::EncryptionMode mode,
+Result<void> check_password_memory(crypto::EncryptionMode mode,
                                                  std::uint32_t available_mib);
 
 // kov never writes an archive its own reader would refuse.
-[[nodiscard]] Result<void> check_reader_limits(std::uint64_t entries, std::uint64_t longest_path,
+Result<void> check_reader_limits(std::uint64_t entries, std::uint64_t longest_path,
                                                std::uint64_t index_bytes);
 
 // The parameters of the chunk stream of `entry`, number `index` in an archive
@@ -139,10 +139,10 @@ struct OutputNode {
 
 // What the library's own code may do with an Archive beyond its public face.
 struct ArchiveAccess {
-  [[nodiscard]] static Result<Archive> open(const std::filesystem::path& path,
+  static Result<Archive> open(const std::filesystem::path& path,
                                             const crypto::EncryptionCredential& credential,
                                             std::uint32_t available_mib);
-  [[nodiscard]] static Result<std::optional<crypto::ArchiveKey>> authenticate(
+  static Result<std::optional<crypto::ArchiveKey>> authenticate(
       const Archive& archive, const crypto::EncryptionCredential& credential,
       std::uint32_t available_mib);
   [[nodiscard]] static int file(const Archive& archive) noexcept { return archive.file_.get(); }
@@ -150,10 +150,10 @@ struct ArchiveAccess {
 
 // Opening and authentication with the available memory given (MiB, 0 when
 // unknown) instead of measured.
-[[nodiscard]] Result<Archive> open_archive(const std::filesystem::path& path,
+Result<Archive> open_archive(const std::filesystem::path& path,
                                            const crypto::EncryptionCredential& credential,
                                            std::uint32_t available_mib);
-[[nodiscard]] Result<std::optional<crypto::ArchiveKey>> authenticate_archive(
+Result<std::optional<crypto::ArchiveKey>> authenticate_archive(
     const Archive& archive, const crypto::EncryptionCredential& credential,
     std::uint32_t available_mib);
 
@@ -175,10 +175,10 @@ class ReadAhead {
   [[nodiscard]] int fd() const noexcept { return fd_; }
   // Up to out.size() bytes at `offset`; a file that ends there is Io
   // "failed to fill whole buffer".
-  [[nodiscard]] Result<std::size_t> read(std::uint64_t offset, std::span<std::uint8_t> out);
+  Result<std::size_t> read(std::uint64_t offset, std::span<std::uint8_t> out);
 
  private:
-  [[nodiscard]] Result<std::size_t> read_file(std::uint64_t offset, std::span<std::uint8_t> out);
+  Result<std::size_t> read_file(std::uint64_t offset, std::span<std::uint8_t> out);
 
   int fd_;
   std::uint64_t end_;
@@ -195,10 +195,10 @@ class Decoder {
   Decoder() noexcept;
   // Decodes entry `index` into `sink` (none: only checked), verifying size and
   // SHA-256; progress grows by the decoded bytes.
-  [[nodiscard]] Result<void> decode(const Archive& archive, std::size_t index, const Entry& entry,
+  Result<void> decode(const Archive& archive, std::size_t index, const Entry& entry,
                                     const crypto::ArchiveKey* key, format::ByteSink* sink);
   // A symbolic link's target, decoded and checked: UTF-8 and safe for the link's path.
-  [[nodiscard]] Result<std::string> link_target(const Archive& archive, std::size_t index,
+  Result<std::string> link_target(const Archive& archive, std::size_t index,
                                                 const Entry& entry, const crypto::ArchiveKey* key);
   // The available memory measured when it was made (MiB, 0 when unknown).
   [[nodiscard]] std::uint32_t available_mib() const noexcept { return available_mib_; }
@@ -221,12 +221,12 @@ struct Preflight {
 
 // Bytes and file-system entries of the selected entries (a resource fork
 // stages a copy of its owner); Corrupt on overflow or a fork without its owner.
-[[nodiscard]] Result<Preflight> preflight_extraction(std::span<const Entry* const> selected);
+Result<Preflight> preflight_extraction(std::span<const Entry* const> selected);
 
 // The space and inode check against statvfs figures: free blocks for
 // unprivileged users, fragment size, free inodes (0: not reported). A reserve
 // of 5 % of the space, at most 64 MiB, and 1024 inodes stays free.
-[[nodiscard]] Result<void> check_capacity(const Preflight& need, std::uint64_t free_blocks,
+Result<void> check_capacity(const Preflight& need, std::uint64_t free_blocks,
                                           std::uint64_t fragment_size, std::uint64_t free_inodes);
 
 struct ExtractionOptions {
@@ -239,7 +239,7 @@ struct ExtractionOptions {
   std::function<void()> before_link_check;
 };
 
-[[nodiscard]] Result<std::uint64_t> extract_archive(const Archive& archive,
+Result<std::uint64_t> extract_archive(const Archive& archive,
                                                     const std::filesystem::path& destination,
                                                     std::span<const std::string> selected,
                                                     bool overwrite,

@@ -28,9 +28,9 @@ class AsyncWriter final : public format::ByteSink {
   void begin(int fd) noexcept;
   // Copies `bytes` into free buffers and starts their writes. A failed write
   // is Io with the system's error, here or at finish().
-  [[nodiscard]] Result<void> write(std::span<const std::uint8_t> bytes) override;
+  Result<void> write(std::span<const std::uint8_t> bytes) override;
   // Writes out what is buffered and waits for every write of the file.
-  [[nodiscard]] Result<void> finish();
+  Result<void> finish();
 
  private:
   struct Piece {
@@ -40,8 +40,8 @@ class AsyncWriter final : public format::ByteSink {
     bool in_flight = false;
   };
 
-  [[nodiscard]] Result<void> submit(Piece& piece);
-  [[nodiscard]] Result<void> take_one();
+  Result<void> submit(Piece& piece);
+  Result<void> take_one();
 
   std::optional<util::Ring> ring_;
   std::vector<Piece> pieces_;

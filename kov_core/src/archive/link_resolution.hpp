@@ -62,7 +62,7 @@ class LinkResolution {
   // archive root" or "unsafe symbolic link {}: \"..\" after {}, which is not
   // a directory", or Io from reading the destination. Directory descriptors
   // opened for it are closed before it returns.
-  [[nodiscard]] Result<std::string> take(std::size_t index);
+  Result<std::string> take(std::size_t index);
 
   // When extracting: the directories, relative to the destination, that a
   // ".." of a link resolved so far stands on and that only this run makes.
@@ -144,19 +144,19 @@ class LinkResolution {
   void build(ForEachSelected&& for_each_selected);
   std::uint32_t add_node(std::uint32_t parent, std::string_view name);
 
-  [[nodiscard]] Result<void> settle(std::uint32_t node);
+  Result<void> settle(std::uint32_t node);
   // The node `name` below `node`, NONE where nothing can be, FOLDED where
   // that name differs from one of the archive's only as a case-folding file
   // system ignores.
-  [[nodiscard]] Result<std::uint32_t> child(std::uint32_t node, std::string_view name);
+  Result<std::uint32_t> child(std::uint32_t node, std::string_view name);
   void apply(std::uint32_t node, secure_fs::platform::Probed found);
   [[nodiscard]] std::uint32_t link_at(std::uint32_t node) const;
-  [[nodiscard]] Result<int> directory(std::uint32_t node);
+  Result<int> directory(std::uint32_t node);
   int keep_open(std::uint32_t node, util::Fd fd);
 
-  [[nodiscard]] Result<std::string> decode_again(const Link& link);
-  [[nodiscard]] Result<void> resolve(std::uint32_t link);
-  [[nodiscard]] Result<void> push(std::vector<Frame>& stack, std::uint32_t link, Position start);
+  Result<std::string> decode_again(const Link& link);
+  Result<void> resolve(std::uint32_t link);
+  Result<void> push(std::vector<Frame>& stack, std::uint32_t link, Position start);
   void finish(std::vector<Frame>& stack);
   void combine(std::vector<Frame>& stack, const Link& done);
   [[nodiscard]] bool is_directory(std::uint32_t node) const;

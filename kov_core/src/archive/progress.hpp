@@ -36,7 +36,7 @@ inline void progress_add(std::uint64_t units) noexcept {
 }
 
 // Cancelled when the flag is set.
-[[nodiscard]] inline Result<void> check_cancelled() {
+inline Result<void> check_cancelled() {
   if (CANCELLED.load(std::memory_order_relaxed)) return std::unexpected(Error::cancelled());
   return {};
 }

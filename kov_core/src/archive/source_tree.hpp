@@ -32,13 +32,13 @@ class DirectoryChain {
   static constexpr std::size_t MAX_OPEN = 32;
 
   // Starts again at `root`, an open directory.
-  [[nodiscard]] Result<void> reset(util::Fd root);
+  Result<void> reset(util::Fd root);
   // The directory `name` of the deepest level becomes the deepest, opened
   // without following a link. Failures are the system's errno as Io.
-  [[nodiscard]] Result<void> down(std::string_view name);
+  Result<void> down(std::string_view name);
   // The level above the deepest becomes the deepest. False: ".." did not lead
   // to the directory met on the way down (it was moved meanwhile).
-  [[nodiscard]] Result<bool> up();
+  Result<bool> up();
 
   [[nodiscard]] bool empty() const noexcept { return levels_.empty(); }
   [[nodiscard]] int fd() const noexcept { return levels_.back().fd.get(); }
@@ -55,7 +55,7 @@ class DirectoryChain {
     dev_t device = 0;
     ino_t inode = 0;
   };
-  [[nodiscard]] Result<void> push(util::Fd fd, std::string name);
+  Result<void> push(util::Fd fd, std::string name);
 
   std::vector<Level> levels_;
   std::size_t first_open_ = 0;  // levels from here on hold their descriptor
@@ -72,17 +72,17 @@ class SourceOpener {
     struct stat status;
   };
   // The regular file, read-only and non-blocking, and its status; a link is Io.
-  [[nodiscard]] Result<OpenFile> open_file(const SourceEntry& source);
+  Result<OpenFile> open_file(const SourceEntry& source);
   // The status of a directory or a link, not followed.
-  [[nodiscard]] Result<struct stat> status(const SourceEntry& source);
+  Result<struct stat> status(const SourceEntry& source);
 
  private:
   struct Place {
     int dir;
     const char* name;
   };
-  [[nodiscard]] Result<Place> place(const SourceEntry& source);
-  [[nodiscard]] Result<void> check(const SourceEntry& source, const struct stat& st) const;
+  Result<Place> place(const SourceEntry& source);
+  Result<void> check(const SourceEntry& source, const struct stat& st) const;
 
   std::string root_;  // the input the chain starts at, as named
   DirectoryChain chain_;

@@ -24,7 +24,7 @@ constexpr std::size_t CHECKED_SIZE =
 
 using KeyFileImage = util::SecretArray<KEY_FILE_SIZE>;
 
-[[nodiscard]] Result<void> read_all(int fd, KeyFileImage& image) {
+Result<void> read_all(int fd, KeyFileImage& image) {
   auto n = util::read_up_to(fd, std::span<std::uint8_t>(image.data(), image.size()));
   if (!n) return std::unexpected(std::move(n).error());
   // The size was checked a moment ago: a short file has shrunk since.

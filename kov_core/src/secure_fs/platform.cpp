@@ -54,7 +54,7 @@ constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 }
 
 // mkdir of every component in turn, accepting those that exist.
-[[nodiscard]] Result<void> create_destination(const std::filesystem::path& destination) {
+Result<void> create_destination(const std::filesystem::path& destination) {
   struct stat status {};
   if (::stat(destination.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) return {};
   std::filesystem::path prefix;
@@ -89,7 +89,7 @@ Result<std::vector<std::string>> c_names(const DirectoryTree& tree) {
 // descriptors run out, `relieve()` may release some (true) before the open is
 // tried again.
 template <class Unopened, class Leave, class Relieve>
-[[nodiscard]] Result<void> visit(int root, const DirectoryTree& tree, Unopened unopened,
+Result<void> visit(int root, const DirectoryTree& tree, Unopened unopened,
                                  Leave leave, Relieve relieve) {
   std::vector<DirectoryTree::Node> first, children;
   tree.index_children(first, children);

@@ -75,7 +75,7 @@ inline bool Components::next(Component& out) noexcept {
 // The ordinary components of a relative path, borrowed from it. A root, a
 // leading "." or any ".." is InvalidInput "unsafe extraction path: {}"; a
 // path without components is InvalidInput "empty extraction path".
-[[nodiscard]] Result<std::vector<std::string_view>> components(std::string_view relative);
+Result<std::vector<std::string_view>> components(std::string_view relative);
 
 // A name's place in a tree of path components: its parent node and its name.
 struct ChildKey {
@@ -104,7 +104,7 @@ class DirectoryTree {
   // last); a directory entry's own path is added too, marked as an entry.
   // The path's errors are those of components(); one directory too many is
   // InvalidInput "not enough memory to extract more than {} directories".
-  [[nodiscard]] Result<void> add(std::string_view relative, bool is_directory);
+  Result<void> add(std::string_view relative, bool is_directory);
 
   // Directories in the tree, the root not included; nodes are numbered from
   // the root (0) to size(), each after its parent.
@@ -144,7 +144,7 @@ class PendingFile {
   // The open temporary file, read-write, for the content.
   [[nodiscard]] int fd() const noexcept { return file_.get(); }
   // fchmod with the nine permission bits of `mode`; a failure is Io.
-  [[nodiscard]] Result<void> set_mode(std::uint32_t mode);
+  Result<void> set_mode(std::uint32_t mode);
   // Tells that the caller has completed a successful fsync of fd() after its
   // last write and set_mode, so that commit does not flush it again.
   void mark_flushed() noexcept { flushed_ = true; }
@@ -153,7 +153,7 @@ class PendingFile {
   // InvalidInput "overwrite target is not a regular file"), without it never
   // replaces anything (a name that appeared meanwhile is Io EEXIST). System
   // failures are Io.
-  [[nodiscard]] Result<void> commit() &&;
+  Result<void> commit() &&;
 
  private:
   friend class Root;
@@ -185,7 +185,7 @@ class Root {
   // umask), then opens it without following its last component, however it
   // is spelled ("dest", "dest/", "dest/."). A NUL is InvalidInput
   // "destination contains NUL"; system failures are Io.
-  [[nodiscard]] static Result<Root> open(const std::filesystem::path& destination);
+  static Result<Root> open(const std::filesystem::path& destination);
 
   Root(Root&&) noexcept = default;
   Root& operator=(Root&&) noexcept = default;
@@ -195,33 +195,33 @@ class Root {
 
   // Every component a directory, made with 0755 where missing; existing ones
   // keep their mode.
-  [[nodiscard]] Result<void> ensure_directory(const std::filesystem::path& relative);
+  Result<void> ensure_directory(const std::filesystem::path& relative);
   // A temporary file beside the target. Without overwrite an existing name is
   // InvalidInput "extraction target already exists: {}".
-  [[nodiscard]] Result<PendingFile> create_file(const std::filesystem::path& relative,
+  Result<PendingFile> create_file(const std::filesystem::path& relative,
                                                 bool overwrite);
   // A symbolic link holding `target` exactly; it never replaces anything.
-  [[nodiscard]] Result<void> create_symlink(const std::filesystem::path& relative,
+  Result<void> create_symlink(const std::filesystem::path& relative,
                                             std::string_view target);
   // An existing regular file, read-write, owned by the caller; anything else is
   // InvalidInput "extraction target is not a regular file: {}" or Io.
-  [[nodiscard]] Result<util::Fd> open_existing_file(const std::filesystem::path& relative);
+  Result<util::Fd> open_existing_file(const std::filesystem::path& relative);
   // Whether the kernel, following every link, resolves `relative` without
   // leaving the root (openat2 with RESOLVE_BENEATH). A dangling link, a loop
   // and a path it cannot look into count as inside; so does every path where
   // openat2 is missing or the path is too long for one call.
-  [[nodiscard]] Result<bool> resolves_beneath(const std::string& relative);
+  Result<bool> resolves_beneath(const std::string& relative);
   // Removes the symbolic link at `relative`; anything else there stays.
-  [[nodiscard]] Result<void> remove_symlink(const std::filesystem::path& relative);
+  Result<void> remove_symlink(const std::filesystem::path& relative);
 
   // The walk to the directory that holds the last component, making missing
   // directories when `create`. Used by the operations above.
-  [[nodiscard]] Result<Parent> parent(const std::filesystem::path& relative, bool create);
+  Result<Parent> parent(const std::filesystem::path& relative, bool create);
 
   // The directories of `tree` that do not exist yet and are not entries
   // themselves: what the extraction will make besides its entries. A
   // directory that cannot be looked into counts as present.
-  [[nodiscard]] Result<std::uint64_t> missing_directories(const DirectoryTree& tree);
+  Result<std::uint64_t> missing_directories(const DirectoryTree& tree);
 
   // Flushes every directory of `tree`, the root, and each directory above the
   // root up to the root of its file system, each once, through `queue`,
@@ -230,14 +230,14 @@ class Root {
   // a power cut. A directory that may not be read, or that its file system
   // refuses to flush alone (EINVAL), is made durable by flushing the whole
   // file system. Failures are Io.
-  [[nodiscard]] Result<void> sync(const DirectoryTree& tree, util::FlushQueue& queue);
+  Result<void> sync(const DirectoryTree& tree, util::FlushQueue& queue);
   // The destination's descriptor, for status queries of its file system.
   [[nodiscard]] int fd() const noexcept { return fd_.get(); }
 
  private:
   explicit Root(util::Fd fd) noexcept : fd_(std::move(fd)) {}
-  [[nodiscard]] Result<Parent> parent_of(const std::vector<std::string_view>& parts, bool create);
-  [[nodiscard]] Result<util::Fd> walk(const std::vector<std::string_view>& parts, std::size_t count,
+  Result<Parent> parent_of(const std::vector<std::string_view>& parts, bool create);
+  Result<util::Fd> walk(const std::vector<std::string_view>& parts, std::size_t count,
                                       bool create);
 
   util::Fd fd_;
@@ -252,7 +252,7 @@ class Root {
 
 // The component as a NUL-terminated name; a NUL inside is InvalidInput
 // "path contains NUL".
-[[nodiscard]] Result<std::string> c_name(std::string_view component);
+Result<std::string> c_name(std::string_view component);
 
 // Where a move without replacing left the file, once `to` names it.
 struct Placed {
@@ -267,8 +267,8 @@ struct Placed {
 // The move of a commit without overwrite: renameat2 with RENAME_NOREPLACE,
 // or link then unlink where the file system lacks that flag. Never replaces.
 // An error means `to` was not made.
-[[nodiscard]] Result<Placed> move_no_replace(int dir, const char* from, const char* to);
-[[nodiscard]] Result<Placed> link_then_unlink(int dir, const char* from, const char* to);
+Result<Placed> move_no_replace(int dir, const char* from, const char* to);
+Result<Placed> link_then_unlink(int dir, const char* from, const char* to);
 
 // What a directory holds under one name, read without following it.
 struct Probed {
@@ -281,7 +281,7 @@ struct Probed {
 
 // fstatat without following, then readlinkat for a link. A name that cannot
 // exist there (one holding NUL or too long) is Absent; other failures are Io.
-[[nodiscard]] Result<Probed> probe(int dir, std::string_view name);
+Result<Probed> probe(int dir, std::string_view name);
 
 // Io "destination changed while it was read": a directory is no longer the
 // one (device, inode) found before.
@@ -294,7 +294,7 @@ inline void (*leaving_directory_hook)(std::string_view name) = nullptr;
 // The directory `name` of `dir`, opened without following a link; it must
 // still be the directory (device, inode) that probe found, or the result is
 // destination_changed().
-[[nodiscard]] Result<util::Fd> open_probed_directory(int dir, std::string_view name, dev_t device,
+Result<util::Fd> open_probed_directory(int dir, std::string_view name, dev_t device,
                                                      ino_t inode);
 
 }  // namespace platform

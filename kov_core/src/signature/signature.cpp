@@ -32,20 +32,20 @@ static_assert(crypto_sign_PUBLICKEYBYTES == PUBLIC_KEY_SIZE && crypto_sign_SECRE
               crypto_sign_SEEDBYTES == crypto::KEY_SIZE);
 static_assert(SIGNATURE_MAGIC.size() + PUBLIC_KEY_SIZE + crypto_sign_BYTES == SIGNATURE_FILE_SIZE);
 
-[[nodiscard]] Result<util::Fd> open_read_only(const std::filesystem::path& path) {
+Result<util::Fd> open_read_only(const std::filesystem::path& path) {
   util::Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) return std::unexpected(Error::os(errno));
   return fd;
 }
 
-[[nodiscard]] Result<std::uint64_t> file_size(const util::Fd& fd) {
+Result<std::uint64_t> file_size(const util::Fd& fd) {
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return std::unexpected(Error::os(errno));
   return static_cast<std::uint64_t>(st.st_size);
 }
 
 // The file may shrink after its size was checked; running out early is then a read failure.
-[[nodiscard]] Result<void> read_exact(const util::Fd& fd, std::span<std::uint8_t> out) {
+Result<void> read_exact(const util::Fd& fd, std::span<std::uint8_t> out) {
   auto n = util::read_up_to(fd.get(), out);
   if (!n) return std::unexpected(std::move(n).error());
   if (*n < out.size()) return std::unexpected(Error::io("failed to fill whole buffer"));
@@ -71,7 +71,7 @@ struct BnContext {
 // mod p and the point exists when (y^2 - 1) / (d y^2 + 1) has a square root. No
 // order or canonical-encoding check is made here; the strict verification that
 // follows refuses small-order and non-canonical keys as a failed signature.
-[[nodiscard]] Result<bool> decodes_as_point(const std::array<std::uint8_t, PUBLIC_KEY_SIZE>& key) {
+Result<bool> decodes_as_point(const std::array<std::uint8_t, PUBLIC_KEY_SIZE>& key) {
   // With fixed, valid operands the BN calls fail only when memory runs out.
   BnContext bn;
   if (bn.ctx == nullptr) return std::unexpected(Error::os(ENOMEM));

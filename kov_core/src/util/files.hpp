@@ -14,22 +14,22 @@ namespace kov_core::util {
 // fails with EEXIST), mode 0600, close-on-exec; writes all bytes, fsyncs the
 // file and the directory that holds it, then closes it. Every failure is
 // Io; a file already created is left in place.
-[[nodiscard]] Result<void> create_new_file(const std::filesystem::path& path,
+Result<void> create_new_file(const std::filesystem::path& path,
                                            std::span<const std::uint8_t> bytes);
 
 // Reads until `out` is full or the file ends (interrupted reads are retried);
 // returns how many bytes were read. A read failure is Io.
-[[nodiscard]] Result<std::size_t> read_up_to(int fd, std::span<std::uint8_t> out);
+Result<std::size_t> read_up_to(int fd, std::span<std::uint8_t> out);
 
 // Makes the name `path` durable: fsync of the directory that holds it. A
 // directory that cannot be opened for reading (EACCES, as in a mode 0733 drop
 // box) is flushed through `new_file`, the open file under that name: syncfs
 // flushes its whole file system, the directory included. So is a directory
 // whose file system refuses to flush it alone (EINVAL). A failed flush is Io.
-[[nodiscard]] Result<void> sync_parent_directory(const std::filesystem::path& path, int new_file);
+Result<void> sync_parent_directory(const std::filesystem::path& path, int new_file);
 
 // The same for a name in `dir`, a directory held open (O_PATH will do): the
 // flush reopens it for reading, with the same two fallbacks.
-[[nodiscard]] Result<void> sync_directory(int dir, int new_file);
+Result<void> sync_directory(int dir, int new_file);
 
 }  // namespace kov_core::util

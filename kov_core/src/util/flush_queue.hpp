@@ -46,11 +46,11 @@ class FlushQueue {
   // takes a completion first. In OneAtATime mode the fsync runs here and its
   // outcome waits in the queue. A failure to hand flushes to the kernel is Io;
   // the queue is then of no further use.
-  [[nodiscard]] Result<void> submit(int fd, std::uint64_t tag);
+  Result<void> submit(int fd, std::uint64_t tag);
 
   // Waits for the completion of one submitted flush, in any order. With
   // nothing in flight, or when the kernel refuses the wait, Io.
-  [[nodiscard]] Result<Completion> wait_one();
+  Result<Completion> wait_one();
 
  private:
   // The ring's user data is a slot number; the slot holds the caller's tag

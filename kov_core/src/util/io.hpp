@@ -14,34 +14,34 @@ namespace kov_core::util {
 
 // Writes every byte. A write that makes no progress is Io "failed to write
 // whole buffer".
-[[nodiscard]] Result<void> write_all(int fd, std::span<const std::uint8_t> bytes);
+Result<void> write_all(int fd, std::span<const std::uint8_t> bytes);
 
 // Writes every byte at `offset`; the file position is not used. A write that
 // makes no progress is Io "failed to write whole buffer".
-[[nodiscard]] Result<void> pwrite_all(int fd, std::span<const std::uint8_t> bytes,
+Result<void> pwrite_all(int fd, std::span<const std::uint8_t> bytes,
                                       std::uint64_t offset);
 
 // Fills `out` from `offset`. A file that ends first is Io "failed to fill
 // whole buffer".
-[[nodiscard]] Result<void> pread_exact(int fd, std::span<std::uint8_t> out, std::uint64_t offset);
+Result<void> pread_exact(int fd, std::span<std::uint8_t> out, std::uint64_t offset);
 
 // One read: how many bytes arrived, 0 only at the end of the file (or for an
 // empty `out`).
-[[nodiscard]] Result<std::size_t> read_some(int fd, std::span<std::uint8_t> out);
+Result<std::size_t> read_some(int fd, std::span<std::uint8_t> out);
 
 // One positioned read, as read_some.
-[[nodiscard]] Result<std::size_t> pread_some(int fd, std::span<std::uint8_t> out,
+Result<std::size_t> pread_some(int fd, std::span<std::uint8_t> out,
                                              std::uint64_t offset);
 
 // Copies all of `from`, from its start, to `to` at its file position, inside
 // the kernel (copy_file_range); the position of `from` is not used.
-[[nodiscard]] Result<void> copy_whole(int from, int to);
+Result<void> copy_whole(int from, int to);
 
 // fsync, retried while interrupted.
-[[nodiscard]] Result<void> fsync_all(int fd);
+Result<void> fsync_all(int fd);
 
 // syncfs: flushes the whole file system that holds `fd`.
-[[nodiscard]] Result<void> sync_file_system(int fd);
+Result<void> sync_file_system(int fd);
 
 // For tests: when set, every flush is shown to it (one of an io_uring when it
 // ends, any other before it runs), either of the descriptor alone or of its

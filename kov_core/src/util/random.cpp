@@ -15,7 +15,7 @@ namespace kov_core::util {
 namespace {
 
 // For kernels older than getrandom(2).
-[[nodiscard]] Result<void> read_random_device(std::span<std::uint8_t> out) {
+Result<void> read_random_device(std::span<std::uint8_t> out) {
   const int raw = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
   if (raw < 0) return std::unexpected(Error::os(errno));
   const Fd fd(raw);

@@ -9,6 +9,6 @@
 
 namespace kov_core::util {
 
-[[nodiscard]] Result<void> random_bytes(std::span<std::uint8_t> out);
+Result<void> random_bytes(std::span<std::uint8_t> out);
 
 }  // namespace kov_core::util

@@ -39,10 +39,10 @@ class Ring {
 
   // Hands every queued entry to the kernel. On failure the system's error;
   // what stays queued goes with the next submit.
-  [[nodiscard]] Result<void> submit();
+  Result<void> submit();
 
   // Waits for one completion and takes it.
-  [[nodiscard]] Result<Completion> wait();
+  Result<Completion> wait();
 
  private:
   struct Deleter {
