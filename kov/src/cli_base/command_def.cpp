@@ -10,12 +10,6 @@ ArgDef& CommandDef::arg(std::string_view id) {
   std::abort();
 }
 
-CommandDef& CommandDef::subcommand(std::string_view subcommand_name) {
-  for (CommandDef& c : subcommands)
-    if (c.name == subcommand_name) return c;
-  std::abort();
-}
-
 const CommandDef* CommandDef::find_subcommand(std::string_view subcommand_name) const {
   for (const CommandDef& c : subcommands)
     if (c.name == subcommand_name) return &c;

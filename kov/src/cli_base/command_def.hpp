@@ -5,7 +5,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
+
+#include "cli_base/localized.hpp"
 
 namespace kov {
 
@@ -39,9 +42,21 @@ struct ArgDef {
   [[nodiscard]] bool takes_value() const { return kind != ValueKind::Flag; }
 };
 
+// A subcommand's own texts, in every language: its one row, which
+// localization applies.
+struct SubcommandTexts {
+  std::string_view name;
+  // The description: one text for every language, or one per language.
+  std::variant<std::string_view, const Localized*> about;
+  bool examples;                 // the examples follow its help
+  const Localized* output_help;  // of its `output` argument, if it has one
+};
+
 struct CommandDef {
   std::string name;
   std::string about;
+  // Set on subcommands; localization takes their texts from it.
+  const SubcommandTexts* texts = nullptr;
   std::string version;     // only the root has one
   std::string after_help;  // text shown after the help
   std::string help_template;
@@ -51,10 +66,9 @@ struct CommandDef {
   bool subcommand_required = false;
   bool help_when_no_arguments = false;
 
-  // Changing an argument or subcommand that does not exist is a programming
-  // error: these stop the process.
+  // Changing an argument that does not exist is a programming error: this
+  // stops the process.
   [[nodiscard]] ArgDef& arg(std::string_view id);
-  [[nodiscard]] CommandDef& subcommand(std::string_view subcommand_name);
   [[nodiscard]] const CommandDef* find_subcommand(std::string_view subcommand_name) const;
 };
 

@@ -1,6 +1,7 @@
 #include "cli_help/localize.hpp"
 
 #include <string>
+#include <variant>
 
 #include "cli_help/texts.hpp"
 
@@ -8,11 +9,8 @@ namespace kov::cli_help {
 
 namespace {
 
-const Localized* argument_help(const std::string& command_name, const std::string& id) {
-  if (id == "output")
-    return command_name == "sign" || command_name == "keygen" || command_name == "public-key"
-               ? &OUTPUT_KEY_FILE_HELP
-               : &OUTPUT_ARCHIVE_HELP;
+const Localized* argument_help(const CommandDef& command, const std::string& id) {
+  if (id == "output") return command.texts != nullptr ? command.texts->output_help : nullptr;
   for (const NamedText& entry : ARGUMENT_HELPS)
     if (entry.name == id) return &entry.text;
   return nullptr;
@@ -37,11 +35,6 @@ CommandDef localized_command(CommandDef command, Language language) {
   command.about = ROOT_ABOUT[language];
   command.after_help =
       std::string(EXAMPLES[language]) + "\n\n" + std::string(SINGLE_PATH[language]);
-  for (const NamedText& entry : SUBCOMMAND_ABOUTS) {
-    CommandDef& sub = command.subcommand(entry.name);
-    sub.about = entry.text[language];
-    sub.after_help = EXAMPLES[language];
-  }
   return translate(std::move(command), language);
 }
 
@@ -49,8 +42,15 @@ CommandDef translate(CommandDef command, Language language) {
   command.help_template = "{about-with-newline}\n" + std::string(USAGE_WORD[language]) +
                           " {usage}\n\n{all-args}{after-help}";
   command.subcommand_heading = HEADING_COMMANDS[language];
+  if (const SubcommandTexts* texts = command.texts) {
+    if (const auto* each = std::get_if<const Localized*>(&texts->about))
+      command.about = (**each)[language];
+    else
+      command.about = std::get<std::string_view>(texts->about);
+    if (texts->examples) command.after_help = EXAMPLES[language];
+  }
   for (ArgDef& arg : command.args) {
-    const Localized* help = argument_help(command.name, arg.id);
+    const Localized* help = argument_help(command, arg.id);
     if (help == nullptr) continue;
     arg.help = (*help)[language];
     arg.heading = arg.positional() ? HEADING_ARGUMENTS[language] : HEADING_OPTIONS[language];

@@ -1,5 +1,5 @@
 #pragma once
-// Rewrites the English command definition into a localized one: descriptions,
+// Rewrites the command definition into one language: descriptions,
 // texts after the help, help template, headings, argument help texts and the
 // program's own help and version flags.
 

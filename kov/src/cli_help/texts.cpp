@@ -10,39 +10,45 @@ const Localized ROOT_ABOUT = Localized{"Create, inspect, verify and extract .kov
                                        "KOV-Archive erstellen, anzeigen, prüfen und entpacken",
                                        "Criar, inspecionar, verificar e extrair arquivos .kov"};
 
-const std::array<NamedText, 7> SUBCOMMAND_ABOUTS{{
-    {"help", Localized{"Show help for a command", "Afficher l’aide d’une commande",
-                       "Mostrar la ayuda de un comando", "Hilfe für einen Befehl anzeigen",
-                       "Mostrar a ajuda de um comando"}},
-    {"create",
-     Localized{"Create an archive; encryption is optional",
-               "Créer une archive ; chiffrement facultatif", "Crear un archivo; cifrado opcional",
-               "Archiv erstellen; optionale Verschlüsselung",
-               "Criar um arquivo; criptografia opcional"}},
-    {"keygen", Localized{"Generate a secret .kovkey before creating encrypted archives",
-                         "Créer une clé secrète .kovkey avant les archives chiffrées",
-                         "Generar una clave secreta .kovkey antes de cifrar",
-                         "Geheimen .kovkey-Schlüssel vor der Verschlüsselung erzeugen",
-                         "Gerar uma chave secreta .kovkey antes de criptografar"}},
-    {"list", Localized{"List paths and sizes without decrypting content",
-                       "Lister les chemins et tailles sans déchiffrer le contenu",
-                       "Listar rutas y tamaños sin descifrar el contenido",
-                       "Pfade und Größen ohne Entschlüsselung anzeigen",
-                       "Listar caminhos e tamanhos sem descriptografar o conteúdo"}},
-    {"extract", Localized{"Extract all files or selected paths",
-                          "Extraire tous les fichiers ou les chemins sélectionnés",
-                          "Extraer todos los archivos o las rutas seleccionadas",
-                          "Alle Dateien oder ausgewählte Pfade entpacken",
-                          "Extrair todos os arquivos ou caminhos selecionados"}},
-    {"test", Localized{"Verify integrity; encrypted archives require their credential",
-                       "Vérifier l'intégrité ; fournir la clé des archives chiffrées",
-                       "Verificar la integridad; proporcionar la clave del archivo cifrado",
-                       "Integrität prüfen; verschlüsselte Archive benötigen ihren Schlüssel",
-                       "Verificar a integridade; fornecer a chave dos arquivos criptografados"}},
-    {"info", Localized{"Show archive metadata", "Afficher les métadonnées de l'archive",
-                       "Mostrar los metadatos del archivo", "Archiv-Metadaten anzeigen",
-                       "Mostrar os metadados do arquivo"}},
-}};
+const Localized HELP_ABOUT = Localized{
+    "Show help for a command", "Afficher l’aide d’une commande", "Mostrar la ayuda de un comando",
+    "Hilfe für einen Befehl anzeigen", "Mostrar a ajuda de um comando"};
+
+const Localized CREATE_ABOUT = Localized{
+    "Create an archive; encryption is optional", "Créer une archive ; chiffrement facultatif",
+    "Crear un archivo; cifrado opcional", "Archiv erstellen; optionale Verschlüsselung",
+    "Criar um arquivo; criptografia opcional"};
+
+const Localized KEYGEN_ABOUT =
+    Localized{"Generate a secret .kovkey before creating encrypted archives",
+              "Créer une clé secrète .kovkey avant les archives chiffrées",
+              "Generar una clave secreta .kovkey antes de cifrar",
+              "Geheimen .kovkey-Schlüssel vor der Verschlüsselung erzeugen",
+              "Gerar uma chave secreta .kovkey antes de criptografar"};
+
+const Localized LIST_ABOUT = Localized{"List paths and sizes without decrypting content",
+                                       "Lister les chemins et tailles sans déchiffrer le contenu",
+                                       "Listar rutas y tamaños sin descifrar el contenido",
+                                       "Pfade und Größen ohne Entschlüsselung anzeigen",
+                                       "Listar caminhos e tamanhos sem descriptografar o conteúdo"};
+
+const Localized EXTRACT_ABOUT = Localized{"Extract all files or selected paths",
+                                          "Extraire tous les fichiers ou les chemins sélectionnés",
+                                          "Extraer todos los archivos o las rutas seleccionadas",
+                                          "Alle Dateien oder ausgewählte Pfade entpacken",
+                                          "Extrair todos os arquivos ou caminhos selecionados"};
+
+const Localized TEST_ABOUT =
+    Localized{"Verify integrity; encrypted archives require their credential",
+              "Vérifier l'intégrité ; fournir la clé des archives chiffrées",
+              "Verificar la integridad; proporcionar la clave del archivo cifrado",
+              "Integrität prüfen; verschlüsselte Archive benötigen ihren Schlüssel",
+              "Verificar a integridade; fornecer a chave dos arquivos criptografados"};
+
+const Localized INFO_ABOUT =
+    Localized{"Show archive metadata", "Afficher les métadonnées de l'archive",
+              "Mostrar los metadatos del archivo", "Archiv-Metadaten anzeigen",
+              "Mostrar os metadados do arquivo"};
 
 const Localized USAGE_WORD = Localized{"Usage:", "Utilisation :", "Uso:", "Aufruf:", "Uso:"};
 

@@ -14,8 +14,14 @@ struct NamedText {
 };
 
 extern const Localized ROOT_ABOUT;
-// About texts of the localized subcommands, in the order they are applied.
-extern const std::array<NamedText, 7> SUBCOMMAND_ABOUTS;
+// Descriptions of the translated subcommands.
+extern const Localized HELP_ABOUT;
+extern const Localized CREATE_ABOUT;
+extern const Localized KEYGEN_ABOUT;
+extern const Localized LIST_ABOUT;
+extern const Localized EXTRACT_ABOUT;
+extern const Localized TEST_ABOUT;
+extern const Localized INFO_ABOUT;
 extern const Localized USAGE_WORD;
 extern const Localized HEADING_COMMANDS;
 extern const Localized HEADING_ARGUMENTS;

@@ -88,7 +88,8 @@ struct Cli {
   bool no_progress = false;
   Command subcommand;
 
-  // A fresh English command definition; equal on every call.
+  // A fresh command definition, its subcommands carrying their texts in every
+  // language for localization; equal on every call.
   [[nodiscard]] static CommandDef command();
 };
 

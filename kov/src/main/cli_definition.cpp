@@ -1,5 +1,8 @@
 #include <cctype>
+#include <utility>
+#include <variant>
 
+#include "cli_help/texts.hpp"
 #include "kov_version.hpp"
 #include "main/cli.hpp"
 
@@ -51,11 +54,73 @@ std::vector<ArgDef> query_args() {
   return args;
 }
 
-CommandDef subcommand(std::string name, std::vector<ArgDef> args, std::string about) {
+// Each subcommand's texts, keyed by its alternative: one without them does not compile.
+template <class T>
+struct Texts;
+template <>
+struct Texts<PublicKey> {
+  static constexpr SubcommandTexts row{
+      "public-key",
+      "Export the public Ed25519 key from a KOV signing secret (use a dedicated keygen key)", false,
+      &cli_help::OUTPUT_KEY_FILE_HELP};
+};
+template <>
+struct Texts<Sign> {
+  static constexpr SubcommandTexts row{
+      "sign", "Sign every byte of an archive into a separate signature file", false,
+      &cli_help::OUTPUT_KEY_FILE_HELP};
+};
+template <>
+struct Texts<VerifySignature> {
+  static constexpr SubcommandTexts row{
+      "verify-signature",
+      "Verify against an independently trusted public key before opening/extracting", false,
+      nullptr};
+};
+template <>
+struct Texts<Help> {
+  static constexpr SubcommandTexts row{"help", &cli_help::HELP_ABOUT, true, nullptr};
+};
+template <>
+struct Texts<Create> {
+  static constexpr SubcommandTexts row{"create", &cli_help::CREATE_ABOUT, true,
+                                       &cli_help::OUTPUT_ARCHIVE_HELP};
+};
+template <>
+struct Texts<Keygen> {
+  static constexpr SubcommandTexts row{"keygen", &cli_help::KEYGEN_ABOUT, true,
+                                       &cli_help::OUTPUT_KEY_FILE_HELP};
+};
+template <>
+struct Texts<List> {
+  static constexpr SubcommandTexts row{"list", &cli_help::LIST_ABOUT, true, nullptr};
+};
+template <>
+struct Texts<Extract> {
+  static constexpr SubcommandTexts row{"extract", &cli_help::EXTRACT_ABOUT, true, nullptr};
+};
+template <>
+struct Texts<Test> {
+  static constexpr SubcommandTexts row{"test", &cli_help::TEST_ABOUT, true, nullptr};
+};
+template <>
+struct Texts<Info> {
+  static constexpr SubcommandTexts row{"info", &cli_help::INFO_ABOUT, true, nullptr};
+};
+
+template <std::size_t... I>
+consteval bool every_alternative_has_texts(std::index_sequence<I...>) {
+  return (!Texts<std::variant_alternative_t<I, CommandVariant>>::row.name.empty() && ...);
+}
+static_assert(
+    every_alternative_has_texts(std::make_index_sequence<std::variant_size_v<CommandVariant>>{}));
+
+template <class T>
+CommandDef subcommand(std::vector<ArgDef> args) {
   CommandDef command;
-  command.name = std::move(name);
+  command.name = std::string(Texts<T>::row.name);
+  command.texts = &Texts<T>::row;
   command.args = std::move(args);
-  command.about = std::move(about);
   return command;
 }
 
@@ -86,30 +151,18 @@ CommandDef Command::augment_subcommands(CommandDef root) {
   extract_args.push_back(flag("overwrite"));
 
   auto& subs = root.subcommands;
-  subs.push_back(subcommand("public-key", {positional("secret"), positional("output")},
-                            "Export the public Ed25519 key from a KOV signing secret (use a "
-                            "dedicated keygen key)"));
-  subs.push_back(subcommand(
-      "sign",
-      {positional("archive"), required(option("signing_key")), required(option("output", 'o'))},
-      "Sign every byte of an archive into a separate signature file"));
-  subs.push_back(
-      subcommand("verify-signature",
-                 {positional("archive"), positional("signature"), required(option("public_key"))},
-                 "Verify against an independently trusted public key before opening/extracting"));
-  subs.push_back(subcommand("help", {help_command}, "Show help for a command"));
-  subs.push_back(
-      subcommand("create", create_args, "Create a new archive with the current KOV method"));
-  subs.push_back(subcommand("keygen", {positional("output")},
-                            "Generate a secret KOV key file. Losing it makes key-file archives "
-                            "unrecoverable"));
-  subs.push_back(
-      subcommand("list", query_args(), "List the index without decompressing file data"));
-  subs.push_back(
-      subcommand("extract", extract_args, "Extract all files or exact selected entry paths"));
-  subs.push_back(subcommand("test", query_args(),
-                            "Verify structure, index, decompression, sizes and SHA-256 hashes"));
-  subs.push_back(subcommand("info", query_args(), "Show archive metadata"));
+  subs.push_back(subcommand<PublicKey>({positional("secret"), positional("output")}));
+  subs.push_back(subcommand<Sign>(
+      {positional("archive"), required(option("signing_key")), required(option("output", 'o'))}));
+  subs.push_back(subcommand<VerifySignature>(
+      {positional("archive"), positional("signature"), required(option("public_key"))}));
+  subs.push_back(subcommand<Help>({help_command}));
+  subs.push_back(subcommand<Create>(create_args));
+  subs.push_back(subcommand<Keygen>({positional("output")}));
+  subs.push_back(subcommand<List>(query_args()));
+  subs.push_back(subcommand<Extract>(extract_args));
+  subs.push_back(subcommand<Test>(query_args()));
+  subs.push_back(subcommand<Info>(query_args()));
 
   // Help offers every other subcommand, the archive ones first.
   std::vector<std::string>& topics = subs[alternative_index<Help>()].arg("command").choices;
@@ -142,7 +195,6 @@ CommandDef Cli::command() {
   root.subcommand_required = true;
   root.help_when_no_arguments = true;
   root.version = std::string(VERSION);
-  root.about = "Create, inspect, verify, and extract .kov archives";
   return root;
 }
 
