@@ -91,8 +91,8 @@ crypto::EntryCipherContext bench_context() {
   std::exit(1);
 }
 
-void encrypt(format::ByteSink& sink, const crypto::ArchiveKey& key, std::span<const std::uint8_t> piece,
-             std::size_t pieces) {
+void encrypt(format::ByteSink& sink, const crypto::ArchiveKey& key,
+             std::span<const std::uint8_t> piece, std::size_t pieces) {
   crypto::EncryptWriter writer(sink, key, bench_context());
   for (std::size_t i = 0; i < pieces; ++i)
     if (auto written = writer.write(piece); !written) fail("encrypt", written.error());
@@ -105,13 +105,15 @@ double best_seconds(F&& run) {
   for (int i = 0; i < RUNS; ++i) {
     const auto start = std::chrono::steady_clock::now();
     run();
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    best = std::min(
+        best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
   return best;
 }
 
 void report(const char* name, std::uint64_t bytes, double seconds, std::uint64_t check) {
-  std::printf("%-28s %8.0f MB/s  (%.3f s, check %016llx)\n", name, static_cast<double>(bytes) / seconds / 1e6, seconds,
+  std::printf("%-28s %8.0f MB/s  (%.3f s, check %016llx)\n", name,
+              static_cast<double>(bytes) / seconds / 1e6, seconds,
               static_cast<unsigned long long>(check));
 }
 
@@ -130,8 +132,8 @@ int main(int argc, char** argv) {
     state = state * 1'103'515'245u + 12'345u;
     byte = static_cast<std::uint8_t>(state >> 24);
   }
-  std::printf("plaintext: %zu MiB in %zu KiB pieces, chunk size %u, best of %d runs\n", mib, PIECE / 1024, CHUNK_SIZE,
-              RUNS);
+  std::printf("plaintext: %zu MiB in %zu KiB pieces, chunk size %u, best of %d runs\n", mib,
+              PIECE / 1024, CHUNK_SIZE, RUNS);
 
   std::uint64_t check = 0;
   const double encrypt_seconds = best_seconds([&] {
@@ -163,7 +165,8 @@ int main(int argc, char** argv) {
     check = acc;
   });
   if (plaintext_bytes != total) {
-    std::fprintf(stderr, "decrypt: %llu bytes back, expected %llu\n", static_cast<unsigned long long>(plaintext_bytes),
+    std::fprintf(stderr, "decrypt: %llu bytes back, expected %llu\n",
+                 static_cast<unsigned long long>(plaintext_bytes),
                  static_cast<unsigned long long>(total));
     return 1;
   }

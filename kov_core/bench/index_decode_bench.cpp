@@ -71,7 +71,8 @@ int main(int argc, char** argv) {
   for (int run = 0; run < 3; ++run) {
     const auto start = std::chrono::steady_clock::now();
     auto decoded = archive::decode_index(index, offset, format::VERSION_0_5_0);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!decoded) {
       std::fprintf(stderr, "decode failed: %s\n", decoded.error().display().c_str());
       return 1;
@@ -80,33 +81,38 @@ int main(int argc, char** argv) {
     best = std::min(best, seconds);
   }
   const long rss_after = peak_rss_kib();
-  std::printf("entries: %zu, index: %.1f MiB\n", decoded_count, static_cast<double>(index.size()) / (1 << 20));
-  std::printf("best of 3: %.3f s, %.0f entries/s\n", best, static_cast<double>(decoded_count) / best);
-  std::printf("peak memory while decoding: +%.1f MiB over the index (%.2f x the index size)\n",
-              static_cast<double>(rss_after - rss_before) / 1024,
-              static_cast<double>(rss_after - rss_before) * 1024 / static_cast<double>(index.size()));
+  std::printf("entries: %zu, index: %.1f MiB\n", decoded_count,
+              static_cast<double>(index.size()) / (1 << 20));
+  std::printf("best of 3: %.3f s, %.0f entries/s\n", best,
+              static_cast<double>(decoded_count) / best);
+  std::printf(
+      "peak memory while decoding: +%.1f MiB over the index (%.2f x the index size)\n",
+      static_cast<double>(rss_after - rss_before) / 1024,
+      static_cast<double>(rss_after - rss_before) * 1024 / static_cast<double>(index.size()));
 
   double reversed_best = 1e30;
   for (int run = 0; run < 3; ++run) {
     const auto start = std::chrono::steady_clock::now();
     auto decoded = archive::decode_index(reversed, offset, format::VERSION_0_5_0);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!decoded) {
       std::fprintf(stderr, "decode failed: %s\n", decoded.error().display().c_str());
       return 1;
     }
     reversed_best = std::min(reversed_best, seconds);
   }
-  std::printf("data in reverse order, best of 3: %.3f s, peak memory +%.1f MiB over the above\n", reversed_best,
-              static_cast<double>(peak_rss_kib() - rss_after) / 1024);
+  std::printf("data in reverse order, best of 3: %.3f s, peak memory +%.1f MiB over the above\n",
+              reversed_best, static_cast<double>(peak_rss_kib() - rss_after) / 1024);
 
   // A count of 10,000,000 over a short index is refused before anything is reserved.
   std::vector<std::uint8_t> short_index(index.begin(), index.begin() + 112 + 1000);
   short_index[8] = 0x80, short_index[9] = 0x96, short_index[10] = 0x98, short_index[11] = 0x00;
   const auto start = std::chrono::steady_clock::now();
   auto refused = archive::decode_index(short_index, offset, format::VERSION_0_5_0);
-  std::printf("10,000,000 declared over %zu bytes: %s in %.1f us\n", short_index.size(),
-              refused ? "accepted (wrong)" : refused.error().display().c_str(),
-              std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+  std::printf(
+      "10,000,000 declared over %zu bytes: %s in %.1f us\n", short_index.size(),
+      refused ? "accepted (wrong)" : refused.error().display().c_str(),
+      std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
   return refused ? 1 : 0;
 }

@@ -64,7 +64,8 @@ int main(int argc, char** argv) {
   const auto head = header.encode();
   const auto tail = footer.encode();
   out.write(reinterpret_cast<const char*>(head.data()), head.size());
-  out.write(reinterpret_cast<const char*>(index->data()), static_cast<std::streamsize>(index->size()));
+  out.write(reinterpret_cast<const char*>(index->data()),
+            static_cast<std::streamsize>(index->size()));
   out.write(reinterpret_cast<const char*>(tail.data()), tail.size());
   return out ? 0 : 1;
 }

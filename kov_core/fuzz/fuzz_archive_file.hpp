@@ -26,7 +26,8 @@ inline constexpr std::uint8_t REPAIR_CHECKSUM = 8;
 // A file in memory, named by its /proc path.
 class MemoryFile {
  public:
-  explicit MemoryFile(const std::vector<std::uint8_t>& bytes) : fd_(::memfd_create("kov-fuzz", MFD_CLOEXEC)) {
+  explicit MemoryFile(const std::vector<std::uint8_t>& bytes)
+      : fd_(::memfd_create("kov-fuzz", MFD_CLOEXEC)) {
     check(fd_ >= 0, "memfd_create failed");
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -57,7 +58,8 @@ inline void repair_checksum(std::vector<std::uint8_t>& file) {
 }
 
 // Where the header places the index, when that fits the file with its footer.
-inline bool index_region(const std::vector<std::uint8_t>& file, std::uint64_t& offset, std::uint64_t& length) {
+inline bool index_region(const std::vector<std::uint8_t>& file, std::uint64_t& offset,
+                         std::uint64_t& length) {
   if (file.size() < kov_core::format::HEADER_SIZE + kov_core::format::FOOTER_SIZE) return false;
   offset = kov_core::format::load_u64(file.data() + 48);
   length = kov_core::format::load_u64(file.data() + 56);
@@ -84,7 +86,8 @@ inline void repair_entry_digests(std::vector<std::uint8_t>& file) {
         entry.codec_id != kov_core::archive::CODEC_STORE)
       continue;
     // Index decoding keeps every region inside the data area.
-    entry.sha256_bytes = kov_core::format::digest(std::span(file.data() + entry.data_offset, entry.stored_size));
+    entry.sha256_bytes =
+        kov_core::format::digest(std::span(file.data() + entry.data_offset, entry.stored_size));
     entry.original_size = entry.stored_size;
   }
   auto encoded = kov_core::archive::encode_index(decoded->entries, decoded->settings);
@@ -104,7 +107,8 @@ inline void repair(std::vector<std::uint8_t>& file, std::uint8_t what) {
       std::copy(sum.begin(), sum.end(), footer + 56);
     }
     if (what & REPAIR_FOOTER_FIELDS) {
-      std::copy(kov_core::format::FOOTER_MAGIC.begin(), kov_core::format::FOOTER_MAGIC.end(), footer + 32);
+      std::copy(kov_core::format::FOOTER_MAGIC.begin(), kov_core::format::FOOTER_MAGIC.end(),
+                footer + 32);
       kov_core::format::store_u64(std::span<std::uint8_t, 8>(footer + 40, 8), offset);
       kov_core::format::store_u64(std::span<std::uint8_t, 8>(footer + 48, 8), length);
     }
@@ -112,7 +116,8 @@ inline void repair(std::vector<std::uint8_t>& file, std::uint8_t what) {
       const kov_core::format::Version version{file[8], file[9], file[10]};
       auto decoded = kov_core::archive::decode_index(index, offset, version);
       if (decoded) {
-        const auto created = static_cast<std::int64_t>(kov_core::format::load_u64(file.data() + 32));
+        const auto created =
+            static_cast<std::int64_t>(kov_core::format::load_u64(file.data() + 32));
         const auto id = kov_core::archive::archive_id(created, decoded->entries);
         std::copy(id.begin(), id.end(), file.begin() + 16);
       }
@@ -123,7 +128,8 @@ inline void repair(std::vector<std::uint8_t>& file, std::uint8_t what) {
 
 // Opens the file with `credential` and tests it: every failure must be one of
 // the archive's own messages.
-inline void open_and_test(const MemoryFile& file, const kov_core::crypto::EncryptionCredential& credential) {
+inline void open_and_test(const MemoryFile& file,
+                          const kov_core::crypto::EncryptionCredential& credential) {
   auto opened = kov_core::archive::Archive::open_with_credential(file.path(), credential);
   if (!opened) {
     check_error(opened.error(), ARCHIVE_ERRORS, INDEX_ERRORS, SETTINGS_ERRORS);

@@ -171,7 +171,7 @@ class Scratch {
     state.root_names = names_in(root_);
     state.canary_names = names_in(root_ / "canary");
     state.content = read_text(root_ / "canary" / "canary");
-    struct stat status {};
+    struct stat status{};
     kov_fuzz::check(::lstat((root_ / "canary" / "canary").c_str(), &status) == 0,
                     "cannot stat the canary file");
     state.size = status.st_size;
@@ -220,7 +220,7 @@ void check_tree(const fs::path& destination, const std::unordered_set<std::strin
       const std::string path = dir.empty() ? name : dir + "/" + name;
       if (name.starts_with(TEMP_PREFIX) && !stored.contains(path))
         kov_fuzz::fail("temporary file left: " + path);
-      struct stat status {};
+      struct stat status{};
       kov_fuzz::check(::fstatat(dir_fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0,
                       "cannot stat a name under the destination");
       if (S_ISDIR(status.st_mode)) {

@@ -10,10 +10,8 @@
 namespace {
 
 const char* const ALLOWED[] = {
-    "corrupt archive: truncated header",
-    "corrupt archive: wrong KOV magic",
-    "unsupported feature: format version *",
-    "corrupt archive: non-zero reserved version byte",
+    "corrupt archive: truncated header",         "corrupt archive: wrong KOV magic",
+    "unsupported feature: format version *",     "corrupt archive: non-zero reserved version byte",
     "corrupt archive: header checksum mismatch",
 };
 
@@ -24,7 +22,8 @@ void decode_and_check(std::span<const std::uint8_t> bytes) {
     return;
   }
   const auto again = header->encode();
-  kov_fuzz::check(std::equal(again.begin(), again.end(), bytes.begin()), "header does not re-encode to its input");
+  kov_fuzz::check(std::equal(again.begin(), again.end(), bytes.begin()),
+                  "header does not re-encode to its input");
 }
 
 }  // namespace

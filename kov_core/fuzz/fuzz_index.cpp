@@ -11,7 +11,8 @@
 
 namespace {
 
-const kov_core::format::Version VERSIONS[] = {{1, 0, 0}, {0, 2, 0}, {0, 3, 0}, {0, 4, 0}, {0, 5, 0}, {0, 6, 0}};
+const kov_core::format::Version VERSIONS[] = {{1, 0, 0}, {0, 2, 0}, {0, 3, 0},
+                                              {0, 4, 0}, {0, 5, 0}, {0, 6, 0}};
 
 }  // namespace
 
@@ -26,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   // Each entry record takes at least 77 bytes of input.
-  kov_fuzz::check(decoded->entries.capacity() <= index.size() / 77, "entry list larger than the index allows");
+  kov_fuzz::check(decoded->entries.capacity() <= index.size() / 77,
+                  "entry list larger than the index allows");
   if (kov_core::format::format_generation(version).value() == 0) return 0;
   auto again = kov_core::archive::encode_index(decoded->entries, decoded->settings);
   kov_fuzz::check(again && std::equal(again->begin(), again->end(), index.begin(), index.end()),

@@ -45,7 +45,8 @@ inline std::optional<kov_core::crypto::ArchiveKey> key_for(std::span<const std::
   if (record.size() < NONCE_AT + 16) return std::nullopt;
   std::array<std::uint8_t, 16> salt{};
   std::copy_n(record.begin() + SALT_AT, 16, salt.begin());
-  auto key = kov_core::crypto::derive_key(fixed_key(), kov_core::crypto::EncryptionMode::KeyFile, salt, 0, 0, 0);
+  auto key = kov_core::crypto::derive_key(fixed_key(), kov_core::crypto::EncryptionMode::KeyFile,
+                                          salt, 0, 0, 0);
   if (!key || !*key) return std::nullopt;
   return std::move(**key);
 }
@@ -78,7 +79,8 @@ inline std::optional<std::vector<std::uint8_t>> keyed_archive(std::uint8_t contr
     const std::span<const std::uint8_t> record(index.data() + 8, kov_core::archive::SETTINGS_SIZE);
     auto key = key_for(record);
     if (!key) return std::nullopt;
-    std::vector<std::uint8_t> plain(index.begin() + kov_core::crypto::SEAL_PREFIX_SIZE, index.end());
+    std::vector<std::uint8_t> plain(index.begin() + kov_core::crypto::SEAL_PREFIX_SIZE,
+                                    index.end());
     index.resize(kov_core::crypto::SEAL_PREFIX_SIZE);
     kov_core::format::store_u64(std::span<std::uint8_t, 8>(file.data() + 56, 8),
                                 index.size() + plain.size() + kov_core::crypto::TAG_SIZE);
@@ -86,15 +88,20 @@ inline std::optional<std::vector<std::uint8_t>> keyed_archive(std::uint8_t contr
     std::array<std::uint8_t, 64> header{};
     std::copy_n(file.begin(), 64, header.begin());
     const auto aad = kov_core::crypto::sealed_metadata_aad(
-        header, std::span<const std::uint8_t, kov_core::crypto::SEAL_PREFIX_SIZE>(index.data(), index.size()));
-    if (!kov_core::crypto::seal_metadata(*key, nonce_prefix(record), aad, plain)) return std::nullopt;
+        header, std::span<const std::uint8_t, kov_core::crypto::SEAL_PREFIX_SIZE>(index.data(),
+                                                                                  index.size()));
+    if (!kov_core::crypto::seal_metadata(*key, nonce_prefix(record), aad, plain))
+      return std::nullopt;
     index.insert(index.end(), plain.begin(), plain.end());
   } else {
     if (index.size() >= kov_core::crypto::INDEX_TAG_FIELD_END) {
-      const std::span<const std::uint8_t> record(index.data() + 16, kov_core::archive::SETTINGS_SIZE);
+      const std::span<const std::uint8_t> record(index.data() + 16,
+                                                 kov_core::archive::SETTINGS_SIZE);
       if (auto key = key_for(record)) {
         auto tag = kov_core::crypto::index_tag_of_stored_index(*key, nonce_prefix(record), index);
-        if (tag) std::copy(tag->begin(), tag->end(), index.begin() + kov_core::crypto::INDEX_TAG_FIELD_OFFSET);
+        if (tag)
+          std::copy(tag->begin(), tag->end(),
+                    index.begin() + kov_core::crypto::INDEX_TAG_FIELD_OFFSET);
       }
     }
     kov_core::format::store_u64(std::span<std::uint8_t, 8>(file.data() + 56, 8), index.size());

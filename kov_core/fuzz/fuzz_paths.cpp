@@ -40,9 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto again = kov_core::archive::portable_path(*portable);
     kov_fuzz::check(again && *again == *portable, "portable path is not canonical");
     std::size_t start = 0;
-    for (std::size_t slash; (slash = portable->find('/', start)) != std::string::npos; start = slash + 1)
-      kov_fuzz::check(kov_core::path_rules::archive_component(portable->substr(start, slash - start)),
-                      "component of an archive path is not portable");
+    for (std::size_t slash; (slash = portable->find('/', start)) != std::string::npos;
+         start = slash + 1)
+      kov_fuzz::check(
+          kov_core::path_rules::archive_component(portable->substr(start, slash - start)),
+          "component of an archive path is not portable");
   }
 
   auto stored = kov_core::archive::validate_stored_path(first);
@@ -52,10 +54,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kov_fuzz::check(portable && *portable == first, "a valid stored path is its own portable path");
     const std::string key = kov_core::archive::collision_key(first);
     kov_fuzz::check(!key.empty(), "empty collision key");
-    kov_fuzz::check(kov_core::archive::collision_key(first) == key, "collision key is not a function");
+    kov_fuzz::check(kov_core::archive::collision_key(first) == key,
+                    "collision key is not a function");
     if (auto reason = kov_core::archive::validate_symlink_target(first, second)) {
       kov_fuzz::check(*reason == "empty, oversized, or non-portable target" ||
-                          *reason == "absolute targets are forbidden" || *reason == "target escapes the archive root",
+                          *reason == "absolute targets are forbidden" ||
+                          *reason == "target escapes the archive root",
                       "unexpected link target reason");
     }
   }

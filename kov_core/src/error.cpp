@@ -9,7 +9,9 @@ Error Error::io(std::string message) { return Error(ErrorKind::Io, 0, std::move(
 Error Error::invalid_input(std::string message) {
   return Error(ErrorKind::InvalidInput, 0, std::move(message));
 }
-Error Error::corrupt(std::string message) { return Error(ErrorKind::Corrupt, 0, std::move(message)); }
+Error Error::corrupt(std::string message) {
+  return Error(ErrorKind::Corrupt, 0, std::move(message));
+}
 Error Error::unsupported(std::string message) {
   return Error(ErrorKind::Unsupported, 0, std::move(message));
 }

@@ -35,8 +35,18 @@ TEST(Resources, FromSystemFigures) {
       {"negative page size", -1, 262'144, 1'048'576, 3, {0, 0, 3}},
       {"zero page size", 0, 262'144, 1'048'576, 3, {0, 0, 3}},
       {"remainder below one MiB dropped", 4096, 255, 257, 1, {0, 1, 1}},
-      {"just below the cap", 4096, 1'099'511'627'520L, 1'099'511'627'520L, 1, {MAX_MIB, MAX_MIB, 1}},
-      {"one MiB above the cap", 4096, 1'099'511'627'776L, 1'099'511'627'776L, 1, {MAX_MIB, MAX_MIB, 1}},
+      {"just below the cap",
+       4096,
+       1'099'511'627'520L,
+       1'099'511'627'520L,
+       1,
+       {MAX_MIB, MAX_MIB, 1}},
+      {"one MiB above the cap",
+       4096,
+       1'099'511'627'776L,
+       1'099'511'627'776L,
+       1,
+       {MAX_MIB, MAX_MIB, 1}},
       // 2^62 pages x 4 bytes is 2^64: wrapping would give 0 bytes, saturation the cap.
       {"product saturates instead of wrapping", 4, 1L << 62, 1L << 62, 1, {MAX_MIB, MAX_MIB, 1}},
       {"largest figures", LONG_MAX, LONG_MAX, LONG_MAX, 1, {MAX_MIB, MAX_MIB, 1}},
@@ -47,7 +57,8 @@ TEST(Resources, FromSystemFigures) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const MachineResources got = from_system_figures(c.page_size, c.available_pages, c.physical_pages, c.processors);
+    const MachineResources got =
+        from_system_figures(c.page_size, c.available_pages, c.physical_pages, c.processors);
     EXPECT_EQ(got.available_mib, c.expected.available_mib);
     EXPECT_EQ(got.total_mib, c.expected.total_mib);
     EXPECT_EQ(got.threads, c.expected.threads);
@@ -61,8 +72,8 @@ TEST(Resources, InspectThisMachine) {
     EXPECT_GE(r.total_mib, r.available_mib);
   }
   // The total memory is a stable figure; it must match what sysconf reports.
-  const MachineResources figures =
-      from_system_figures(sysconf(_SC_PAGESIZE), sysconf(_SC_AVPHYS_PAGES), sysconf(_SC_PHYS_PAGES), 1);
+  const MachineResources figures = from_system_figures(
+      sysconf(_SC_PAGESIZE), sysconf(_SC_AVPHYS_PAGES), sysconf(_SC_PHYS_PAGES), 1);
   EXPECT_EQ(r.total_mib, figures.total_mib);
 
   cpu_set_t set;
@@ -78,7 +89,8 @@ MachineResources inspect_with_affinity(int processors, bool* restricted) {
     cpu_set_t current;
     CPU_ZERO(&current);
     *restricted = false;
-    if (sched_getaffinity(0, sizeof current, &current) != 0 || CPU_COUNT(&current) < processors) return;
+    if (sched_getaffinity(0, sizeof current, &current) != 0 || CPU_COUNT(&current) < processors)
+      return;
     cpu_set_t narrow;
     CPU_ZERO(&narrow);
     int taken = 0;

@@ -137,8 +137,8 @@ Extract make(std::in_place_type_t<Extract>, const Values& v) {
   return extract;
 }
 template <class Query>
-requires std::is_base_of_v<ArchiveQuery, Query> Query make(std::in_place_type_t<Query>,
-                                                           const Values& v) {
+  requires std::is_base_of_v<ArchiveQuery, Query>
+Query make(std::in_place_type_t<Query>, const Values& v) {
   return v.query<Query>();
 }
 

@@ -23,7 +23,7 @@ Result<kov_core::util::SecretBytes> read_whole_file(const std::filesystem::path&
   const kov_core::util::Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) return std::unexpected(Error::os(errno));
   kov_core::util::SecretBytes bytes;
-  struct stat st {};
+  struct stat st{};
   // Growing the buffer copies it; start at the file's size so that the secret
   // usually lands once (every released buffer is wiped either way).
   std::size_t capacity = ::fstat(fd.get(), &st) == 0 && st.st_size > 0

@@ -13,6 +13,7 @@ namespace kov {
 // The credential of a command: a password file's contents without trailing
 // CR/LF bytes, a key file, or none.
 [[nodiscard]] kov_core::Result<kov_core::crypto::EncryptionCredential> credential(
-    const std::optional<std::filesystem::path>& password_file, const std::optional<std::filesystem::path>& key_file);
+    const std::optional<std::filesystem::path>& password_file,
+    const std::optional<std::filesystem::path>& key_file);
 
 }  // namespace kov

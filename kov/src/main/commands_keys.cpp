@@ -12,7 +12,8 @@ namespace kov {
 
 kov_core::Result<void> run_keygen(const Keygen& command) {
   KOV_TRY(kov_core::crypto::generate_key_file(command.output));
-  write_stdout("created secret key file " + display_path(command.output, shown_on(STDOUT_FILENO)) + "\n");
+  write_stdout("created secret key file " + display_path(command.output, shown_on(STDOUT_FILENO)) +
+               "\n");
   return {};
 }
 
@@ -25,7 +26,8 @@ kov_core::Result<void> run_sign(const Sign& command) {
 }
 
 kov_core::Result<void> run_verify_signature(const VerifySignature& command) {
-  KOV_TRY(kov_core::signature::verify_archive_signature(command.archive, command.signature, command.public_key));
+  KOV_TRY(kov_core::signature::verify_archive_signature(command.archive, command.signature,
+                                                        command.public_key));
   write_stdout("OK: archive signature matches the trusted public key\n");
   return {};
 }

@@ -67,8 +67,7 @@ std::string render_section(const Section& section) {
   for (std::size_t i = 0; i < section.rows.size(); ++i) {
     const Row& row = section.rows[i];
     out += "  " + row.left;
-    if (!row.right.empty())
-      out += std::string(longest - char_count(row.left) + 2, ' ') + row.right;
+    if (!row.right.empty()) out += std::string(longest - char_count(row.left) + 2, ' ') + row.right;
     if (i + 1 < section.rows.size()) out += '\n';
   }
   return out;
@@ -88,7 +87,8 @@ std::string render_all_args(const CommandDef& root, const CommandDef& command) {
   if (!command.subcommands.empty()) {
     Section commands{command.subcommand_heading.empty() ? "Commands" : command.subcommand_heading,
                      {}};
-    for (const CommandDef& sub : command.subcommands) commands.rows.push_back({sub.name, sub.about});
+    for (const CommandDef& sub : command.subcommands)
+      commands.rows.push_back({sub.name, sub.about});
     sections.push_back(std::move(commands));
   }
   const auto args = shown_args(root, command);
@@ -164,15 +164,16 @@ std::string render_usage(const CommandDef& root, const CommandDef& command,
     if (!arg->positional() && arg->required) usage += " " + arg_spec(*arg);
   for (const ArgDef* arg : args)
     if (arg->positional()) usage += " " + positional_name(*arg);
-  if (!command.subcommands.empty()) usage += command.subcommand_required ? " <COMMAND>" : " [COMMAND]";
+  if (!command.subcommands.empty())
+    usage += command.subcommand_required ? " <COMMAND>" : " [COMMAND]";
   return usage;
 }
 
 std::string render_help(const CommandDef& root, const CommandDef& command,
                         std::string_view program) {
-  std::string text = fill_template(
-      command.help_template.empty() ? DEFAULT_TEMPLATE : command.help_template, root, command,
-      program);
+  std::string text =
+      fill_template(command.help_template.empty() ? DEFAULT_TEMPLATE : command.help_template, root,
+                    command, program);
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
   return text + "\n";
 }

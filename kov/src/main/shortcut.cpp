@@ -32,12 +32,12 @@ bool is_white_space(char32_t c) {
 }
 
 bool names_file_or_directory(const std::string& path) {
-  struct stat st {};
+  struct stat st{};
   return ::stat(path.c_str(), &st) == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode));
 }
 
 bool names_regular_file(const fs::path& path) {
-  struct stat st {};
+  struct stat st{};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 

@@ -35,7 +35,8 @@ TEST(DefaultOutput, FinalComponentPlusKov) {
     SCOPED_TRACE(input);
     auto out = default_output(input);
     ASSERT_FALSE(out);
-    EXPECT_EQ(out.error().display(), "invalid input: input has no file or directory name; specify --output");
+    EXPECT_EQ(out.error().display(),
+              "invalid input: input has no file or directory name; specify --output");
   }
   auto empty = default_output("");
   ASSERT_FALSE(empty);
@@ -46,7 +47,8 @@ TEST(AbsoluteLexical, KeepsParentsAndTrailingSlash) {
   EXPECT_EQ(kov::absolute_lexical("/a//b/./../c/").value().native(), "/a/b/../c/");
   EXPECT_EQ(kov::absolute_lexical("//net/x").value().native(), "//net/x");
   char buffer[4096];
-  EXPECT_EQ(kov::absolute_lexical("x/.").value().native(), std::string(::getcwd(buffer, sizeof buffer)) + "/x");
+  EXPECT_EQ(kov::absolute_lexical("x/.").value().native(),
+            std::string(::getcwd(buffer, sizeof buffer)) + "/x");
 }
 
 }  // namespace

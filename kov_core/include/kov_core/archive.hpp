@@ -108,11 +108,11 @@ inline constexpr std::uint64_t MAX_INDEX_BYTES = 1ull << 30;
 // The index in the layout of generations 1 and 2. InvalidInput "too many
 // entries" or "path too long" when a field width is exceeded.
 Result<std::vector<std::uint8_t>> encode_index(std::span<const Entry> entries,
-                                                             const ArchiveSettings& settings);
+                                               const ArchiveSettings& settings);
 
 // Decodes and range-checks a 96-byte settings record.
 Result<ArchiveSettings> decode_settings(std::span<const std::uint8_t> record,
-                                                      bool zero_index_tag_allowed);
+                                        bool zero_index_tag_allowed);
 
 struct DecodedIndex {
   ArchiveSettings settings;
@@ -122,9 +122,8 @@ struct DecodedIndex {
 // Decodes a plaintext index and refuses every damaged, inconsistent or unsafe
 // one: one forward pass, the entry list reserved only after the capacity check.
 // `index_offset` is the end of the data area.
-Result<DecodedIndex> decode_index(std::span<const std::uint8_t> index,
-                                                std::uint64_t index_offset,
-                                                format::Version version);
+Result<DecodedIndex> decode_index(std::span<const std::uint8_t> index, std::uint64_t index_offset,
+                                  format::Version version);
 
 // Lowercase hexadecimal text of bytes.
 [[nodiscard]] std::string hex(std::span<const std::uint8_t> bytes);
@@ -159,21 +158,19 @@ struct CreateOptions {
 // Creates an archive of format 0.5.0 (create_archive) or 0.4.0, under a
 // temporary name beside `output` that is moved into place when complete.
 Result<void> create_archive(const std::filesystem::path& output,
-                                          std::span<const std::filesystem::path> inputs,
-                                          CreateOptions options);
+                            std::span<const std::filesystem::path> inputs, CreateOptions options);
 Result<void> create_archive_0_4(const std::filesystem::path& output,
-                                              std::span<const std::filesystem::path> inputs,
-                                              CreateOptions options);
+                                std::span<const std::filesystem::path> inputs,
+                                CreateOptions options);
 Result<void> create_archive_version(const std::filesystem::path& output,
-                                                  std::span<const std::filesystem::path> inputs,
-                                                  CreateOptions options, format::Version version);
+                                    std::span<const std::filesystem::path> inputs,
+                                    CreateOptions options, format::Version version);
 
 // Writes a complete archive of `sources` (already in index order) to a new
 // file at `path`. A failure leaves nothing at `path`.
-Result<void> create_into(const std::filesystem::path& path,
-                                       std::span<const SourceEntry> sources,
-                                       const crypto::EncryptionCredential& credential,
-                                       ArchiveSettings& settings, format::Version version);
+Result<void> create_into(const std::filesystem::path& path, std::span<const SourceEntry> sources,
+                         const crypto::EncryptionCredential& credential, ArchiveSettings& settings,
+                         format::Version version);
 
 // The content-derived archive ID: the first 16 bytes of SHA-256 over the
 // creation time and each entry's path, digest and original size.
@@ -199,8 +196,8 @@ class Archive {
   // index, cross-checks header, settings and archive ID, and authenticates the
   // index of an unsealed encrypted archive when a credential is given. The
   // credential is not consumed.
-  static Result<Archive> open_with_credential(
-      const std::filesystem::path& path, const crypto::EncryptionCredential& credential);
+  static Result<Archive> open_with_credential(const std::filesystem::path& path,
+                                              const crypto::EncryptionCredential& credential);
   // Opening without a credential.
   static Result<Archive> open(const std::filesystem::path& path);
 
@@ -219,12 +216,10 @@ class Archive {
   // size and SHA-256 as it goes. `key` is the key authentication returned, null
   // for an unencrypted archive. Read failures are Corrupt "{path}: decompression
   // failed: {}"; a failed write to the sink is Io. The sink is not flushed.
-  Result<void> copy_entry(std::size_t index, const Entry& entry,
-                                        const crypto::ArchiveKey* key,
-                                        format::ByteSink& sink) const;
+  Result<void> copy_entry(std::size_t index, const Entry& entry, const crypto::ArchiveKey* key,
+                          format::ByteSink& sink) const;
   // Verifies every entry end to end, publishing progress.
-  Result<void> test_with_credential(
-      const crypto::EncryptionCredential& credential) const;
+  Result<void> test_with_credential(const crypto::EncryptionCredential& credential) const;
   // Testing with the key kept at opening.
   Result<void> test() const;
 
@@ -234,8 +229,7 @@ class Archive {
   // on disk. Returns the number of files and links created. Uses the key kept
   // at opening.
   Result<std::uint64_t> extract(const std::filesystem::path& destination,
-                                              std::span<const std::string> selected,
-                                              bool overwrite) const;
+                                std::span<const std::string> selected, bool overwrite) const;
   Result<std::uint64_t> extract_with_credential(
       const std::filesystem::path& destination, std::span<const std::string> selected,
       bool overwrite, const crypto::EncryptionCredential& credential) const;
@@ -269,8 +263,7 @@ Result<std::string> portable_path(const std::filesystem::path& path);
 using CollisionRegistry = std::unordered_map<std::string, std::string>;
 
 // InvalidInput "portable path collision: {} and {}" when another path holds the key.
-Result<void> register_portable_path(CollisionRegistry& registry,
-                                                  std::string_view archive_path);
+Result<void> register_portable_path(CollisionRegistry& registry, std::string_view archive_path);
 
 // Checks a path read from an index: length, NUL, backslash, absolute, portable
 // and canonical; returns it as a relative file-system path or a Corrupt error.
@@ -284,6 +277,6 @@ Result<std::filesystem::path> validate_stored_path(std::string_view stored);
 
 // Reads a symbolic link's target and checks it for the archive path it will have.
 Result<std::string> read_symlink_target(const std::filesystem::path& source,
-                                                      std::string_view archive_path);
+                                        std::string_view archive_path);
 
 }  // namespace kov_core::archive

@@ -60,11 +60,10 @@ class EncryptionCredential {
 // files, Argon2id (version 0x13) for passwords. Checks in this order: mode none
 // with a credential, a credential of the wrong kind, the Argon2 parameters.
 Result<std::optional<ArchiveKey>> derive_key(const EncryptionCredential& credential,
-                                                           EncryptionMode mode,
-                                                           const std::array<std::uint8_t, 16>& salt,
-                                                           std::uint32_t kdf_memory_kib,
-                                                           std::uint32_t kdf_iterations,
-                                                           std::uint8_t kdf_lanes);
+                                             EncryptionMode mode,
+                                             const std::array<std::uint8_t, 16>& salt,
+                                             std::uint32_t kdf_memory_kib,
+                                             std::uint32_t kdf_iterations, std::uint8_t kdf_lanes);
 
 // Reads a 72-byte key file into a KeyFile credential (no-follow, non-blocking
 // open; type and size, permissions, magic and checksum checked in that order).
@@ -168,18 +167,17 @@ inline constexpr std::size_t INDEX_TAG_FIELD_END = INDEX_TAG_FIELD_OFFSET + TAG_
     std::span<const std::uint8_t, SEAL_PREFIX_SIZE> envelope_prefix);
 
 // Encrypts `buffer` in place and appends the tag. Corrupt "metadata encryption failed".
-Result<void> seal_metadata(const ArchiveKey& key,
-                                         const std::array<std::uint8_t, 16>& nonce_prefix,
-                                         std::span<const std::uint8_t> associated_data,
-                                         std::vector<std::uint8_t>& buffer);
+Result<void> seal_metadata(const ArchiveKey& key, const std::array<std::uint8_t, 16>& nonce_prefix,
+                           std::span<const std::uint8_t> associated_data,
+                           std::vector<std::uint8_t>& buffer);
 
 // Checks the tag at the end of `buffer` and decrypts the rest in place; returns
 // the plaintext length (16 bytes less). Corrupt "truncated metadata tag" or
 // "incorrect credentials or modified header/metadata".
 Result<std::size_t> open_metadata(const ArchiveKey& key,
-                                                const std::array<std::uint8_t, 16>& nonce_prefix,
-                                                std::span<const std::uint8_t> associated_data,
-                                                std::span<std::uint8_t> buffer);
+                                  const std::array<std::uint8_t, 16>& nonce_prefix,
+                                  std::span<const std::uint8_t> associated_data,
+                                  std::span<std::uint8_t> buffer);
 
 // The tag of an empty plaintext with `index` as associated data. Corrupt
 // "index authentication failed".

@@ -11,7 +11,13 @@
 namespace kov_core::error {
 
 // The numbers are stable: the front end maps them to exit statuses.
-enum class ErrorKind : std::uint8_t { Io = 0, InvalidInput = 1, Corrupt = 2, Unsupported = 3, Cancelled = 4 };
+enum class ErrorKind : std::uint8_t {
+  Io = 0,
+  InvalidInput = 1,
+  Corrupt = 2,
+  Unsupported = 3,
+  Cancelled = 4
+};
 
 class Error {
  public:
@@ -68,8 +74,8 @@ class [[nodiscard]] Result : public std::expected<T, Error> {
 }  // namespace kov_core
 
 // Returns the error of a Result<void> expression from the enclosing function.
-#define KOV_TRY(expr)                                                   \
-  do {                                                                  \
-    auto kov_try_result_ = (expr);                                      \
+#define KOV_TRY(expr)                                                                 \
+  do {                                                                                \
+    auto kov_try_result_ = (expr);                                                    \
     if (!kov_try_result_) return std::unexpected(std::move(kov_try_result_).error()); \
   } while (false)

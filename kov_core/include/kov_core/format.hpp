@@ -106,7 +106,7 @@ struct Footer {
   // or length is Corrupt "truncated integer"; offset, length, magic or second
   // digest out of place is Corrupt "footer does not match header/index".
   static Result<Footer> decode(BufferedFile& file, const Header& header,
-                                             const Digest& index_sha256);
+                               const Digest& index_sha256);
 
   friend bool operator==(const Footer&, const Footer&) = default;
 };

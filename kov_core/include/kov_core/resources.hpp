@@ -24,6 +24,7 @@ struct MachineResources {
 // gives them (negative for an error) and a processor count (0 for an error).
 // Products saturate; MiB figures cap at 2^32 - 1 and threads at 65,535.
 [[nodiscard]] MachineResources from_system_figures(long page_size, long available_pages,
-                                                   long physical_pages, std::uint64_t processors) noexcept;
+                                                   long physical_pages,
+                                                   std::uint64_t processors) noexcept;
 
 }  // namespace kov_core::resources

@@ -27,7 +27,9 @@ struct WipingAllocator {
     std::allocator<T>{}.deallocate(p, n);
   }
   template <class U>
-  bool operator==(const WipingAllocator<U>&) const noexcept { return true; }
+  bool operator==(const WipingAllocator<U>&) const noexcept {
+    return true;
+  }
 };
 
 // Passwords and key-file secrets. The allocator wipes the whole capacity on

@@ -34,17 +34,18 @@ Result<std::array<std::uint8_t, MESSAGE_SIZE>> message(const std::filesystem::pa
 Result<void> write_new(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
 
 // Writes the 104-byte signature file of `archive` to `output`.
-Result<void> sign_archive(const std::filesystem::path& archive, const std::filesystem::path& key_file,
-                                        const std::filesystem::path& output);
+Result<void> sign_archive(const std::filesystem::path& archive,
+                          const std::filesystem::path& key_file,
+                          const std::filesystem::path& output);
 
 // Writes the 32-byte public key of the key file's signing key to `output`.
 Result<void> export_signing_public_key(const std::filesystem::path& key_file,
-                                                     const std::filesystem::path& output);
+                                       const std::filesystem::path& output);
 
 // Succeeds when `signature_file` is a valid signature of `archive` by the
 // trusted public key in `public_key_file`.
 Result<void> verify_archive_signature(const std::filesystem::path& archive,
-                                                    const std::filesystem::path& signature_file,
-                                                    const std::filesystem::path& public_key_file);
+                                      const std::filesystem::path& signature_file,
+                                      const std::filesystem::path& public_key_file);
 
 }  // namespace kov_core::signature

@@ -76,10 +76,10 @@ class TemporaryArchive {
 
 // create_into at `name` in `dir`, handing back the finished file, still open
 // and still removed unless committed; a failure leaves nothing under `name`.
-Result<TemporaryArchive> create_into_file(
-    int dir, const std::string& name, std::span<const SourceEntry> sources,
-    const crypto::EncryptionCredential& credential, ArchiveSettings& settings,
-    format::Version version);
+Result<TemporaryArchive> create_into_file(int dir, const std::string& name,
+                                          std::span<const SourceEntry> sources,
+                                          const crypto::EncryptionCredential& credential,
+                                          ArchiveSettings& settings, format::Version version);
 
 // The settings of a new archive from the available memory (MiB, 0 when
 // unknown) and the credential's mode; salt and nonce prefix are left zero.
@@ -93,8 +93,8 @@ inline void (*after_walk_hook)() = nullptr;
 // read_symlink_target for the link `name` in the directory `dir`, read
 // without a path; `source` is its path for the messages.
 Result<std::string> read_symlink_target_at(int dir, const std::string& name,
-                                                         const std::string& source,
-                                                         std::string_view archive_path);
+                                           const std::string& source,
+                                           std::string_view archive_path);
 
 // The output with ".partial" added after its extension ("kov" when it has none
 // or one that is not UTF-8), in the output's directory.
@@ -111,15 +111,14 @@ struct OutputNode {
 // symbolic link found there by the output check. A failure is Io and leaves
 // `from` in place.
 Result<void> move_into_place(int dir, const std::string& from, const std::string& to,
-                                           std::optional<OutputNode> replaceable = std::nullopt);
+                             std::optional<OutputNode> replaceable = std::nullopt);
 
 // Password derivation of a new archive needs 32 MiB; unknown memory (0) passes.
-Result<void> check_password_memory(crypto::EncryptionMode mode,
-                                                 std::uint32_t available_mib);
+Result<void> check_password_memory(crypto::EncryptionMode mode, std::uint32_t available_mib);
 
 // kov never writes an archive its own reader would refuse.
 Result<void> check_reader_limits(std::uint64_t entries, std::uint64_t longest_path,
-                                               std::uint64_t index_bytes);
+                                 std::uint64_t index_bytes);
 
 // The parameters of the chunk stream of `entry`, number `index` in an archive
 // with `settings`: the same for the writer and the decoder, or nothing opens.
@@ -140,8 +139,8 @@ Result<void> check_reader_limits(std::uint64_t entries, std::uint64_t longest_pa
 // What the library's own code may do with an Archive beyond its public face.
 struct ArchiveAccess {
   static Result<Archive> open(const std::filesystem::path& path,
-                                            const crypto::EncryptionCredential& credential,
-                                            std::uint32_t available_mib);
+                              const crypto::EncryptionCredential& credential,
+                              std::uint32_t available_mib);
   static Result<std::optional<crypto::ArchiveKey>> authenticate(
       const Archive& archive, const crypto::EncryptionCredential& credential,
       std::uint32_t available_mib);
@@ -151,8 +150,8 @@ struct ArchiveAccess {
 // Opening and authentication with the available memory given (MiB, 0 when
 // unknown) instead of measured.
 Result<Archive> open_archive(const std::filesystem::path& path,
-                                           const crypto::EncryptionCredential& credential,
-                                           std::uint32_t available_mib);
+                             const crypto::EncryptionCredential& credential,
+                             std::uint32_t available_mib);
 Result<std::optional<crypto::ArchiveKey>> authenticate_archive(
     const Archive& archive, const crypto::EncryptionCredential& credential,
     std::uint32_t available_mib);
@@ -196,10 +195,10 @@ class Decoder {
   // Decodes entry `index` into `sink` (none: only checked), verifying size and
   // SHA-256; progress grows by the decoded bytes.
   Result<void> decode(const Archive& archive, std::size_t index, const Entry& entry,
-                                    const crypto::ArchiveKey* key, format::ByteSink* sink);
+                      const crypto::ArchiveKey* key, format::ByteSink* sink);
   // A symbolic link's target, decoded and checked: UTF-8 and safe for the link's path.
-  Result<std::string> link_target(const Archive& archive, std::size_t index,
-                                                const Entry& entry, const crypto::ArchiveKey* key);
+  Result<std::string> link_target(const Archive& archive, std::size_t index, const Entry& entry,
+                                  const crypto::ArchiveKey* key);
   // The available memory measured when it was made (MiB, 0 when unknown).
   [[nodiscard]] std::uint32_t available_mib() const noexcept { return available_mib_; }
 
@@ -227,7 +226,7 @@ Result<Preflight> preflight_extraction(std::span<const Entry* const> selected);
 // unprivileged users, fragment size, free inodes (0: not reported). A reserve
 // of 5 % of the space, at most 64 MiB, and 1024 inodes stays free.
 Result<void> check_capacity(const Preflight& need, std::uint64_t free_blocks,
-                                          std::uint64_t fragment_size, std::uint64_t free_inodes);
+                            std::uint64_t fragment_size, std::uint64_t free_inodes);
 
 struct ExtractionOptions {
   // Many flushes in flight at once where the system allows; else one at a time.
@@ -240,10 +239,9 @@ struct ExtractionOptions {
 };
 
 Result<std::uint64_t> extract_archive(const Archive& archive,
-                                                    const std::filesystem::path& destination,
-                                                    std::span<const std::string> selected,
-                                                    bool overwrite,
-                                                    const crypto::EncryptionCredential& credential,
-                                                    const ExtractionOptions& options);
+                                      const std::filesystem::path& destination,
+                                      std::span<const std::string> selected, bool overwrite,
+                                      const crypto::EncryptionCredential& credential,
+                                      const ExtractionOptions& options);
 
 }  // namespace kov_core::archive

@@ -76,7 +76,7 @@ class Collector {
     auto top = portable_path(*name);
     if (!top) return std::unexpected(std::move(top).error());
     KOV_TRY(register_portable_path(registry_, *top));
-    struct stat st {};
+    struct stat st{};
     if (::lstat(input.c_str(), &st) != 0) return std::unexpected(Error::os(errno));
     if (S_ISREG(st.st_mode)) {
       KOV_TRY(take(*top));
@@ -208,7 +208,7 @@ class Collector {
     if (read_error != 0) return std::unexpected(walk_error(dir, read_error));
     for (Child& child : children) {
       if (child.type == DT_DIR) continue;
-      struct stat st {};
+      struct stat st{};
       if (::fstatat(chain.fd(), child.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         child.stat_error = errno;
         continue;
@@ -323,7 +323,7 @@ Result<void> move_into_place(int dir, const std::string& from, const std::string
   if (moved) return {};
   // The dangling link that passed the output check is replaced, as a plain
   // rename would; anything else that holds the name now appeared meanwhile.
-  struct stat st {};
+  struct stat st{};
   if (moved.error().os_error() == EEXIST && replaceable &&
       ::fstatat(dir, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode) &&
       st.st_dev == replaceable->device && st.st_ino == replaceable->inode) {
@@ -361,7 +361,7 @@ Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> 
   // A directory that does not open holds no output either; the failure is
   // reported when the temporary file is to be made in it.
   const auto place = open_output_directory(output);
-  struct stat st {};
+  struct stat st{};
   if (place && ::fstatat(place->dir.get(), place->name.c_str(), &st, 0) == 0)
     return std::unexpected(Error::invalid_input("output already exists: " + shown(output)));
   // A link whose target is missing passes the check; the final move may replace that link.

@@ -50,7 +50,7 @@ constexpr std::uint64_t RESERVE_CAP = 64ull << 20;
 
 // The descriptors this process may still open: its limit less those open now.
 std::size_t free_descriptors() {
-  struct rlimit limit {};
+  struct rlimit limit{};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
   std::size_t open = 64;  // a guess where /proc is not mounted
   if (const util::DirStream fds{::opendir("/proc/self/fd")}) {
@@ -483,7 +483,7 @@ Result<std::uint64_t> extract_unguarded(const Archive& archive,
   const auto entries = util::checked_add(need->entries, *missing);
   if (!entries) return std::unexpected(Error::corrupt("extraction entry count overflow"));
   need->entries = *entries;
-  struct statvfs fs {};
+  struct statvfs fs{};
   if (::fstatvfs(root->fd(), &fs) != 0) return std::unexpected(Error::os(errno));
   KOV_TRY(check_capacity(*need, fs.f_bavail, fs.f_frsize, fs.f_favail));
 

@@ -78,7 +78,7 @@ Result<Framed> read_framing(const std::filesystem::path& path, std::uint32_t ava
   const int flags = ::fcntl(fd.get(), F_GETFL);
   if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
     return std::unexpected(Error::os(errno));
-  struct stat st {};
+  struct stat st{};
   if (::fstat(fd.get(), &st) != 0) return std::unexpected(Error::os(errno));
   const auto file_size = static_cast<std::uint64_t>(st.st_size);
   if (file_size < MIN_ARCHIVE_SIZE) return std::unexpected(Error::corrupt("archive is too short"));

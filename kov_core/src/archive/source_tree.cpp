@@ -26,7 +26,7 @@ Error source_changed(std::string_view source) {
 // ---- DirectoryChain ----
 
 Result<void> DirectoryChain::push(util::Fd fd, std::string name) {
-  struct stat st {};
+  struct stat st{};
   if (::fstat(fd.get(), &st) != 0) return std::unexpected(Error::os(errno));
   levels_.push_back({std::move(fd), std::move(name), st.st_dev, st.st_ino});
   if (levels_.size() - first_open_ > MAX_OPEN) levels_[first_open_++].fd.reset();
@@ -54,7 +54,7 @@ Result<bool> DirectoryChain::up() {
     const int raw = ::openat(fd(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (raw < 0) return std::unexpected(Error::os(errno));
     util::Fd parent(raw);
-    struct stat st {};
+    struct stat st{};
     if (::fstat(parent.get(), &st) != 0) return std::unexpected(Error::os(errno));
     if (st.st_dev != levels_[above].device || st.st_ino != levels_[above].inode) return false;
     levels_[above].fd = std::move(parent);
@@ -126,7 +126,7 @@ Result<SourceOpener::OpenFile> SourceOpener::open_file(const SourceEntry& source
   const int raw = ::openat(at->dir, at->name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (raw < 0) return std::unexpected(Error::os(errno));
   util::Fd file(raw);
-  struct stat st {};
+  struct stat st{};
   if (::fstat(file.get(), &st) != 0) return std::unexpected(Error::os(errno));
   if (!S_ISREG(st.st_mode)) return std::unexpected(source_changed(source.source_path));
   KOV_TRY(check(source, st));
@@ -136,7 +136,7 @@ Result<SourceOpener::OpenFile> SourceOpener::open_file(const SourceEntry& source
 Result<struct stat> SourceOpener::status(const SourceEntry& source) {
   auto at = place(source);
   if (!at) return std::unexpected(std::move(at).error());
-  struct stat st {};
+  struct stat st{};
   if (::fstatat(at->dir, at->name, &st, AT_SYMLINK_NOFOLLOW) != 0)
     return std::unexpected(Error::os(errno));
   // A directory that has become a link fails as opening through it would.

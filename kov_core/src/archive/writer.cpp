@@ -135,7 +135,7 @@ class Writer {
     KOV_TRY(check_cancelled());
     const bool compress = source.kind == EntryKind::File;
     util::Fd input;
-    struct stat st {};
+    struct stat st{};
     if (compress) {
       // The status of the opened file is the status of the source: it was
       // reached without following a link, and is the file the walk saw.

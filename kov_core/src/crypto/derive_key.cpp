@@ -7,9 +7,9 @@
 #include <string_view>
 
 #include "kov_core/crypto.hpp"
-#include "util/guard.hpp"
 #include "kov_core/format.hpp"
 #include "kov_core/secret.hpp"
+#include "util/guard.hpp"
 
 namespace kov_core::crypto {
 

@@ -18,14 +18,16 @@ namespace kov_core::crypto {
 namespace {
 
 constexpr std::size_t LENGTH_SIZE = 4;
-constexpr std::array<std::uint8_t, 13> DATA_AAD_MAGIC{'K', 'O', 'V', ' ', '0', '.', '4', ' ', 'd', 'a', 't', 'a', 0};
+constexpr std::array<std::uint8_t, 13> DATA_AAD_MAGIC{'K', 'O', 'V', ' ', '0', '.', '4',
+                                                      ' ', 'd', 'a', 't', 'a', 0};
 constexpr std::uint32_t LAST_COUNTER = std::numeric_limits<std::uint32_t>::max();
 
 using Nonce = std::array<std::uint8_t, crypto_aead_xchacha20poly1305_ietf_NPUBBYTES>;
 static_assert(crypto_aead_xchacha20poly1305_ietf_ABYTES == TAG_SIZE);
 static_assert(crypto_aead_xchacha20poly1305_ietf_KEYBYTES == KEY_SIZE);
 
-Nonce chunk_nonce(const std::array<std::uint8_t, 16>& prefix, std::uint32_t entry_index, std::uint32_t counter) {
+Nonce chunk_nonce(const std::array<std::uint8_t, 16>& prefix, std::uint32_t entry_index,
+                  std::uint32_t counter) {
   Nonce nonce{};
   std::ranges::copy(prefix, nonce.begin());
   format::store_u32(std::span(nonce).subspan<16, 4>(), entry_index);
@@ -37,12 +39,15 @@ std::vector<std::uint8_t> chunk_aad(const EntryCipherContext& context, std::uint
   return aad(context.path, context.kind_code, context.compressed, context.entry_index, counter);
 }
 
-void copy_key(const ArchiveKey& from, ArchiveKey& to) noexcept { std::memcpy(to.data(), from.data(), KEY_SIZE); }
+void copy_key(const ArchiveKey& from, ArchiveKey& to) noexcept {
+  std::memcpy(to.data(), from.data(), KEY_SIZE);
+}
 
 }  // namespace
 
-std::vector<std::uint8_t> aad(std::string_view path, std::uint8_t kind_code, std::uint8_t compressed,
-                              std::uint32_t entry_index, std::uint32_t counter) {
+std::vector<std::uint8_t> aad(std::string_view path, std::uint8_t kind_code,
+                              std::uint8_t compressed, std::uint32_t entry_index,
+                              std::uint32_t counter) {
   std::vector<std::uint8_t> out(DATA_AAD_MAGIC.size() + 10 + path.size());
   std::ranges::copy(DATA_AAD_MAGIC, out.begin());
   out[13] = kind_code;
@@ -58,7 +63,8 @@ std::vector<std::uint8_t> aad(std::string_view path, std::uint8_t kind_code, std
 // buffer_ holds the whole frame of the chunk being filled: four bytes for the
 // length field, then the plaintext; the tag is appended when sealing, so a
 // chunk reaches the inner sink in one write and is never copied here.
-EncryptWriter::EncryptWriter(format::ByteSink& inner, const ArchiveKey& key, EntryCipherContext context)
+EncryptWriter::EncryptWriter(format::ByteSink& inner, const ArchiveKey& key,
+                             EntryCipherContext context)
     : inner_(inner), context_(std::move(context)) {
   if (context_.chunk_size == 0) std::abort();  // a caller bug: it would never make progress
   util::ensure_sodium();
@@ -86,15 +92,16 @@ Result<void> EncryptWriter::seal_chunk() {
   const std::vector<std::uint8_t> associated = chunk_aad(context_, counter_);
   buffer_.resize(LENGTH_SIZE + p + TAG_SIZE);  // within the reserved capacity
   std::uint8_t* plaintext = buffer_.data() + LENGTH_SIZE;
-  const int rc = crypto_aead_xchacha20poly1305_ietf_encrypt_detached(plaintext, plaintext + p, nullptr, plaintext, p,
-                                                                     associated.data(), associated.size(), nullptr,
-                                                                     nonce.data(), key_.data());
+  const int rc = crypto_aead_xchacha20poly1305_ietf_encrypt_detached(
+      plaintext, plaintext + p, nullptr, plaintext, p, associated.data(), associated.size(),
+      nullptr, nonce.data(), key_.data());
   // Whatever happens next, the taken bytes are gone and the next chunk starts empty.
   if (rc != 0) {
     buffer_.resize(LENGTH_SIZE);
     return std::unexpected(Error::io("KOV encryption failed"));
   }
-  format::store_u32(std::span(buffer_).first<LENGTH_SIZE>(), static_cast<std::uint32_t>(p + TAG_SIZE));
+  format::store_u32(std::span(buffer_).first<LENGTH_SIZE>(),
+                    static_cast<std::uint32_t>(p + TAG_SIZE));
   auto written = inner_.write(buffer_);
   buffer_.resize(LENGTH_SIZE);
   if (!written) return written;
@@ -156,9 +163,9 @@ Result<bool> DecryptReader::read_chunk() {
   const std::size_t p = length - TAG_SIZE;
   const Nonce nonce = chunk_nonce(context_.nonce_prefix, context_.entry_index, counter_);
   const std::vector<std::uint8_t> associated = chunk_aad(context_, counter_);
-  if (crypto_aead_xchacha20poly1305_ietf_decrypt_detached(chunk.data(), nullptr, chunk.data(), p, chunk.data() + p,
-                                                          associated.data(), associated.size(), nonce.data(),
-                                                          key_.data()) != 0)
+  if (crypto_aead_xchacha20poly1305_ietf_decrypt_detached(
+          chunk.data(), nullptr, chunk.data(), p, chunk.data() + p, associated.data(),
+          associated.size(), nonce.data(), key_.data()) != 0)
     return std::unexpected(Error::io("encrypted data authentication failed"));
   if (counter_ == LAST_COUNTER) return std::unexpected(Error::io("too many encrypted chunks"));
   ++counter_;

@@ -41,7 +41,7 @@ Result<EncryptionCredential> read_key_file(const std::filesystem::path& path) {
     if (raw < 0) return std::unexpected(Error::os(errno));
     const util::Fd fd(raw);
 
-    struct stat info {};
+    struct stat info{};
     if (::fstat(fd.get(), &info) != 0) return std::unexpected(Error::os(errno));
     if (!S_ISREG(info.st_mode) || info.st_size != static_cast<off_t>(KEY_FILE_SIZE))
       return std::unexpected(Error::invalid_input("KOV key file must be a regular 72-byte file"));

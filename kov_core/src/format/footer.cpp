@@ -17,11 +17,13 @@ std::array<std::uint8_t, FOOTER_SIZE> Footer::encode() const {
   return out;
 }
 
-Result<Footer> Footer::decode(BufferedFile& file, const Header& header, const Digest& index_sha256) {
+Result<Footer> Footer::decode(BufferedFile& file, const Header& header,
+                              const Digest& index_sha256) {
   Footer footer;
   KOV_TRY(file.read_exact(footer.index_sha256));
   // A damaged index is reported as such, also when the footer is damaged too.
-  if (footer.index_sha256 != index_sha256) return std::unexpected(Error::corrupt("index SHA-256 mismatch"));
+  if (footer.index_sha256 != index_sha256)
+    return std::unexpected(Error::corrupt("index SHA-256 mismatch"));
   std::array<std::uint8_t, 8> magic{};
   KOV_TRY(file.read_exact(magic));
   auto offset = read_u64(file);

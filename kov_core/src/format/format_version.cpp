@@ -9,7 +9,8 @@ std::string Version::text() const {
 }
 
 Result<int> format_generation(Version version) {
-  if (version == Version{1, 0, 0} || version == Version{0, 2, 0} || version == Version{0, 3, 0}) return 0;
+  if (version == Version{1, 0, 0} || version == Version{0, 2, 0} || version == Version{0, 3, 0})
+    return 0;
   if (version == VERSION_0_4_0) return 1;
   if (version == VERSION_0_5_0) return 2;
   return std::unexpected(Error::unsupported("format version " + version.text()));

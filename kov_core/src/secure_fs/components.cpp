@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "secure_fs/secure_fs.hpp"
 #include "kov_core/utf8.hpp"
+#include "secure_fs/secure_fs.hpp"
 
 namespace kov_core::secure_fs {
 

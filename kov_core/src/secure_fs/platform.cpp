@@ -55,7 +55,7 @@ constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 // mkdir of every component in turn, accepting those that exist.
 Result<void> create_destination(const std::filesystem::path& destination) {
-  struct stat status {};
+  struct stat status{};
   if (::stat(destination.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) return {};
   std::filesystem::path prefix;
   for (const std::filesystem::path& part : destination) {
@@ -89,8 +89,8 @@ Result<std::vector<std::string>> c_names(const DirectoryTree& tree) {
 // descriptors run out, `relieve()` may release some (true) before the open is
 // tried again.
 template <class Unopened, class Leave, class Relieve>
-Result<void> visit(int root, const DirectoryTree& tree, Unopened unopened,
-                                 Leave leave, Relieve relieve) {
+Result<void> visit(int root, const DirectoryTree& tree, Unopened unopened, Leave leave,
+                   Relieve relieve) {
   std::vector<DirectoryTree::Node> first, children;
   tree.index_children(first, children);
   auto names = c_names(tree);
@@ -111,7 +111,7 @@ Result<void> visit(int root, const DirectoryTree& tree, Unopened unopened,
   const int raw = ::fcntl(root, F_DUPFD_CLOEXEC, 0);
   if (raw < 0) return std::unexpected(Error::os(errno));
   util::Fd current(raw);
-  struct stat status {};
+  struct stat status{};
   if (::fstat(current.get(), &status) != 0) return std::unexpected(Error::os(errno));
   struct Frame {
     DirectoryTree::Node node;
@@ -258,7 +258,7 @@ Result<void> PendingFile::commit() && {
   const char* temp = self.temp_name_.c_str();
   const char* final_name = self.final_name_.c_str();
   if (self.overwrite_) {
-    struct stat status {};
+    struct stat status{};
     if (::fstatat(dir, final_name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
       if (!S_ISREG(status.st_mode)) {
         return std::unexpected(Error::invalid_input("overwrite target is not a regular file"));
@@ -449,7 +449,7 @@ Result<util::Fd> Root::open_existing_file(const std::filesystem::path& relative)
                            O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (raw < 0) return std::unexpected(Error::os(errno));
   util::Fd file(raw);
-  struct stat status {};
+  struct stat status{};
   if (::fstat(file.get(), &status) != 0) return std::unexpected(Error::os(errno));
   if (!S_ISREG(status.st_mode)) {
     return std::unexpected(
@@ -495,7 +495,7 @@ Result<bool> Root::resolves_beneath(const std::string& relative) {
 Result<void> Root::remove_symlink(const std::filesystem::path& relative) {
   auto parent_dir = parent(relative, false);
   if (!parent_dir) return std::unexpected(std::move(parent_dir).error());
-  struct stat status {};
+  struct stat status{};
   const int dir = parent_dir->dir.get();
   if (::fstatat(dir, parent_dir->name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
     return std::unexpected(Error::os(errno));
@@ -524,7 +524,7 @@ Result<std::uint64_t> Root::missing_directories(const DirectoryTree& tree) {
 
 Result<void> Root::sync(const DirectoryTree& tree, util::FlushQueue& queue) {
   if (queue.in_flight() != 0) return std::unexpected(Error::io("flush queue is busy"));
-  struct stat status {};
+  struct stat status{};
   if (::fstat(fd_.get(), &status) != 0) return std::unexpected(Error::os(errno));
   const dev_t device = status.st_dev;
   // Tags index `held`, which keeps each descriptor open until its flush is done.
@@ -538,7 +538,7 @@ Result<void> Root::sync(const DirectoryTree& tree, util::FlushQueue& queue) {
   // Some file systems refuse to flush a directory on its own (EINVAL); the
   // flush of its whole file system makes its names just as durable.
   const auto refused = [&](util::Fd dir) {
-    struct stat refusing {};
+    struct stat refusing{};
     if (::fstat(dir.get(), &refusing) != 0) {
       if (outcome) outcome = std::unexpected(Error::os(errno));
     } else if (refusing.st_dev == device) {

@@ -18,7 +18,7 @@ Result<Probed> probe(int dir, std::string_view name) {
   // Such a name can be in no directory.
   if (name.find('\0') != std::string_view::npos) return found;
   const std::string c_name(name);
-  struct stat status {};
+  struct stat status{};
   if (::fstatat(dir, c_name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno == ENOENT || errno == ENAMETOOLONG) return found;
     return std::unexpected(Error::os(errno));
@@ -53,7 +53,7 @@ Result<util::Fd> open_probed_directory(int dir, std::string_view name, dev_t dev
     return std::unexpected(Error::invalid_input("path contains NUL"));
   auto opened = open_directory(dir, std::string(name).c_str(), false);
   if (!opened) return std::unexpected(Error::os(opened.error()));
-  struct stat status {};
+  struct stat status{};
   if (::fstat(opened->get(), &status) != 0) return std::unexpected(Error::os(errno));
   if (status.st_dev != device || status.st_ino != inode)
     return std::unexpected(destination_changed());

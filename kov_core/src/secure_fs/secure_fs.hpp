@@ -198,11 +198,9 @@ class Root {
   Result<void> ensure_directory(const std::filesystem::path& relative);
   // A temporary file beside the target. Without overwrite an existing name is
   // InvalidInput "extraction target already exists: {}".
-  Result<PendingFile> create_file(const std::filesystem::path& relative,
-                                                bool overwrite);
+  Result<PendingFile> create_file(const std::filesystem::path& relative, bool overwrite);
   // A symbolic link holding `target` exactly; it never replaces anything.
-  Result<void> create_symlink(const std::filesystem::path& relative,
-                                            std::string_view target);
+  Result<void> create_symlink(const std::filesystem::path& relative, std::string_view target);
   // An existing regular file, read-write, owned by the caller; anything else is
   // InvalidInput "extraction target is not a regular file: {}" or Io.
   Result<util::Fd> open_existing_file(const std::filesystem::path& relative);
@@ -237,8 +235,7 @@ class Root {
  private:
   explicit Root(util::Fd fd) noexcept : fd_(std::move(fd)) {}
   Result<Parent> parent_of(const std::vector<std::string_view>& parts, bool create);
-  Result<util::Fd> walk(const std::vector<std::string_view>& parts, std::size_t count,
-                                      bool create);
+  Result<util::Fd> walk(const std::vector<std::string_view>& parts, std::size_t count, bool create);
 
   util::Fd fd_;
   // Random bytes for temporary names, drawn 256 names at a time.
@@ -294,8 +291,7 @@ inline void (*leaving_directory_hook)(std::string_view name) = nullptr;
 // The directory `name` of `dir`, opened without following a link; it must
 // still be the directory (device, inode) that probe found, or the result is
 // destination_changed().
-Result<util::Fd> open_probed_directory(int dir, std::string_view name, dev_t device,
-                                                     ino_t inode);
+Result<util::Fd> open_probed_directory(int dir, std::string_view name, dev_t device, ino_t inode);
 
 }  // namespace platform
 

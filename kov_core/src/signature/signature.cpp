@@ -39,7 +39,7 @@ Result<util::Fd> open_read_only(const std::filesystem::path& path) {
 }
 
 Result<std::uint64_t> file_size(const util::Fd& fd) {
-  struct stat st {};
+  struct stat st{};
   if (::fstat(fd.get(), &st) != 0) return std::unexpected(Error::os(errno));
   return static_cast<std::uint64_t>(st.st_size);
 }

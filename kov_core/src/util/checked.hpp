@@ -8,13 +8,15 @@
 namespace kov_core::util {
 
 // a + b, or nothing when the sum overflows.
-[[nodiscard]] constexpr std::optional<std::uint64_t> checked_add(std::uint64_t a, std::uint64_t b) noexcept {
+[[nodiscard]] constexpr std::optional<std::uint64_t> checked_add(std::uint64_t a,
+                                                                 std::uint64_t b) noexcept {
   if (a > UINT64_MAX - b) return std::nullopt;
   return a + b;
 }
 
 // a * b, or nothing when the product overflows.
-[[nodiscard]] constexpr std::optional<std::uint64_t> checked_mul(std::uint64_t a, std::uint64_t b) noexcept {
+[[nodiscard]] constexpr std::optional<std::uint64_t> checked_mul(std::uint64_t a,
+                                                                 std::uint64_t b) noexcept {
   if (a != 0 && b > UINT64_MAX / a) return std::nullopt;
   return a * b;
 }

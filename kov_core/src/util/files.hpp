@@ -15,7 +15,7 @@ namespace kov_core::util {
 // file and the directory that holds it, then closes it. Every failure is
 // Io; a file already created is left in place.
 Result<void> create_new_file(const std::filesystem::path& path,
-                                           std::span<const std::uint8_t> bytes);
+                             std::span<const std::uint8_t> bytes);
 
 // Reads until `out` is full or the file ends (interrupted reads are retried);
 // returns how many bytes were read. A read failure is Io.

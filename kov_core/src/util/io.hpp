@@ -18,8 +18,7 @@ Result<void> write_all(int fd, std::span<const std::uint8_t> bytes);
 
 // Writes every byte at `offset`; the file position is not used. A write that
 // makes no progress is Io "failed to write whole buffer".
-Result<void> pwrite_all(int fd, std::span<const std::uint8_t> bytes,
-                                      std::uint64_t offset);
+Result<void> pwrite_all(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset);
 
 // Fills `out` from `offset`. A file that ends first is Io "failed to fill
 // whole buffer".
@@ -30,8 +29,7 @@ Result<void> pread_exact(int fd, std::span<std::uint8_t> out, std::uint64_t offs
 Result<std::size_t> read_some(int fd, std::span<std::uint8_t> out);
 
 // One positioned read, as read_some.
-Result<std::size_t> pread_some(int fd, std::span<std::uint8_t> out,
-                                             std::uint64_t offset);
+Result<std::size_t> pread_some(int fd, std::span<std::uint8_t> out, std::uint64_t offset);
 
 // Copies all of `from`, from its start, to `to` at its file position, inside
 // the kernel (copy_file_range); the position of `from` is not used.

@@ -77,7 +77,9 @@ std::size_t char_count(std::string_view text) noexcept {
 }
 
 char32_t decode_utf8(std::string_view bytes, std::size_t length) noexcept {
-  const auto b = [&](std::size_t i) { return static_cast<char32_t>(static_cast<unsigned char>(bytes[i])); };
+  const auto b = [&](std::size_t i) {
+    return static_cast<char32_t>(static_cast<unsigned char>(bytes[i]));
+  };
   switch (length) {
     case 1:
       return b(0);

@@ -18,7 +18,9 @@ using kov_test::Bytes;
 class AsyncWriterModes : public ::testing::TestWithParam<bool> {};
 
 INSTANTIATE_TEST_SUITE_P(Modes, AsyncWriterModes, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Ring" : "Direct"; });
+                         [](const ::testing::TestParamInfo<bool>& p) {
+                           return p.param ? "Ring" : "Direct";
+                         });
 
 TEST_P(AsyncWriterModes, PiecesLandAtTheirOffsetsAcrossFiles) {
   kov_test::TempDir dir;
@@ -53,7 +55,8 @@ TEST_P(AsyncWriterModes, AFailedWriteIsReported) {
   auto written = writer.write(content);
   auto finished = writer.finish();
   ::close(fd);
-  const auto& failure = written ? finished : kov_core::Result<void>(std::unexpected(written.error()));
+  const auto& failure =
+      written ? finished : kov_core::Result<void>(std::unexpected(written.error()));
   EXPECT_KOV_ERROR(failure, ErrorKind::Io, "I/O error: No space left on device (os error 28)");
 }
 

@@ -249,14 +249,14 @@ TEST_F(Creation, FinalMoveNeverReplacesAnOutput) {
 TEST_F(Creation, FinalMoveReplacesOnlyTheLinkFoundByTheCheck) {
   write_text(dir_ / "done.partial", "archive");
   fs::create_symlink("nowhere", dir_ / "out.kov");
-  struct stat st {};
+  struct stat st{};
   ASSERT_EQ(::lstat((dir_ / "out.kov").c_str(), &st), 0);
   const archive::OutputNode seen{st.st_dev, st.st_ino};
   // Another link put in its place meanwhile is not the node the check saw.
   fs::remove(dir_ / "out.kov");
   write_text(dir_ / "other", "x");
   fs::create_symlink("nowhere-else", dir_ / "out.kov");
-  struct stat now {};
+  struct stat now{};
   ASSERT_EQ(::lstat((dir_ / "out.kov").c_str(), &now), 0);
   const util::Fd dir = open_directory(dir_.path());
   if (now.st_ino != seen.inode) {
@@ -362,7 +362,7 @@ DirectorySwap* directory_swap = nullptr;
 
 int swap_directory_at_file_flush(int fd, util::FlushScope scope) {
   DirectorySwap& swap = *directory_swap;
-  struct stat st {};
+  struct stat st{};
   if (scope != util::FlushScope::Descriptor || ::fstat(fd, &st) != 0) return 0;
   if (S_ISDIR(st.st_mode)) swap.flushed_directories.emplace_back(st.st_dev, st.st_ino);
   if (!S_ISREG(st.st_mode) || swap.swapped) return 0;
@@ -387,7 +387,7 @@ TEST_F(Creation, EveryStepActsInTheOutputDirectoryAsFirstOpened) {
     fs::create_directories(swap.named);
     fs::create_directories(swap.elsewhere);
     write_text(swap.elsewhere / "d.kov.partial", "not ours");
-    struct stat named {};
+    struct stat named{};
     ASSERT_EQ(::stat(swap.named.c_str(), &named), 0);
     directory_swap = &swap;
     Result<void> created;

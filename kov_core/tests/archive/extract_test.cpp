@@ -61,7 +61,7 @@ bool has_temporary(const fs::path& root) {
 }
 
 std::uint32_t mode_of(const fs::path& path) {
-  struct stat st {};
+  struct stat st{};
   EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
   return st.st_mode & 07777;
 }
@@ -148,7 +148,7 @@ TEST_P(Extracting, FewDescriptorsAreEnough) {
         memory / ("out" + std::to_string(c.limit) + "-" + std::to_string(c.window));
     const pid_t child = ::fork();
     if (child == 0) {
-      const struct rlimit low { c.limit, c.limit };
+      const struct rlimit low{c.limit, c.limit};
       if (::setrlimit(RLIMIT_NOFILE, &low) != 0) ::_exit(2);
       archive::ExtractionOptions options;
       options.concurrent_flushes = GetParam();
@@ -326,7 +326,7 @@ TEST_P(Extracting, FailureKeepsWhatCameBeforeAndNothingAfter) {
 std::map<std::pair<dev_t, ino_t>, int> directory_flushes;
 
 int count_directory_flushes(int fd, util::FlushScope scope) {
-  struct stat st {};
+  struct stat st{};
   if (scope == util::FlushScope::Descriptor && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
     ++directory_flushes[{st.st_dev, st.st_ino}];
   return 0;
@@ -354,7 +354,7 @@ TEST_P(Extracting, ARerunFlushesTheDestinationAndEveryDirectoryAboveIt) {
   }
   // Each once, up to the root of the destination's file system.
   std::map<std::pair<dev_t, ino_t>, int> expected;
-  struct stat st {};
+  struct stat st{};
   ASSERT_EQ(::stat(destination.c_str(), &st), 0);
   const dev_t device = st.st_dev;
   for (fs::path p = fs::canonical(destination);; p = p.parent_path()) {

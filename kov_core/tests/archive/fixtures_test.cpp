@@ -35,8 +35,9 @@ struct Files {
     kov_test::write_file(archive, kov_test::from_hex(fixture.archive_hex));
     if (!fixture.key_file_hex.empty()) {
       kov_test::write_file(key_file, kov_test::from_hex(fixture.key_file_hex));
-      std::filesystem::permissions(key_file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
-                                   std::filesystem::perm_options::replace);
+      std::filesystem::permissions(
+          key_file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+          std::filesystem::perm_options::replace);
     }
   }
   kov_test::TempDir dir;
@@ -97,7 +98,8 @@ void expect_contents(const Archive& archive, const Fixture& fixture) {
     EXPECT_EQ(got.path, want.path);
     EXPECT_EQ(got.kind, want.kind);
     EXPECT_EQ(got.codec, want.codec);
-    EXPECT_EQ(got.codec_id, want.codec == "zstd" ? kov_core::archive::CODEC_ZSTD : kov_core::archive::CODEC_STORE);
+    EXPECT_EQ(got.codec_id, want.codec == "zstd" ? kov_core::archive::CODEC_ZSTD
+                                                 : kov_core::archive::CODEC_STORE);
     EXPECT_EQ(got.compression_level, want.compression_level);
     EXPECT_FALSE(got.adaptively_stored);
     EXPECT_EQ(got.encrypted, want.encrypted);
@@ -141,8 +143,9 @@ TEST(HandBuiltArchives, EncryptedOnesNeedTheirCredential) {
     const Fixture& fixture;
     const char* text;
   };
-  for (const Case& c : {Case{fx::V0_5_0_KEY_FILE, "invalid input: this archive requires its KOV key file"},
-                        Case{fx::V0_5_0_PASSWORD, "invalid input: this archive requires a password"}}) {
+  for (const Case& c :
+       {Case{fx::V0_5_0_KEY_FILE, "invalid input: this archive requires its KOV key file"},
+        Case{fx::V0_5_0_PASSWORD, "invalid input: this archive requires a password"}}) {
     SCOPED_TRACE(std::string(c.fixture.name));
     const Files files(c.fixture);
     EXPECT_KOV_ERROR(Archive::open(files.archive), ErrorKind::InvalidInput, c.text);

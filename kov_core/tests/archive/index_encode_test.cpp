@@ -33,12 +33,14 @@ TEST(EncodeIndex, EmptyIndexIs112Bytes) {
   EXPECT_TRUE(std::equal(archive::INDEX_MAGIC.begin(), archive::INDEX_MAGIC.end(), index.begin()));
   EXPECT_EQ(format::load_u32(&index[8]), 0u);
   EXPECT_EQ(format::load_u32(&index[12]), 96u);
-  EXPECT_TRUE(std::equal(archive::SETTINGS_MAGIC.begin(), archive::SETTINGS_MAGIC.end(), index.begin() + 16));
+  EXPECT_TRUE(std::equal(archive::SETTINGS_MAGIC.begin(), archive::SETTINGS_MAGIC.end(),
+                         index.begin() + 16));
 }
 
 TEST(EncodeIndex, EntryRecordLayout) {
   const Entry e = file_entry("dir/a.b", 0x1112131415161718, 0x2122232425262728);
-  const auto index = archive::encode_index(std::vector<Entry>{e}, kov_test::plain_settings()).value();
+  const auto index =
+      archive::encode_index(std::vector<Entry>{e}, kov_test::plain_settings()).value();
   ASSERT_EQ(index.size(), 112u + 83u);  // 76 fixed bytes and the 7-byte path
   const std::uint8_t* r = index.data() + 112;
   EXPECT_EQ(r[0], 1);  // kind + 1
@@ -70,7 +72,8 @@ TEST(EncodeIndex, DirectoryAndFlags) {
   Entry enc = file_entry("d/x", 64, 10);
   enc.encrypted = true;
   enc.adaptively_stored = true;
-  const auto index = archive::encode_index(std::vector<Entry>{dir, enc}, kov_test::plain_settings()).value();
+  const auto index =
+      archive::encode_index(std::vector<Entry>{dir, enc}, kov_test::plain_settings()).value();
   const std::uint8_t* d = index.data() + 112;
   EXPECT_EQ(d[0], 2);
   EXPECT_EQ(d[1], 0);
@@ -92,25 +95,26 @@ TEST(EncodeSettings, FieldOffsets) {
   r = archive::encode_settings(s);
   EXPECT_EQ(r[10], 3);
   EXPECT_EQ(r[11], 0);
-  EXPECT_EQ(r[8], 0);                                // profile
-  EXPECT_EQ(r[9], 3);                                // level
-  EXPECT_EQ(format::load_u32(&r[12]), 256u);         // memory limit
-  EXPECT_EQ(format::load_u32(&r[28]), 1'048'576u);   // io buffer
-  EXPECT_EQ(r[32], 1);                               // mode, twice
+  EXPECT_EQ(r[8], 0);                               // profile
+  EXPECT_EQ(r[9], 3);                               // level
+  EXPECT_EQ(format::load_u32(&r[12]), 256u);        // memory limit
+  EXPECT_EQ(format::load_u32(&r[28]), 1'048'576u);  // io buffer
+  EXPECT_EQ(r[32], 1);                              // mode, twice
   EXPECT_EQ(r[33], 1);
-  EXPECT_EQ(r[34], 1);                               // lanes
+  EXPECT_EQ(r[34], 1);  // lanes
   EXPECT_EQ(r[35], 0);
   EXPECT_EQ(format::load_u32(&r[36]), 65'536u);
   EXPECT_EQ(format::load_u32(&r[40]), 3u);
-  EXPECT_EQ(r[44], 0x11);                            // salt
-  EXPECT_EQ(r[60], 0x22);                            // nonce prefix
-  EXPECT_EQ(format::load_u32(&r[76]), 65'536u);      // chunk size
-  EXPECT_EQ(r[80], 0x33);                            // index tag
+  EXPECT_EQ(r[44], 0x11);                        // salt
+  EXPECT_EQ(r[60], 0x22);                        // nonce prefix
+  EXPECT_EQ(format::load_u32(&r[76]), 65'536u);  // chunk size
+  EXPECT_EQ(r[80], 0x33);                        // index tag
   EXPECT_EQ(r[95], 0x33);
 }
 
 TEST(EncodeIndex, RoundTripsThroughTheDecoder) {
-  for (const auto& settings : {kov_test::plain_settings(), kov_test::key_file_settings(), kov_test::password_settings()}) {
+  for (const auto& settings :
+       {kov_test::plain_settings(), kov_test::key_file_settings(), kov_test::password_settings()}) {
     const bool encrypted = settings.encryption != crypto::EncryptionMode::None;
     std::vector<Entry> entries{file_entry("a", 64, 10), file_entry("b/c", 74, 0)};
     Entry dir;
@@ -126,7 +130,7 @@ TEST(EncodeIndex, RoundTripsThroughTheDecoder) {
     entries.push_back(link);
     for (Entry& e : entries) {
       if (e.kind != EntryKind::Directory) e.encrypted = encrypted;
-        }
+    }
     const auto index = archive::encode_index(entries, settings).value();
     EXPECT_EQ(archive::encode_index(entries, settings).value(), index);  // deterministic
     for (const auto version : {format::VERSION_0_4_0, format::VERSION_0_5_0}) {

@@ -42,12 +42,13 @@ Item damaged(Item item) {
 }
 
 std::string unsafe(std::string_view path) {
-  return "corrupt archive: unsafe symbolic link " + std::string(path) + ": target escapes the archive root";
+  return "corrupt archive: unsafe symbolic link " + std::string(path) +
+         ": target escapes the archive root";
 }
 
 std::string up_from(std::string_view path, std::string_view name) {
-  return "corrupt archive: unsafe symbolic link " + std::string(path) + ": \"..\" after " + std::string(name) +
-         ", which is not a directory";
+  return "corrupt archive: unsafe symbolic link " + std::string(path) + ": \"..\" after " +
+         std::string(name) + ", which is not a directory";
 }
 
 std::string repeat(std::string_view part, int times) {
@@ -67,7 +68,8 @@ std::vector<Item> chain(int n) {
 std::set<fs::path> links_below(const fs::path& root) {
   std::set<fs::path> found;
   std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator(); ++it)
+  for (auto it = fs::recursive_directory_iterator(root, ec);
+       it != fs::recursive_directory_iterator(); ++it)
     if (it->is_symlink()) found.insert(it->path());
   return found;
 }
@@ -80,7 +82,8 @@ std::vector<std::string> escaping(const fs::path& root, const std::set<fs::path>
     if (known.contains(found)) continue;
     std::error_code ec;
     const fs::path resolved = fs::weakly_canonical(found, ec);
-    const auto [end, _] = std::mismatch(inside.begin(), inside.end(), resolved.begin(), resolved.end());
+    const auto [end, _] =
+        std::mismatch(inside.begin(), inside.end(), resolved.begin(), resolved.end());
     if (ec || end != inside.end()) out.push_back(found.lexically_relative(root).string());
   }
   return out;
@@ -119,41 +122,93 @@ std::vector<Case> archive_cases() {
   const std::string twelve = "d1/d2/d3/d4/d5/d6/d7/d8/d9/d10/d11/d12";
   std::vector<Case> cases{
       {"a link to the root, then a '..' after it",
-       {link("a/b/l", "../.."), link("esc", "a/b/l/../outside")}, unsafe("esc"), {"a/b/l"}, {"esc"}},
+       {link("a/b/l", "../.."), link("esc", "a/b/l/../outside")},
+       unsafe("esc"),
+       {"a/b/l"},
+       {"esc"}},
       {"the same twelve levels deep reaches /etc/passwd",
-       {link(twelve + "/l", repeat("../", 11) + ".."), link("esc", twelve + "/l/" + repeat("../", 13) + "etc/passwd")},
-       unsafe("esc"), {twelve + "/l"}, {"esc"}},
+       {link(twelve + "/l", repeat("../", 11) + ".."),
+        link("esc", twelve + "/l/" + repeat("../", 13) + "etc/passwd")},
+       unsafe("esc"),
+       {twelve + "/l"},
+       {"esc"}},
       {"a later link makes an earlier one leave",
-       {link("esc", "a/b/l/../outside"), link("a/b/l", "../..")}, unsafe("esc"), {}, {"esc", "a"}},
+       {link("esc", "a/b/l/../outside"), link("a/b/l", "../..")},
+       unsafe("esc"),
+       {},
+       {"esc", "a"}},
       {"a '..' after a later link: the run may stop before that link exists",
-       {link("t", "x/../y"), file("a/f", "f"), damaged(file("u", "data")), link("x", "a")}, unsafe("t"), {}, {"t", "u", "x"}},
+       {link("t", "x/../y"), file("a/f", "f"), damaged(file("u", "data")), link("x", "a")},
+       unsafe("t"),
+       {},
+       {"t", "u", "x"}},
       {"a '..' after what a later link leads to, which is no directory",
-       {link("a/b/l", "../.."), link("t", "x/../a/b/l/.."), damaged(file("u", "data")), link("x", "a/b/c")},
-       up_from("t", "x"), {"a/b/l"}, {"t", "u", "x"}},
+       {link("a/b/l", "../.."), link("t", "x/../a/b/l/.."), damaged(file("u", "data")),
+        link("x", "a/b/c")},
+       up_from("t", "x"),
+       {"a/b/l"},
+       {"t", "u", "x"}},
       {"a '..' after a missing name: a later run may make it a link",
-       {link("a/b/l", "x/../../../outside")}, up_from("a/b/l", "x"), {}, {"a/b/l"}},
-      {"a '..' after a missing name at the top", {link("l", "x/../outside")}, up_from("l", "x"), {}, {"l"}},
-      {"a '..' after a file", {file("f", "f"), link("l", "f/../f")}, up_from("l", "f"), {"f"}, {"l"}},
-      {"a '..' after a directory entry of the archive", {link("a/l", "x/../x"), dir("a/x")}, "", {"a/l", "a/x"}, {}},
+       {link("a/b/l", "x/../../../outside")},
+       up_from("a/b/l", "x"),
+       {},
+       {"a/b/l"}},
+      {"a '..' after a missing name at the top",
+       {link("l", "x/../outside")},
+       up_from("l", "x"),
+       {},
+       {"l"}},
+      {"a '..' after a file",
+       {file("f", "f"), link("l", "f/../f")},
+       up_from("l", "f"),
+       {"f"},
+       {"l"}},
+      {"a '..' after a directory entry of the archive",
+       {link("a/l", "x/../x"), dir("a/x")},
+       "",
+       {"a/l", "a/x"},
+       {}},
       {"an entry below a later link's path makes a directory there first",
-       {link("a/b/l", "../.."), link("p/x", "../a/b/l"), link("y", "p/x/../outside"), link("p", ".")},
-       unsafe("y"), {"p/x"}, {"y"}},
+       {link("a/b/l", "../.."), link("p/x", "../a/b/l"), link("y", "p/x/../outside"),
+        link("p", ".")},
+       unsafe("y"),
+       {"p/x"},
+       {"y"}},
       {"a name that a case-folding file system takes for the link's",
-       {link("a/b/l", "../.."), link("esc", "A/b/l/../outside")}, unsafe("esc"), {"a/b/l"}, {"esc"}},
+       {link("a/b/l", "../.."), link("esc", "A/b/l/../outside")},
+       unsafe("esc"),
+       {"a/b/l"},
+       {"esc"}},
       {"a loop", {link("a", "b"), link("b", "a")}, unsafe("a"), {}, {"a", "b"}},
       {"41 links to follow", chain(41), unsafe("c1"), {"f"}, {"c1"}},
       {"40 links to follow", chain(40), "", {"c1", "c40"}, {}},
       {"a chain of library names",
-       {file("lib/libx.so.1.2", "x"), link("lib/libx.so", "libx.so.1"), link("lib/libx.so.1", "libx.so.1.2")},
-       "", {"lib/libx.so"}, {}},
-      {"through a link to the current directory", {link("a", "b/c"), link("b", "."), file("c", "c")}, "", {"a"}, {}},
+       {file("lib/libx.so.1.2", "x"), link("lib/libx.so", "libx.so.1"),
+        link("lib/libx.so.1", "libx.so.1.2")},
+       "",
+       {"lib/libx.so"},
+       {}},
+      {"through a link to the current directory",
+       {link("a", "b/c"), link("b", "."), file("c", "c")},
+       "",
+       {"a"},
+       {}},
       {"a '..' inside a later link is taken from that link's place",
-       {link("opt/current", "releases/v2"), link("opt/releases/v2", "../builds/7"), file("opt/builds/7/run", "r")},
-       "", {"opt/current"}, {}},
-      {"through a link to the root, staying inside", {link("a/b/l", "../.."), link("up", "a/b/l/a/b")}, "", {"up"}, {}},
+       {link("opt/current", "releases/v2"), link("opt/releases/v2", "../builds/7"),
+        file("opt/builds/7/run", "r")},
+       "",
+       {"opt/current"},
+       {}},
+      {"through a link to the root, staying inside",
+       {link("a/b/l", "../.."), link("up", "a/b/l/a/b")},
+       "",
+       {"up"},
+       {}},
       {"a target that cannot be decoded is its own error, at its turn",
-       {link("a", "z/q"), damaged(link("z", "x/../.."))}, "corrupt archive: z content hash/size mismatch",
-       {"a"}, {"z"}},
+       {link("a", "z/q"), damaged(link("z", "x/../.."))},
+       "corrupt archive: z content hash/size mismatch",
+       {"a"},
+       {"z"}},
   };
   return cases;
 }
@@ -172,8 +227,10 @@ TEST_F(LinkResolving, TestAndExtractionRefuseWhatResolvesOutside) {
       EXPECT_KOV_ERROR(tested, ErrorKind::Corrupt, c.error);
       EXPECT_KOV_ERROR(extracted, ErrorKind::Corrupt, c.error);
     }
-    for (const std::string& path : c.made) EXPECT_TRUE(fs::exists(fs::symlink_status(out / path))) << path;
-    for (const std::string& path : c.absent) EXPECT_FALSE(fs::exists(fs::symlink_status(out / path))) << path;
+    for (const std::string& path : c.made)
+      EXPECT_TRUE(fs::exists(fs::symlink_status(out / path))) << path;
+    for (const std::string& path : c.absent)
+      EXPECT_FALSE(fs::exists(fs::symlink_status(out / path))) << path;
     EXPECT_EQ(escaping(out), std::vector<std::string>{});
     EXPECT_TRUE(fs::is_empty(out.parent_path() / "outside"));
   }
@@ -191,8 +248,10 @@ TEST_F(LinkResolving, TargetsBeyondTheMemoryBudgetAreDecodedAgain) {
       for (std::size_t i = 0; i < archive.entries().size() && first_error.empty(); ++i) {
         if (archive.entries()[i].kind != archive::EntryKind::Symlink) continue;
         auto target = links.take(i);
-        if (target) EXPECT_EQ(*target, std::string(c.items[i].content.begin(), c.items[i].content.end()));
-        else first_error = target.error().display();
+        if (target)
+          EXPECT_EQ(*target, std::string(c.items[i].content.begin(), c.items[i].content.end()));
+        else
+          first_error = target.error().display();
       }
       EXPECT_EQ(first_error, c.error) << budget;
     }
@@ -208,7 +267,8 @@ TEST_F(LinkResolving, FortyLinksAreFollowedAsTheKernelFollowsThem) {
   // One more and the kernel gives up.
   const fs::path by_hand = destination();
   for (int i = 1; i <= 41; ++i)
-    fs::create_symlink(i == 41 ? "f" : "c" + std::to_string(i + 1), by_hand / ("c" + std::to_string(i)));
+    fs::create_symlink(i == 41 ? "f" : "c" + std::to_string(i + 1),
+                       by_hand / ("c" + std::to_string(i)));
   kov_test::write_file(by_hand / "f", text_bytes("end"));
   EXPECT_EQ(::open((by_hand / "c1").c_str(), O_RDONLY | O_CLOEXEC), -1);
   EXPECT_EQ(errno, ELOOP);
@@ -226,38 +286,54 @@ TEST_F(LinkResolving, LinksAlreadyInTheDestinationAreFollowed) {
   };
   const std::vector<DestinationCase> cases{
       {"an absolute link out",
-       [](const fs::path& out, const fs::path& outside) { fs::create_directory_symlink(outside, out / "x"); },
-       {link("y", "x/canary")}, unsafe("y")},
+       [](const fs::path& out, const fs::path& outside) {
+         fs::create_directory_symlink(outside, out / "x");
+       },
+       {link("y", "x/canary")},
+       unsafe("y")},
       {"a relative link out",
-       [](const fs::path& out, const fs::path&) { fs::create_directory_symlink("../outside", out / "x"); },
-       {link("y", "x/canary")}, unsafe("y")},
+       [](const fs::path& out, const fs::path&) {
+         fs::create_directory_symlink("../outside", out / "x");
+       },
+       {link("y", "x/canary")},
+       unsafe("y")},
       {"a link to the root, then a '..' after it",
        [](const fs::path& out, const fs::path&) {
          fs::create_directories(out / "a" / "b");
          fs::create_directory_symlink("../..", out / "a" / "b" / "up");
        },
-       {link("y", "a/b/up/../z")}, unsafe("y"), up_from("y", "up")},
+       {link("y", "a/b/up/../z")},
+       unsafe("y"),
+       up_from("y", "up")},
       {"the destination's link wins over the archive's at the same path",
-       [](const fs::path& out, const fs::path& outside) { fs::create_directory_symlink(outside, out / "p"); },
-       {link("y", "p/canary"), link("p", ".")}, unsafe("y")},
+       [](const fs::path& out, const fs::path& outside) {
+         fs::create_directory_symlink(outside, out / "p");
+       },
+       {link("y", "p/canary"), link("p", ".")},
+       unsafe("y")},
       {"the destination's directory wins over the archive's link at the same path",
        [](const fs::path& out, const fs::path& outside) {
          fs::create_directories(out / "d");
          fs::create_directory_symlink(outside, out / "d" / "x");
        },
-       {link("y", "d/x/canary"), link("d", "sub")}, unsafe("y")},
+       {link("y", "d/x/canary"), link("d", "sub")},
+       unsafe("y")},
       {"a link out met after climbing back up 150 of 200 directories",
        [](const fs::path& out, const fs::path& outside) {
          fs::create_directories(out / repeat("p/", 200));
          fs::create_directory_symlink(outside, out / repeat("p/", 50) / "e");
        },
-       {link("y", repeat("p/", 200) + repeat("../", 150) + "e/canary")}, unsafe("y"), up_from("y", "p")},
+       {link("y", repeat("p/", 200) + repeat("../", 150) + "e/canary")},
+       unsafe("y"),
+       up_from("y", "p")},
       {"a link inside, then a '..' after it",
        [](const fs::path& out, const fs::path&) {
          fs::create_directories(out / "a" / "b");
          fs::create_directory_symlink("a/b", out / "in");
        },
-       {link("y", "in/../x")}, "", up_from("y", "in")},
+       {link("y", "in/../x")},
+       "",
+       up_from("y", "in")},
   };
   for (const DestinationCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -267,8 +343,10 @@ TEST_F(LinkResolving, LinksAlreadyInTheDestinationAreFollowed) {
     const std::set<fs::path> known = links_below(out);
     const Archive archive = open(c.items);
     const auto tested = archive.test();
-    if (c.tested.empty()) EXPECT_TRUE(tested) << tested.error().display();
-    else EXPECT_KOV_ERROR(tested, ErrorKind::Corrupt, c.tested);
+    if (c.tested.empty())
+      EXPECT_TRUE(tested) << tested.error().display();
+    else
+      EXPECT_KOV_ERROR(tested, ErrorKind::Corrupt, c.tested);
     const auto extracted = archive.extract(out, {}, false);
     if (c.error.empty()) {
       EXPECT_TRUE(extracted) << extracted.error().display();
@@ -296,12 +374,18 @@ TEST_F(LinkResolving, RunsIntoOneDestinationDoNotComposeAnEscape) {
   };
   const std::vector<Item> both{link("a/b/l", "x/../../../outside"), link("a/b/x", "../..")};
   const std::vector<TwoRuns> cases{
-      {"two archives", {{link("a/b/l", "x/../../../outside")}, {}, up_from("a/b/l", "x")},
+      {"two archives",
+       {{link("a/b/l", "x/../../../outside")}, {}, up_from("a/b/l", "x")},
        {{link("a/b/x", "../..")}, {}, ""}},
-      {"two selections of one archive", {both, {"a/b/l"}, up_from("a/b/l", "x")}, {both, {"a/b/x"}, ""}},
-      {"at the top", {{link("l", "x/../outside")}, {}, up_from("l", "x")}, {{link("x", ".")}, {}, ""}},
+      {"two selections of one archive",
+       {both, {"a/b/l"}, up_from("a/b/l", "x")},
+       {both, {"a/b/x"}, ""}},
+      {"at the top",
+       {{link("l", "x/../outside")}, {}, up_from("l", "x")},
+       {{link("x", ".")}, {}, ""}},
       {"an earlier link below a later one's directory",
-       {{file("a/x/f", "f"), link("a/l", "x/../x")}, {}, ""}, {{link("a/x/g", "../../..")}, {}, unsafe("a/x/g")}},
+       {{file("a/x/f", "f"), link("a/l", "x/../x")}, {}, ""},
+       {{link("a/x/g", "../../..")}, {}, unsafe("a/x/g")}},
   };
   for (const TwoRuns& c : cases) {
     SCOPED_TRACE(c.name);
@@ -309,8 +393,10 @@ TEST_F(LinkResolving, RunsIntoOneDestinationDoNotComposeAnEscape) {
     for (const Run* run : {&c.first, &c.second}) {
       const Archive archive = open(run->items);
       const auto extracted = archive.extract(out, run->selected, false);
-      if (run->error.empty()) EXPECT_TRUE(extracted) << extracted.error().display();
-      else EXPECT_KOV_ERROR(extracted, ErrorKind::Corrupt, run->error);
+      if (run->error.empty())
+        EXPECT_TRUE(extracted) << extracted.error().display();
+      else
+        EXPECT_KOV_ERROR(extracted, ErrorKind::Corrupt, run->error);
       EXPECT_EQ(escaping(out), std::vector<std::string>{});
     }
     EXPECT_TRUE(fs::is_empty(out.parent_path() / "outside"));
@@ -320,7 +406,8 @@ TEST_F(LinkResolving, RunsIntoOneDestinationDoNotComposeAnEscape) {
 // The directory a '..' stands on exists before the link does, even when the
 // entry that makes it comes later and the run stops first.
 TEST_F(LinkResolving, TheDirectoryOfAParentStepIsMadeBeforeTheLink) {
-  const Archive archive = open({link("a/l", "x/../x"), damaged(file("a/m", "m")), file("a/x/f", "f")});
+  const Archive archive =
+      open({link("a/l", "x/../x"), damaged(file("a/m", "m")), file("a/x/f", "f")});
   const fs::path out = destination();
   EXPECT_KOV_ERROR(archive.extract(out, {}, false), ErrorKind::Corrupt,
                    "corrupt archive: a/m content hash/size mismatch");

@@ -43,8 +43,12 @@ EncryptionCredential credential_for(EncryptionMode mode) {
 }
 
 std::uint64_t get_u64(const Bytes& b, std::size_t at) { return format::load_u64(b.data() + at); }
-void set_u32(Bytes& b, std::size_t at, std::uint32_t v) { format::store_u32(std::span(b).subspan(at).first<4>(), v); }
-void set_u64(Bytes& b, std::size_t at, std::uint64_t v) { format::store_u64(std::span(b).subspan(at).first<8>(), v); }
+void set_u32(Bytes& b, std::size_t at, std::uint32_t v) {
+  format::store_u32(std::span(b).subspan(at).first<4>(), v);
+}
+void set_u64(Bytes& b, std::size_t at, std::uint64_t v) {
+  format::store_u64(std::span(b).subspan(at).first<8>(), v);
+}
 
 // Both footer digests made to match the index as it now stands.
 void refresh_footer(Bytes& b) {
@@ -81,7 +85,8 @@ class Opening : public ::testing::Test {
     return path;
   }
 
-  Result<Archive> open(const Bytes& bytes, const EncryptionCredential& credential = {}, std::uint32_t available = 0) {
+  Result<Archive> open(const Bytes& bytes, const EncryptionCredential& credential = {},
+                       std::uint32_t available = 0) {
     return archive::open_archive(put(bytes), credential, available);
   }
 
@@ -125,7 +130,8 @@ TEST_F(Opening, EncryptedIndexInClearOpensWithoutCredentialButDoesNotTest) {
   auto opened = open(bytes);
   ASSERT_TRUE(opened) << opened.error().display();
   EXPECT_EQ(opened->entries().size(), 5u);
-  EXPECT_KOV_ERROR(opened->test(), ErrorKind::InvalidInput, "invalid input: this archive requires its KOV key file");
+  EXPECT_KOV_ERROR(opened->test(), ErrorKind::InvalidInput,
+                   "invalid input: this archive requires its KOV key file");
   EXPECT_KOV_ERROR(open(bytes, key_file(8)), ErrorKind::Corrupt,
                    "corrupt archive: password/key file is incorrect or archive index was modified");
   EXPECT_KOV_ERROR(open(bytes, password()), ErrorKind::InvalidInput,
@@ -155,7 +161,8 @@ TEST_F(Opening, SealedArchiveNeedsItsCredential) {
   EXPECT_KOV_ERROR(open(keyed, password()), ErrorKind::InvalidInput, requires_key);
   EXPECT_KOV_ERROR(open(keyed, key_file(8)), ErrorKind::Corrupt, modified);
   EXPECT_KOV_ERROR(open(passworded), ErrorKind::InvalidInput, requires_password);
-  EXPECT_KOV_ERROR(open(plain, password()), ErrorKind::InvalidInput, "invalid input: archive is not encrypted");
+  EXPECT_KOV_ERROR(open(plain, password()), ErrorKind::InvalidInput,
+                   "invalid input: archive is not encrypted");
   EXPECT_TRUE(open(plain));
   // The header is authenticated with the index.
   Bytes moved = keyed;
@@ -182,23 +189,45 @@ TEST_F(Opening, SealedEnvelopeChecksComeInOrder) {
   };
   std::vector<Case> cases;
   cases.push_back({"index digest before any key is derived",
-                   [&](Bytes& b) { kov_test::flip_byte(b, envelope + 200); }, {}, 0, ErrorKind::Corrupt,
+                   [&](Bytes& b) { kov_test::flip_byte(b, envelope + 200); },
+                   {},
+                   0,
+                   ErrorKind::Corrupt,
                    "corrupt archive: index SHA-256 mismatch"});
-  cases.push_back({"wrong envelope magic", [&](Bytes& b) { kov_test::flip_byte(b, envelope); refresh_footer(b); },
-                   key_file(), 0, ErrorKind::Corrupt, "corrupt archive: invalid sealed metadata envelope"});
+  cases.push_back({"wrong envelope magic",
+                   [&](Bytes& b) {
+                     kov_test::flip_byte(b, envelope);
+                     refresh_footer(b);
+                   },
+                   key_file(), 0, ErrorKind::Corrupt,
+                   "corrupt archive: invalid sealed metadata envelope"});
   cases.push_back({"bootstrap tag field not zero",
-                   [&](Bytes& b) { kov_test::flip_byte(b, envelope + 8 + 85); refresh_footer(b); }, key_file(), 0,
-                   ErrorKind::Corrupt, "corrupt archive: nonzero bootstrap reserved tag"});
+                   [&](Bytes& b) {
+                     kov_test::flip_byte(b, envelope + 8 + 85);
+                     refresh_footer(b);
+                   },
+                   key_file(), 0, ErrorKind::Corrupt,
+                   "corrupt archive: nonzero bootstrap reserved tag"});
   cases.push_back({"bootstrap without encryption",
                    [&](Bytes& b) {
                      const Bytes record = kov_test::settings_record(kov_test::plain_settings());
-                     std::copy(record.begin(), record.end(), b.begin() + static_cast<std::ptrdiff_t>(envelope + 8));
+                     std::copy(record.begin(), record.end(),
+                               b.begin() + static_cast<std::ptrdiff_t>(envelope + 8));
                      refresh_footer(b);
                    },
-                   key_file(), 0, ErrorKind::Corrupt, "corrupt archive: sealed metadata requires encryption"});
-  cases.push_back({"memory for the key checked before the key", [](Bytes&) {}, {}, 15, ErrorKind::InvalidInput,
+                   key_file(), 0, ErrorKind::Corrupt,
+                   "corrupt archive: sealed metadata requires encryption"});
+  cases.push_back({"memory for the key checked before the key",
+                   [](Bytes&) {},
+                   {},
+                   15,
+                   ErrorKind::InvalidInput,
                    "invalid input: insufficient memory for metadata authentication"});
-  cases.push_back({"16 MiB is enough for a key file", [](Bytes&) {}, {}, 16, ErrorKind::InvalidInput,
+  cases.push_back({"16 MiB is enough for a key file",
+                   [](Bytes&) {},
+                   {},
+                   16,
+                   ErrorKind::InvalidInput,
                    "invalid input: this archive requires its KOV key file"});
   cases.push_back({"cut envelope tag",
                    [&](Bytes& b) {
@@ -212,7 +241,8 @@ TEST_F(Opening, SealedEnvelopeChecksComeInOrder) {
                      refresh_footer(cut);
                      b = cut;
                    },
-                   key_file(), 0, ErrorKind::Corrupt, "corrupt archive: invalid sealed metadata envelope"});
+                   key_file(), 0, ErrorKind::Corrupt,
+                   "corrupt archive: invalid sealed metadata envelope"});
   for (Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bytes bytes = keyed;
@@ -225,26 +255,31 @@ TEST_F(Opening, DecryptedIndexMustCarryTheBootstrapSettings) {
   const Bytes keyed = created(EncryptionMode::KeyFile, format::VERSION_0_5_0);
   const std::size_t envelope = get_u64(keyed, 48);
   const std::size_t length = get_u64(keyed, 56);
-  auto bootstrap = archive::decode_settings(std::span(keyed).subspan(envelope + 8, archive::SETTINGS_SIZE), true);
+  auto bootstrap = archive::decode_settings(
+      std::span(keyed).subspan(envelope + 8, archive::SETTINGS_SIZE), true);
   ASSERT_TRUE(bootstrap);
   auto key = crypto::derive_key(key_file(), bootstrap->encryption, bootstrap->salt, 0, 0, 0);
   ASSERT_TRUE(key && *key);
   std::array<std::uint8_t, format::HEADER_SIZE> head{};
   std::copy_n(keyed.begin(), head.size(), head.begin());
-  const auto aad = crypto::sealed_metadata_aad(head, std::span(keyed).subspan(envelope).first<crypto::SEAL_PREFIX_SIZE>());
+  const auto aad = crypto::sealed_metadata_aad(
+      head, std::span(keyed).subspan(envelope).first<crypto::SEAL_PREFIX_SIZE>());
   // One settings byte of the plaintext index changed and sealed again: the
   // seal holds, the settings no longer match the bootstrap copy.
-  std::vector<std::uint8_t> plain(keyed.begin() + static_cast<std::ptrdiff_t>(envelope + crypto::SEAL_PREFIX_SIZE),
-                                  keyed.begin() + static_cast<std::ptrdiff_t>(envelope + length));
+  std::vector<std::uint8_t> plain(
+      keyed.begin() + static_cast<std::ptrdiff_t>(envelope + crypto::SEAL_PREFIX_SIZE),
+      keyed.begin() + static_cast<std::ptrdiff_t>(envelope + length));
   auto n = crypto::open_metadata(**key, bootstrap->nonce_prefix, aad, plain);
   ASSERT_TRUE(n);
   plain.resize(*n);
   plain[archive::INDEX_PREFIX_SIZE + 16] ^= 1;  // available_memory_mib
   ASSERT_TRUE(crypto::seal_metadata(**key, bootstrap->nonce_prefix, aad, plain));
   Bytes bytes = keyed;
-  std::copy(plain.begin(), plain.end(), bytes.begin() + static_cast<std::ptrdiff_t>(envelope + crypto::SEAL_PREFIX_SIZE));
+  std::copy(plain.begin(), plain.end(),
+            bytes.begin() + static_cast<std::ptrdiff_t>(envelope + crypto::SEAL_PREFIX_SIZE));
   refresh_footer(bytes);
-  EXPECT_KOV_ERROR(open(bytes, key_file()), ErrorKind::Corrupt, "corrupt archive: metadata bootstrap mismatch");
+  EXPECT_KOV_ERROR(open(bytes, key_file()), ErrorKind::Corrupt,
+                   "corrupt archive: metadata bootstrap mismatch");
 }
 
 TEST_F(Opening, SealedPasswordArchiveNeedsMemoryForItsDerivation) {
@@ -255,8 +290,10 @@ TEST_F(Opening, SealedPasswordArchiveNeedsMemoryForItsDerivation) {
   refresh_footer(bytes);
   EXPECT_KOV_ERROR(open(bytes, {}, 271), ErrorKind::InvalidInput,
                    "invalid input: insufficient memory for metadata authentication");
-  EXPECT_KOV_ERROR(open(bytes, {}, 272), ErrorKind::InvalidInput, "invalid input: this archive requires a password");
-  EXPECT_KOV_ERROR(open(bytes, {}, 0), ErrorKind::InvalidInput, "invalid input: this archive requires a password");
+  EXPECT_KOV_ERROR(open(bytes, {}, 272), ErrorKind::InvalidInput,
+                   "invalid input: this archive requires a password");
+  EXPECT_KOV_ERROR(open(bytes, {}, 0), ErrorKind::InvalidInput,
+                   "invalid input: this archive requires a password");
 }
 
 TEST_F(Opening, FramingChecksComeInOrder) {
@@ -266,8 +303,10 @@ TEST_F(Opening, FramingChecksComeInOrder) {
   const std::size_t footer = index + length;
   auto header_field = [](std::size_t at, std::uint64_t value, int width) {
     return [=](Bytes& b) {
-      if (width == 4) set_u32(b, at, static_cast<std::uint32_t>(value));
-      else set_u64(b, at, value);
+      if (width == 4)
+        set_u32(b, at, static_cast<std::uint32_t>(value));
+      else
+        set_u64(b, at, value);
       kov_test::refresh_header_checksum(b);
     };
   };
@@ -278,7 +317,8 @@ TEST_F(Opening, FramingChecksComeInOrder) {
     std::string text;
   };
   const std::vector<Case> cases{
-      {"151 bytes", [](Bytes& b) { b.resize(151); }, ErrorKind::Corrupt, "corrupt archive: archive is too short"},
+      {"151 bytes", [](Bytes& b) { b.resize(151); }, ErrorKind::Corrupt,
+       "corrupt archive: archive is too short"},
       {"152 bytes reach the header", [](Bytes& b) { b.resize(152); }, ErrorKind::Corrupt,
        "corrupt archive: invalid index boundaries"},
       {"header damage", [](Bytes& b) { kov_test::flip_byte(b, 50); }, ErrorKind::Corrupt,
@@ -293,9 +333,10 @@ TEST_F(Opening, FramingChecksComeInOrder) {
        "unsupported feature: unknown header flags or invalid chunk size"},
       {"offset plus length overflows", header_field(56, UINT64_MAX - 10, 8), ErrorKind::Corrupt,
        "corrupt archive: offset overflow"},
-      {"the footer's end overflows", header_field(56, UINT64_MAX - index - 10, 8), ErrorKind::Corrupt,
-       "corrupt archive: offset overflow"},
-      {"index offset 63", header_field(48, 63, 8), ErrorKind::Corrupt, "corrupt archive: invalid index boundaries"},
+      {"the footer's end overflows", header_field(56, UINT64_MAX - index - 10, 8),
+       ErrorKind::Corrupt, "corrupt archive: offset overflow"},
+      {"index offset 63", header_field(48, 63, 8), ErrorKind::Corrupt,
+       "corrupt archive: invalid index boundaries"},
       {"trailing byte", [](Bytes& b) { b.push_back(0); }, ErrorKind::Corrupt,
        "corrupt archive: invalid index boundaries"},
       {"index above 1 GiB",
@@ -329,8 +370,7 @@ TEST_F(Opening, FramingChecksComeInOrder) {
          b[11] = 3;
          kov_test::refresh_header_checksum(b);
        },
-       ErrorKind::Corrupt,
-       "corrupt archive: header and index compression profiles differ"},
+       ErrorKind::Corrupt, "corrupt archive: header and index compression profiles differ"},
       {"io buffer size", header_field(40, 4096, 4), ErrorKind::Corrupt,
        "corrupt archive: header and index compression profiles differ"},
       {"archive ID",
@@ -338,7 +378,8 @@ TEST_F(Opening, FramingChecksComeInOrder) {
          kov_test::flip_byte(b, 20);
          kov_test::refresh_header_checksum(b);
        },
-       ErrorKind::Corrupt, "corrupt archive: archive ID does not match the authenticated entry set"},
+       ErrorKind::Corrupt,
+       "corrupt archive: archive ID does not match the authenticated entry set"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -387,7 +428,8 @@ TEST_F(Opening, VersionAndFlagRulesOfTheLineOfFormats) {
   Bytes relabelled = created(EncryptionMode::KeyFile, format::VERSION_0_4_0);
   relabelled[9] = 5;
   kov_test::refresh_header_checksum(relabelled);
-  EXPECT_KOV_ERROR(open(relabelled), ErrorKind::Corrupt, "corrupt archive: 0.5 encryption requires sealed metadata");
+  EXPECT_KOV_ERROR(open(relabelled), ErrorKind::Corrupt,
+                   "corrupt archive: 0.5 encryption requires sealed metadata");
   // The sealed flag means nothing to 0.4.0.
   Bytes flagged = created(EncryptionMode::None, format::VERSION_0_4_0);
   set_u32(flagged, 12, 1);
@@ -399,8 +441,10 @@ TEST_F(Opening, VersionAndFlagRulesOfTheLineOfFormats) {
 
 TEST_F(Opening, LegacyArchivesOpenWithTheirFixedSettings) {
   const std::string content = "hello";
-  const auto sum = format::digest(std::span(reinterpret_cast<const std::uint8_t*>(content.data()), content.size()));
-  for (const format::Version version : {format::Version{1, 0, 0}, format::Version{0, 2, 0}, format::Version{0, 3, 0}}) {
+  const auto sum = format::digest(
+      std::span(reinterpret_cast<const std::uint8_t*>(content.data()), content.size()));
+  for (const format::Version version :
+       {format::Version{1, 0, 0}, format::Version{0, 2, 0}, format::Version{0, 3, 0}}) {
     SCOPED_TRACE(version.text());
     kov_test::IndexLayout layout = kov_test::index_layout(0);
     kov_test::EntryRecord record;
@@ -408,9 +452,11 @@ TEST_F(Opening, LegacyArchivesOpenWithTheirFixedSettings) {
     record.original_size = record.stored_size = content.size();
     record.sha256 = sum;
     layout.entries.push_back(record);
-    Bytes bytes = kov_test::archive_file(version, Bytes(content.begin(), content.end()), kov_test::index_bytes(layout));
+    Bytes bytes = kov_test::archive_file(version, Bytes(content.begin(), content.end()),
+                                         kov_test::index_bytes(layout));
     // The content-derived ID of creation time 0.
-    auto decoded = archive::decode_index(kov_test::index_bytes(layout), 64 + content.size(), version);
+    auto decoded =
+        archive::decode_index(kov_test::index_bytes(layout), 64 + content.size(), version);
     ASSERT_TRUE(decoded) << decoded.error().display();
     const auto id = archive::archive_id(0, decoded->entries);
     std::copy(id.begin(), id.end(), bytes.begin() + 16);
@@ -431,7 +477,8 @@ TEST_F(Opening, ArchiveIdTextIsTheHeaderIdInHex) {
   auto opened = open(created(EncryptionMode::None, format::VERSION_0_5_0));
   ASSERT_TRUE(opened);
   EXPECT_EQ(opened->archive_id(), archive::hex(opened->header().id));
-  EXPECT_EQ(archive::hex(std::array<std::uint8_t, 16>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}),
+  EXPECT_EQ(archive::hex(
+                std::array<std::uint8_t, 16>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}),
             "000102030405060708090a0b0c0d0e0f");
 }
 
@@ -439,9 +486,11 @@ TEST_F(Opening, NamedPipeWithoutWriterIsRefusedAtOnce) {
   const fs::path fifo = dir_ / "pipe.kov";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_KOV_ERROR(Archive::open(fifo), ErrorKind::Corrupt, "corrupt archive: archive is too short");
+  EXPECT_KOV_ERROR(Archive::open(fifo), ErrorKind::Corrupt,
+                   "corrupt archive: archive is too short");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-  EXPECT_KOV_ERROR(Archive::open(dir_ / "none.kov"), ErrorKind::Io, "I/O error: No such file or directory (os error 2)");
+  EXPECT_KOV_ERROR(Archive::open(dir_ / "none.kov"), ErrorKind::Io,
+                   "I/O error: No such file or directory (os error 2)");
 }
 
 }  // namespace

@@ -34,7 +34,6 @@ constexpr const char* AUTH_FAILED = "I/O error: encrypted data authentication fa
 constexpr const char* BAD_LENGTH = "I/O error: invalid encrypted chunk length";
 constexpr const char* CUT = "I/O error: failed to fill whole buffer";
 
-
 ArchiveKey make_key(std::uint8_t first) {
   ArchiveKey key;
   for (std::size_t i = 0; i < key.size(); ++i) key.data()[i] = static_cast<std::uint8_t>(first + i);
@@ -44,7 +43,8 @@ ArchiveKey make_key(std::uint8_t first) {
 EntryCipherContext make_context(std::uint32_t chunk_size) {
   EntryCipherContext context;
   context.path = "docs/read me.txt";
-  for (std::size_t i = 0; i < 16; ++i) context.nonce_prefix[i] = static_cast<std::uint8_t>(0xA0 + i);
+  for (std::size_t i = 0; i < 16; ++i)
+    context.nonce_prefix[i] = static_cast<std::uint8_t>(0xA0 + i);
   context.entry_index = 3;
   context.chunk_size = chunk_size;
   context.kind_code = 1;
@@ -59,8 +59,8 @@ Bytes pattern(std::size_t n) {
 }
 
 // Writes `plaintext` in pieces of `piece` bytes and finishes.
-Bytes encrypt(const EntryCipherContext& context, const Bytes& plaintext, std::size_t piece = SIZE_MAX,
-              const ArchiveKey& key = make_key(1)) {
+Bytes encrypt(const EntryCipherContext& context, const Bytes& plaintext,
+              std::size_t piece = SIZE_MAX, const ArchiveKey& key = make_key(1)) {
   VectorSink sink;
   EncryptWriter writer(sink, key, context);
   for (std::size_t at = 0; at < plaintext.size(); at += piece) {
@@ -78,7 +78,8 @@ struct ReadBack {
   std::optional<Error> error;
 };
 
-ReadBack decrypt(const EntryCipherContext& context, std::unique_ptr<kov_core::format::ByteSource> source,
+ReadBack decrypt(const EntryCipherContext& context,
+                 std::unique_ptr<kov_core::format::ByteSource> source,
                  std::size_t read_size = 100'000, const ArchiveKey& key = make_key(1)) {
   DecryptReader reader(std::move(source), key, context);
   ReadBack out;
@@ -91,11 +92,13 @@ ReadBack decrypt(const EntryCipherContext& context, std::unique_ptr<kov_core::fo
     }
     if (*n == 0) return out;
     out.read_sizes.push_back(*n);
-    out.bytes.insert(out.bytes.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(*n));
+    out.bytes.insert(out.bytes.end(), buffer.begin(),
+                     buffer.begin() + static_cast<std::ptrdiff_t>(*n));
   }
 }
 
-ReadBack decrypt(const EntryCipherContext& context, const Bytes& stream, std::size_t read_size = 100'000) {
+ReadBack decrypt(const EntryCipherContext& context, const Bytes& stream,
+                 std::size_t read_size = 100'000) {
   return decrypt(context, std::make_unique<SpanSource>(stream), read_size);
 }
 
@@ -107,7 +110,8 @@ std::vector<std::uint32_t> length_fields(const Bytes& stream) {
 }
 
 void append_le32(Bytes& out, std::uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+  for (int shift = 0; shift < 32; shift += 8)
+    out.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
 // One chunk built straight from the documented layout, independently of EncryptWriter.
@@ -130,9 +134,9 @@ Bytes hand_chunk(const EntryCipherContext& context, std::uint32_t counter, Bytes
   append_le32(chunk, static_cast<std::uint32_t>(plaintext.size() + 16));
   Bytes tag(16);
   plaintext.push_back(0);  // keeps the message pointer non-null when empty
-  EXPECT_EQ(crypto_aead_xchacha20poly1305_ietf_encrypt_detached(plaintext.data(), tag.data(), nullptr,
-                                                                plaintext.data(), plaintext.size() - 1, ad.data(),
-                                                                ad.size(), nullptr, nonce.data(), key.data()),
+  EXPECT_EQ(crypto_aead_xchacha20poly1305_ietf_encrypt_detached(
+                plaintext.data(), tag.data(), nullptr, plaintext.data(), plaintext.size() - 1,
+                ad.data(), ad.size(), nullptr, nonce.data(), key.data()),
             0);
   chunk.insert(chunk.end(), plaintext.begin(), plaintext.end() - 1);
   chunk.insert(chunk.end(), tag.begin(), tag.end());
@@ -152,31 +156,35 @@ TEST(XChaCha20Poly1305, DraftKnownAnswerInPlace) {
   const Bytes nonce = from_hex("404142434445464748494a4b4c4d4e4f5051525354555657");
   const Bytes ad = from_hex("50515253c0c1c2c3c4c5c6c7");
   const std::string text =
-      "Ladies and Gentlemen of the class of '99: If I could offer you only one tip for the future, sunscreen "
+      "Ladies and Gentlemen of the class of '99: If I could offer you only one tip for the future, "
+      "sunscreen "
       "would be it.";
   const Bytes expected_ciphertext = from_hex(
-      "bd6d179d3e83d43b9576579493c0e939572a1700252bfaccbed2902c21396cbb731c7f1b0b4aa6440bf3a82f4eda7e39ae64c6708c"
-      "54c216cb96b72e1213b4522f8c9ba40db5d945b11b69b982c1bb9e3f3fac2bc369488f76b2383565d3fff921f9664c97637da9768812"
+      "bd6d179d3e83d43b9576579493c0e939572a1700252bfaccbed2902c21396cbb731c7f1b0b4aa6440bf3a82f4eda"
+      "7e39ae64c6708c"
+      "54c216cb96b72e1213b4522f8c9ba40db5d945b11b69b982c1bb9e3f3fac2bc369488f76b2383565d3fff921f966"
+      "4c97637da9768812"
       "f615c68b13b52e");
   const Bytes expected_tag = from_hex("c0875924c1c7987947deafd8780acf49");
 
   Bytes buffer(text.begin(), text.end());
   Bytes tag(16);
-  ASSERT_EQ(crypto_aead_xchacha20poly1305_ietf_encrypt_detached(buffer.data(), tag.data(), nullptr, buffer.data(),
-                                                                buffer.size(), ad.data(), ad.size(), nullptr,
-                                                                nonce.data(), key.data()),
+  ASSERT_EQ(crypto_aead_xchacha20poly1305_ietf_encrypt_detached(
+                buffer.data(), tag.data(), nullptr, buffer.data(), buffer.size(), ad.data(),
+                ad.size(), nullptr, nonce.data(), key.data()),
             0);
   EXPECT_EQ(buffer, expected_ciphertext);
   EXPECT_EQ(tag, expected_tag);
-  ASSERT_EQ(crypto_aead_xchacha20poly1305_ietf_decrypt_detached(buffer.data(), nullptr, buffer.data(), buffer.size(),
-                                                                tag.data(), ad.data(), ad.size(), nonce.data(),
-                                                                key.data()),
+  ASSERT_EQ(crypto_aead_xchacha20poly1305_ietf_decrypt_detached(
+                buffer.data(), nullptr, buffer.data(), buffer.size(), tag.data(), ad.data(),
+                ad.size(), nonce.data(), key.data()),
             0);
   EXPECT_EQ(buffer, Bytes(text.begin(), text.end()));
 }
 
 TEST(EntryStream, AssociatedDataLayout) {
-  const Bytes expected = concat({from_hex("4b4f5620302e3420646174610002000403020178563412"), Bytes{'a', '/', 'b'}});
+  const Bytes expected =
+      concat({from_hex("4b4f5620302e3420646174610002000403020178563412"), Bytes{'a', '/', 'b'}});
   EXPECT_EQ(kov_core::crypto::aad("a/b", 2, 0, 0x01020304, 0x12345678), expected);
 }
 
@@ -195,11 +203,7 @@ TEST(EntryStream, ChunkCountsAndSizes) {
     std::vector<std::uint32_t> lengths;
   };
   const std::vector<Case> cases{
-      {0, {16}},
-      {1, {17}},
-      {65'536, {65'552}},
-      {65'537, {65'552, 17}},
-      {131'072, {65'552, 65'552}},
+      {0, {16}}, {1, {17}}, {65'536, {65'552}}, {65'537, {65'552, 17}}, {131'072, {65'552, 65'552}},
   };
   const EntryCipherContext context = make_context(65'536);
   for (const Case& c : cases) {
@@ -239,8 +243,8 @@ TEST(EntryStream, ReadsStayWithinOneChunk) {
 
 TEST(EntryStream, EmptyChunkInsideAStreamIsSkipped) {
   const EntryCipherContext context = make_context(64);
-  const Bytes stream =
-      concat({hand_chunk(context, 0, {'a', 'b'}), hand_chunk(context, 1, {}), hand_chunk(context, 2, {'c', 'd'})});
+  const Bytes stream = concat({hand_chunk(context, 0, {'a', 'b'}), hand_chunk(context, 1, {}),
+                               hand_chunk(context, 2, {'c', 'd'})});
   const ReadBack back = decrypt(context, stream);
   EXPECT_FALSE(back.error.has_value());
   EXPECT_EQ(back.bytes, (Bytes{'a', 'b', 'c', 'd'}));
@@ -285,15 +289,17 @@ TEST(EntryStream, TamperingFailsAuthentication) {
       {"last two chunks swapped", [&](Bytes& s) { s = concat({c0, c2, c1}); }, keep_context, 64},
       {"chunk repeated", [&](Bytes& s) { s = concat({c0, c0, c2}); }, keep_context, 64},
       {"first chunk dropped", [&](Bytes& s) { s = concat({c1, c2}); }, keep_context, 0},
-      {"chunk of another entry", [&](Bytes& s) { std::copy(foreign.begin(), foreign.begin() + 84, s.begin()); },
-       keep_context, 0},
+      {"chunk of another entry",
+       [&](Bytes& s) { std::copy(foreign.begin(), foreign.begin() + 84, s.begin()); }, keep_context,
+       0},
       {"ciphertext byte flipped", [](Bytes& s) { s[84 + 4 + 10] ^= 0x01; }, keep_context, 64},
       {"tag byte flipped", [](Bytes& s) { s.back() ^= 0x80; }, keep_context, 128},
       {"wrong entry index", keep_stream, [](EntryCipherContext& c) { c.entry_index = 4; }, 0},
       {"wrong path", keep_stream, [](EntryCipherContext& c) { c.path = "docs/read me.txT"; }, 0},
       {"wrong kind code", keep_stream, [](EntryCipherContext& c) { c.kind_code = 4; }, 0},
       {"wrong compressed flag", keep_stream, [](EntryCipherContext& c) { c.compressed = 0; }, 0},
-      {"wrong nonce prefix", keep_stream, [](EntryCipherContext& c) { c.nonce_prefix[15] ^= 1; }, 0},
+      {"wrong nonce prefix", keep_stream, [](EntryCipherContext& c) { c.nonce_prefix[15] ^= 1; },
+       0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -304,10 +310,12 @@ TEST(EntryStream, TamperingFailsAuthentication) {
     const ReadBack back = decrypt(reader_context, damaged);
     ASSERT_TRUE(back.error.has_value());
     EXPECT_EQ(back.error->display(), AUTH_FAILED);
-    EXPECT_EQ(back.bytes, Bytes(plaintext.begin(), plaintext.begin() + static_cast<std::ptrdiff_t>(c.delivered)));
+    EXPECT_EQ(back.bytes, Bytes(plaintext.begin(),
+                                plaintext.begin() + static_cast<std::ptrdiff_t>(c.delivered)));
   }
 
-  const ReadBack wrong_key = decrypt(context, std::make_unique<SpanSource>(stream), 1000, make_key(2));
+  const ReadBack wrong_key =
+      decrypt(context, std::make_unique<SpanSource>(stream), 1000, make_key(2));
   ASSERT_TRUE(wrong_key.error.has_value());
   EXPECT_EQ(wrong_key.error->display(), AUTH_FAILED);
 }
@@ -367,7 +375,8 @@ TEST(EntryStream, StreamEnds) {
     auto source = std::make_unique<SpanSource>(stored);
     if (c.source_error) source->fail_at_end(*c.source_error);
     const ReadBack back = decrypt(context, std::move(source));
-    EXPECT_EQ(back.bytes, Bytes(plaintext.begin(), plaintext.begin() + static_cast<std::ptrdiff_t>(c.delivered)));
+    EXPECT_EQ(back.bytes, Bytes(plaintext.begin(),
+                                plaintext.begin() + static_cast<std::ptrdiff_t>(c.delivered)));
     if (c.text) {
       ASSERT_TRUE(back.error.has_value());
       EXPECT_EQ(back.error->kind(), ErrorKind::Io);

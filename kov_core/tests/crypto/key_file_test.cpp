@@ -54,9 +54,8 @@ fs::path put_file(const TempDir& dir, const char* name, const Bytes& bytes, mode
   return path;
 }
 
-
 mode_t mode_of(const fs::path& path) {
-  struct stat info {};
+  struct stat info{};
   EXPECT_EQ(::lstat(path.c_str(), &info), 0);
   return info.st_mode & 07777;
 }

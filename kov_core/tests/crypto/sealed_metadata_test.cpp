@@ -22,11 +22,13 @@ using kov_core::crypto::sealed_metadata_aad;
 using Bytes = std::vector<std::uint8_t>;
 using Prefix = std::array<std::uint8_t, 16>;
 
-constexpr const char* NOT_OPENED = "corrupt archive: incorrect credentials or modified header/metadata";
+constexpr const char* NOT_OPENED =
+    "corrupt archive: incorrect credentials or modified header/metadata";
 
 ArchiveKey make_key(std::uint8_t first) {
   ArchiveKey key;
-  for (std::size_t i = 0; i < key.size(); ++i) key.data()[i] = static_cast<std::uint8_t>(first + 7 * i);
+  for (std::size_t i = 0; i < key.size(); ++i)
+    key.data()[i] = static_cast<std::uint8_t>(first + 7 * i);
   return key;
 }
 
@@ -43,18 +45,18 @@ Bytes pattern(std::size_t n, std::uint8_t seed) {
 }
 
 // The AEAD output for a nonce built from the prefix and eight given bytes, straight from libsodium.
-Bytes seal_by_hand(const ArchiveKey& key, const Prefix& prefix, const Bytes& nonce_tail, const Bytes& ad,
-                   Bytes message) {
+Bytes seal_by_hand(const ArchiveKey& key, const Prefix& prefix, const Bytes& nonce_tail,
+                   const Bytes& ad, Bytes message) {
   kov_core::util::ensure_sodium();
   Bytes nonce(prefix.begin(), prefix.end());
   nonce.insert(nonce.end(), nonce_tail.begin(), nonce_tail.end());
   Bytes tag(16);
   const std::size_t n = message.size();
   message.push_back(0);  // keeps the message pointer non-null when empty
-  EXPECT_EQ(
-      crypto_aead_xchacha20poly1305_ietf_encrypt_detached(message.data(), tag.data(), nullptr, message.data(), n,
-                                                          ad.data(), ad.size(), nullptr, nonce.data(), key.data()),
-      0);
+  EXPECT_EQ(crypto_aead_xchacha20poly1305_ietf_encrypt_detached(
+                message.data(), tag.data(), nullptr, message.data(), n, ad.data(), ad.size(),
+                nullptr, nonce.data(), key.data()),
+            0);
   message.pop_back();
   message.insert(message.end(), tag.begin(), tag.end());
   return message;
@@ -66,7 +68,8 @@ TEST(SealedMetadata, SealsUnderTheMetadataNonceAndOpens) {
   const Bytes index = pattern(300, 9);
   Bytes buffer = index;
   ASSERT_TRUE(seal_metadata(key, make_prefix(), ad, buffer).has_value());
-  EXPECT_EQ(buffer, seal_by_hand(key, make_prefix(), {0xFF, 0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0xFF, 0xFF}, ad, index));
+  EXPECT_EQ(buffer, seal_by_hand(key, make_prefix(),
+                                 {0xFF, 0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0xFF, 0xFF}, ad, index));
 
   auto opened = open_metadata(key, make_prefix(), ad, buffer);
   ASSERT_TRUE(opened.has_value()) << opened.error().display();
@@ -125,7 +128,8 @@ TEST(SealedMetadata, AnyChangeFailsToOpen) {
     Prefix prefix = make_prefix();
     ArchiveKey changed_key = make_key(3);
     c.change(changed_ad, buffer, prefix, changed_key);
-    EXPECT_KOV_ERROR(open_metadata(changed_key, prefix, changed_ad, buffer), ErrorKind::Corrupt, NOT_OPENED);
+    EXPECT_KOV_ERROR(open_metadata(changed_key, prefix, changed_ad, buffer), ErrorKind::Corrupt,
+                     NOT_OPENED);
   }
 }
 
@@ -134,7 +138,8 @@ TEST(IndexTag, IsTheTagOfAnEmptyMessageUnderTheIndexNonce) {
   const Bytes index = pattern(112, 2);
   auto tag = index_tag(key, make_prefix(), index);
   ASSERT_TRUE(tag.has_value());
-  EXPECT_EQ(Bytes(tag->begin(), tag->end()), seal_by_hand(key, make_prefix(), Bytes(8, 0xFF), index, {}));
+  EXPECT_EQ(Bytes(tag->begin(), tag->end()),
+            seal_by_hand(key, make_prefix(), Bytes(8, 0xFF), index, {}));
 }
 
 TEST(IndexTag, StableAndSensitiveToEveryByte) {
@@ -164,7 +169,8 @@ TEST(SealedMetadataAad, IsTheLabelTheHeaderAndTheEnvelopePrefix) {
   const auto aad = sealed_metadata_aad(std::span<const std::uint8_t, 64>(header.data(), 64),
                                        std::span<const std::uint8_t, 104>(prefix.data(), 104));
   const std::span<const std::uint8_t> all(aad);
-  EXPECT_EQ(kov_core::archive::hex(all.first(17)), "4b4f5620302e35206d6574616461746100");  // "KOV 0.5 metadata\0"
+  EXPECT_EQ(kov_core::archive::hex(all.first(17)),
+            "4b4f5620302e35206d6574616461746100");  // "KOV 0.5 metadata\0"
   EXPECT_EQ(Bytes(all.begin() + 17, all.begin() + 81), header);
   EXPECT_EQ(Bytes(all.begin() + 81, all.end()), prefix);
 }
@@ -176,20 +182,22 @@ TEST(IndexTagOfStoredIndex, IsTheTagOfTheIndexWithItsTagFieldZeroed) {
   std::fill(zeroed.begin() + 96, zeroed.begin() + 112, std::uint8_t{0});
   auto tag = index_tag_of_stored_index(key, make_prefix(), index);
   ASSERT_TRUE(tag.has_value()) << tag.error().display();
-  EXPECT_EQ(Bytes(tag->begin(), tag->end()), seal_by_hand(key, make_prefix(), Bytes(8, 0xFF), zeroed, {}));
+  EXPECT_EQ(Bytes(tag->begin(), tag->end()),
+            seal_by_hand(key, make_prefix(), Bytes(8, 0xFF), zeroed, {}));
 
   for (std::size_t i = 95; i <= 112; ++i) {
     Bytes changed = index;
     changed[i] ^= 0x01;
     const bool in_field = i >= 96 && i < 112;
-    EXPECT_EQ(index_tag_of_stored_index(key, make_prefix(), changed).value() == *tag, in_field) << "byte " << i;
+    EXPECT_EQ(index_tag_of_stored_index(key, make_prefix(), changed).value() == *tag, in_field)
+        << "byte " << i;
   }
 }
 
 TEST(IndexTagOfStoredIndex, NeedsTheWholeTagField) {
   const ArchiveKey key = make_key(5);
-  EXPECT_KOV_ERROR(index_tag_of_stored_index(key, make_prefix(), pattern(111, 2)), ErrorKind::Corrupt,
-                   "corrupt archive: encrypted index settings are truncated");
+  EXPECT_KOV_ERROR(index_tag_of_stored_index(key, make_prefix(), pattern(111, 2)),
+                   ErrorKind::Corrupt, "corrupt archive: encrypted index settings are truncated");
   EXPECT_TRUE(index_tag_of_stored_index(key, make_prefix(), pattern(112, 2)).has_value());
 }
 

@@ -27,7 +27,8 @@ TEST(BufferedFile, ReadsAcrossTheBufferAndReportsTheEnd) {
   EXPECT_TRUE(std::equal(big.begin(), big.end(), data.begin() + 10));
   EXPECT_TRUE(std::equal(rest.begin(), rest.end(), data.begin() + 510));
   EXPECT_EQ(file.position(), 1000u);
-  EXPECT_KOV_ERROR(format::read_u64(file), ErrorKind::Corrupt, "corrupt archive: truncated integer");
+  EXPECT_KOV_ERROR(format::read_u64(file), ErrorKind::Corrupt,
+                   "corrupt archive: truncated integer");
   ASSERT_TRUE(file.seek(992));
   EXPECT_EQ(format::read_u64(file).value(), format::load_u64(&data[992]));
   ::close(fd);
@@ -53,7 +54,8 @@ TEST(BufferedWriter, WritesLittleEndianAndReportsOsErrors) {
 
   const int read_only = ::open((dir / "out").c_str(), O_RDONLY);
   format::BufferedWriter bad(read_only, 4);
-  EXPECT_KOV_ERROR(format::write_u64(bad, 1), ErrorKind::Io, "I/O error: Bad file descriptor (os error 9)");
+  EXPECT_KOV_ERROR(format::write_u64(bad, 1), ErrorKind::Io,
+                   "I/O error: Bad file descriptor (os error 9)");
   ::close(read_only);
 }
 

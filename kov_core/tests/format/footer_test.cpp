@@ -31,7 +31,8 @@ format::Header header_for(const Footer& f) {
 
 // Decodes a footer that starts `skip` bytes into a file holding `bytes`.
 Result<Footer> decode_from_file(const Bytes& bytes, std::size_t skip, const format::Header& header,
-                                const format::Digest& index_sha256, std::uint64_t* position = nullptr) {
+                                const format::Digest& index_sha256,
+                                std::uint64_t* position = nullptr) {
   kov_test::TempDir dir;
   kov_test::write_file(dir / "footer", bytes);
   const int fd = ::open((dir / "footer").c_str(), O_RDONLY);
@@ -74,11 +75,27 @@ TEST(Footer, DecodeChecksInOrder) {
   };
   const Case cases[] = {
       {"file ends inside the first digest", {}, 20, ErrorKind::Io, short_read},
-      {"digest beats a wrong magic", {0, 32}, 88, ErrorKind::Corrupt, "corrupt archive: index SHA-256 mismatch"},
-      {"digest beats a short file", {31}, 40, ErrorKind::Corrupt, "corrupt archive: index SHA-256 mismatch"},
+      {"digest beats a wrong magic",
+       {0, 32},
+       88,
+       ErrorKind::Corrupt,
+       "corrupt archive: index SHA-256 mismatch"},
+      {"digest beats a short file",
+       {31},
+       40,
+       ErrorKind::Corrupt,
+       "corrupt archive: index SHA-256 mismatch"},
       {"file ends inside the magic", {}, 36, ErrorKind::Io, short_read},
-      {"short offset beats a wrong magic", {32}, 44, ErrorKind::Corrupt, "corrupt archive: truncated integer"},
-      {"file ends inside the length", {}, 52, ErrorKind::Corrupt, "corrupt archive: truncated integer"},
+      {"short offset beats a wrong magic",
+       {32},
+       44,
+       ErrorKind::Corrupt,
+       "corrupt archive: truncated integer"},
+      {"file ends inside the length",
+       {},
+       52,
+       ErrorKind::Corrupt,
+       "corrupt archive: truncated integer"},
       {"short second digest beats a wrong offset", {40}, 70, ErrorKind::Io, short_read},
       {"offset differs", {40}, 88, ErrorKind::Corrupt, mismatch},
       {"length differs", {55}, 88, ErrorKind::Corrupt, mismatch},

@@ -35,7 +35,8 @@ TEST(Header, EncodeLayoutAndRoundTripForEveryVersion) {
     SCOPED_TRACE(v.text());
     const Header h = sample_header(v);
     const auto bytes = h.encode();
-    EXPECT_TRUE(std::equal(format::HEADER_MAGIC.begin(), format::HEADER_MAGIC.end(), bytes.begin()));
+    EXPECT_TRUE(
+        std::equal(format::HEADER_MAGIC.begin(), format::HEADER_MAGIC.end(), bytes.begin()));
     EXPECT_EQ(bytes[8], v.major);
     EXPECT_EQ(bytes[9], v.minor);
     EXPECT_EQ(bytes[10], v.patch);
@@ -71,19 +72,59 @@ TEST(Header, DecodeChecksInOrder) {
     const char* text;
   };
   const Case cases[] = {
-      {"wrong magic beats unknown version", {0, 5, 0}, {{0, 'X'}, {9, 9}}, false, ErrorKind::Corrupt,
+      {"wrong magic beats unknown version",
+       {0, 5, 0},
+       {{0, 'X'}, {9, 9}},
+       false,
+       ErrorKind::Corrupt,
        "corrupt archive: wrong KOV magic"},
-      {"0.3.1 refused before the checksum", {0, 3, 0}, {{10, 1}}, false, ErrorKind::Unsupported,
+      {"0.3.1 refused before the checksum",
+       {0, 3, 0},
+       {{10, 1}},
+       false,
+       ErrorKind::Unsupported,
        "unsupported feature: format version 0.3.1"},
-      {"0.6.0", {0, 5, 0}, {{9, 6}}, true, ErrorKind::Unsupported, "unsupported feature: format version 0.6.0"},
-      {"2.0.0", {1, 0, 0}, {{8, 2}}, true, ErrorKind::Unsupported, "unsupported feature: format version 2.0.0"},
-      {"1.0.1", {1, 0, 0}, {{10, 1}}, true, ErrorKind::Unsupported, "unsupported feature: format version 1.0.1"},
-      {"0.4.1", {0, 4, 0}, {{10, 1}}, true, ErrorKind::Unsupported, "unsupported feature: format version 0.4.1"},
-      {"reserved byte beats a bad checksum", {1, 0, 0}, {{11, 3}}, false, ErrorKind::Corrupt,
+      {"0.6.0",
+       {0, 5, 0},
+       {{9, 6}},
+       true,
+       ErrorKind::Unsupported,
+       "unsupported feature: format version 0.6.0"},
+      {"2.0.0",
+       {1, 0, 0},
+       {{8, 2}},
+       true,
+       ErrorKind::Unsupported,
+       "unsupported feature: format version 2.0.0"},
+      {"1.0.1",
+       {1, 0, 0},
+       {{10, 1}},
+       true,
+       ErrorKind::Unsupported,
+       "unsupported feature: format version 1.0.1"},
+      {"0.4.1",
+       {0, 4, 0},
+       {{10, 1}},
+       true,
+       ErrorKind::Unsupported,
+       "unsupported feature: format version 0.4.1"},
+      {"reserved byte beats a bad checksum",
+       {1, 0, 0},
+       {{11, 3}},
+       false,
+       ErrorKind::Corrupt,
        "corrupt archive: non-zero reserved version byte"},
-      {"reserved byte of 0.2.0", {0, 2, 0}, {{11, 1}}, true, ErrorKind::Corrupt,
+      {"reserved byte of 0.2.0",
+       {0, 2, 0},
+       {{11, 1}},
+       true,
+       ErrorKind::Corrupt,
        "corrupt archive: non-zero reserved version byte"},
-      {"profile byte of 0.4.0 is covered by the checksum", {0, 4, 0}, {{11, 4}}, false, ErrorKind::Corrupt,
+      {"profile byte of 0.4.0 is covered by the checksum",
+       {0, 4, 0},
+       {{11, 4}},
+       false,
+       ErrorKind::Corrupt,
        "corrupt archive: header checksum mismatch"},
   };
   for (const Case& c : cases) {
@@ -99,7 +140,8 @@ TEST(Header, DecodeChecksInOrder) {
   Header h = sample_header(format::VERSION_0_4_0);
   h.profile = 3;
   const auto bytes = h.encode();
-  EXPECT_TRUE(Header::decode(std::span<const std::uint8_t>(bytes)));  // byte 11 is the profile there
+  EXPECT_TRUE(
+      Header::decode(std::span<const std::uint8_t>(bytes)));  // byte 11 is the profile there
 }
 
 TEST(Header, AnySingleByteChangeFromOffset12IsAChecksumMismatch) {
@@ -117,8 +159,8 @@ TEST(Header, AnySingleByteChangeFromOffset12IsAChecksumMismatch) {
 
 TEST(Header, ShortInputIsTruncated) {
   const auto encoded = sample_header(format::VERSION_0_5_0).encode();
-  EXPECT_KOV_ERROR(Header::decode(std::span<const std::uint8_t>(encoded.data(), 63)), ErrorKind::Corrupt,
-                   "corrupt archive: truncated header");
+  EXPECT_KOV_ERROR(Header::decode(std::span<const std::uint8_t>(encoded.data(), 63)),
+                   ErrorKind::Corrupt, "corrupt archive: truncated header");
 
   kov_test::TempDir dir;
   kov_test::write_file(dir / "short", Bytes(encoded.begin(), encoded.begin() + 40));

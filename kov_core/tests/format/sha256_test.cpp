@@ -12,10 +12,12 @@ using namespace kov_core;
 
 TEST(Digest, KnownAnswersOneShotAndIncremental) {
   const std::string abc = "abc";
-  const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(abc.data()), abc.size());
+  const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(abc.data()),
+                                            abc.size());
   EXPECT_EQ(archive::hex(format::digest(bytes)),
             "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(archive::hex(format::digest({})), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(archive::hex(format::digest({})),
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   format::Sha256 sha;
   sha.update(bytes.first(1));
   sha.update(bytes.subspan(1));

@@ -68,7 +68,7 @@ Root open_root(const fs::path& destination) {
 }
 
 mode_t mode_of(const fs::path& path) {
-  struct stat status {};
+  struct stat status{};
   if (::lstat(path.c_str(), &status) != 0) return 0;
   return status.st_mode & 07777;
 }

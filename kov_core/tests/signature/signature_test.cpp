@@ -48,7 +48,7 @@ void write_key_file(const fs::path& path, const Bytes& seed, mode_t mode = 0600)
 }
 
 mode_t permissions(const fs::path& path) {
-  struct stat st {};
+  struct stat st{};
   EXPECT_EQ(::stat(path.c_str(), &st), 0);
   return st.st_mode & 07777;
 }

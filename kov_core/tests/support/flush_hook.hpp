@@ -23,7 +23,7 @@ class FlushHook {
 
 // The file type bits of what `fd` refers to (0 when it cannot be told).
 inline mode_t file_type(int fd) {
-  struct stat status {};
+  struct stat status{};
   return ::fstat(fd, &status) == 0 ? status.st_mode & S_IFMT : 0;
 }
 

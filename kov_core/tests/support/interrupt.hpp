@@ -21,7 +21,7 @@ inline std::atomic<int> signals_seen{0};
 class InterruptingSignal {
  public:
   InterruptingSignal() {
-    struct sigaction action {};
+    struct sigaction action{};
     action.sa_handler = [](int) { signals_seen.fetch_add(1); };
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGUSR1, &action, &previous_);
@@ -31,7 +31,7 @@ class InterruptingSignal {
   ~InterruptingSignal() { ::sigaction(SIGUSR1, &previous_, nullptr); }
 
  private:
-  struct sigaction previous_ {};
+  struct sigaction previous_{};
 };
 
 inline pid_t current_tid() { return static_cast<pid_t>(::syscall(SYS_gettid)); }
