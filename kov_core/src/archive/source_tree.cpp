@@ -82,32 +82,26 @@ Result<SourceOpener::Place> SourceOpener::place(const SourceEntry& source) {
         (seen->second.first != chain_.device() || seen->second.second != chain_.inode()))
       return std::unexpected(source_changed(input));
   }
-  // The directories above the name: those the chain holds already are kept.
-  const std::size_t leaf = path.rfind('/') + 1;
-  std::size_t level = 0;
-  std::size_t start = below;
-  while (start < leaf) {
-    const std::size_t slash = path.find('/', start);
-    const std::string_view name = std::string_view(path).substr(start, slash - start);
-    if (level < chain_.depth() && chain_.name(level + 1) == name) {
-      ++level;
-      start = slash + 1;
-      continue;
-    }
+  const auto up_to = [&](std::size_t level) -> Result<void> {
     while (chain_.depth() > level) {
       auto up = chain_.up();
       if (!up) return std::unexpected(std::move(up).error());
       if (!*up) return std::unexpected(source_changed(source.source_path));
     }
-    KOV_TRY(chain_.down(name));
-    ++level;
+    return {};
+  };
+  // The directories above the name: those the chain holds already are kept.
+  const std::size_t leaf = path.rfind('/') + 1;
+  std::size_t level = 0;
+  for (std::size_t start = below; start < leaf; ++level) {
+    const std::size_t slash = path.find('/', start);
+    const std::string_view name = std::string_view(path).substr(start, slash - start);
     start = slash + 1;
+    if (level < chain_.depth() && chain_.name(level + 1) == name) continue;
+    KOV_TRY(up_to(level));
+    KOV_TRY(chain_.down(name));
   }
-  while (chain_.depth() > level) {
-    auto up = chain_.up();
-    if (!up) return std::unexpected(std::move(up).error());
-    if (!*up) return std::unexpected(source_changed(source.source_path));
-  }
+  KOV_TRY(up_to(level));
   return Place{chain_.fd(), path.c_str() + leaf};
 }
 

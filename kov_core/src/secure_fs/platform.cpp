@@ -332,8 +332,9 @@ Result<util::Fd> Root::walk(const std::vector<std::string_view>& parts, std::siz
       piece.append(parts[end]);
       ++end;
     }
-    if (end == i) end = i + 1;  // a name too long for any call: its own error below
-    if (end > i && piece.find('\0') == std::string::npos) {
+    if (end == i) {
+      end = i + 1;  // a name too long for any call: its own error below
+    } else if (piece.find('\0') == std::string::npos) {
       const int fast = open_beneath(at(), piece);
       if (fast >= 0) {
         current.reset(fast);
@@ -350,25 +351,18 @@ Result<util::Fd> Root::walk(const std::vector<std::string_view>& parts, std::siz
         }
       }
     }
-    if (!current.valid()) {
-      const int raw = ::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0);
-      if (raw < 0) return std::unexpected(Error::os(errno));
-      current.reset(raw);
-    }
     for (; i < end; ++i) {
       auto name = c_name(parts[i]);
       if (!name) return std::unexpected(std::move(name).error());
-      auto next = open_directory(current.get(), name->c_str(), create);
+      auto next = open_directory(at(), name->c_str(), create);
       if (!next) return std::unexpected(Error::os(next.error()));
       current = std::move(*next);  // closes the previous directory
     }
   }
-  if (!current.valid()) {
-    const int raw = ::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0);
-    if (raw < 0) return std::unexpected(Error::os(errno));
-    current.reset(raw);
-  }
-  return current;
+  if (current.valid()) return current;
+  const int raw = ::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0);
+  if (raw < 0) return std::unexpected(Error::os(errno));
+  return util::Fd(raw);
 }
 
 Result<Root::Parent> Root::parent_of(const std::vector<std::string_view>& parts, bool create) {
