@@ -15,6 +15,7 @@
 #include "kov_core/archive.hpp"
 #include "kov_core/error.hpp"
 #include "kov_core/fd.hpp"
+#include "util/files.hpp"
 #include "util/zstd_handles.hpp"
 
 namespace kov_core::archive {
@@ -23,21 +24,11 @@ namespace kov_core::archive {
 // index decoding runs them for every entry.
 Result<void> check_stored_path(std::string_view stored);
 
-// The directory that holds an output, opened once as named (links in the path
-// followed), and the output's name in it. Every later step acts through the
-// descriptor, so one run stays in one directory even when a name on the way is
-// swapped meanwhile. It is held O_PATH: a drop box (write and search, no read)
-// opens too.
-struct OutputDirectory {
-  util::Fd dir;
-  // The last component, trailing slashes kept: relative to `dir` it resolves
-  // as the whole path would.
-  std::string name;
-};
-
-// The directory is the path up to its last slash: "." when there is none, the
-// root for slashes alone. A failure to open it is Io.
-Result<OutputDirectory> open_output_directory(const std::filesystem::path& output);
+// The directory that holds an output and the output's name in it.
+using OutputDirectory = util::ParentDirectory;
+inline Result<OutputDirectory> open_output_directory(const std::filesystem::path& output) {
+  return util::open_parent_directory(output);
+}
 
 // An archive being made under a name of its own: the file is created
 // exclusively, so the name is never someone else's, and it is removed when the

@@ -26,6 +26,7 @@
 #include "util/checked.hpp"
 #include "util/dir_stream.hpp"
 #include "util/files.hpp"
+#include "util/flush_batch.hpp"
 #include "util/guard.hpp"
 #include "util/random.hpp"
 
@@ -189,9 +190,9 @@ class Collector {
 
   // Reads the names in the chain's deepest directory, `dir`, and the status
   // of everything but its directories, then pushes it onto the walk's stack.
-  Result<void> enter(std::vector<Level>& stack, const DirectoryChain& chain, std::string dir,
+  Result<void> enter(std::vector<Level>& stack, DirectoryChain& chain, std::string dir,
                      std::string archive_dir) {
-    const int raw = ::fcntl(chain.fd(), F_DUPFD_CLOEXEC, 0);
+    const int raw = chain.with_relief([&] { return ::fcntl(chain.fd(), F_DUPFD_CLOEXEC, 0); });
     if (raw < 0) return std::unexpected(walk_error(dir, errno));
     util::Fd fd(raw);
     util::DirStream stream(::fdopendir(fd.get()));
@@ -296,26 +297,6 @@ fs::path partial_name(const fs::path& output) {
   return text + ".kov.partial";
 }
 
-Result<OutputDirectory> open_output_directory(const fs::path& output) {
-  const std::string& text = output.native();
-  std::size_t end = text.size();
-  while (end > 0 && text[end - 1] == '/') --end;
-  std::string dir = ".";
-  std::string name = text;
-  if (end == 0 && !text.empty()) {
-    // Slashes alone: the root, which holds itself as ".".
-    dir = "/";
-    name = ".";
-  } else if (const std::size_t slash = end == 0 ? std::string::npos : text.rfind('/', end - 1);
-             slash != std::string::npos) {
-    dir = text.substr(0, slash + 1);
-    name = text.substr(slash + 1);
-  }
-  util::Fd fd(::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!fd.valid()) return std::unexpected(Error::os(errno));
-  return OutputDirectory{std::move(fd), std::move(name)};
-}
-
 Result<void> move_into_place(int dir, const std::string& from, const std::string& to,
                              std::optional<OutputNode> replaceable) {
   auto moved = secure_fs::platform::move_no_replace(dir, from.c_str(), to.c_str());
@@ -413,8 +394,9 @@ Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> 
   // Complete and on disk: a failed move leaves it under the partial name.
   const util::Fd file = std::move(*written).commit();
   KOV_TRY(move_into_place(dir, partial, place->name, dangling));
-  // "created" must mean the archive survives a power cut: its new name too.
-  return util::sync_directory(dir, file.get());
+  // "created" must mean the archive survives a power cut: its new name too,
+  // and the names that lead to it, whoever made them.
+  return util::sync_directory_and_above(dir, file.get());
 }
 
 }  // namespace

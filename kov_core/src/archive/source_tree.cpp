@@ -29,13 +29,25 @@ Result<void> DirectoryChain::push(util::Fd fd, std::string name) {
   struct stat st{};
   if (::fstat(fd.get(), &st) != 0) return std::unexpected(Error::os(errno));
   levels_.push_back({std::move(fd), std::move(name), st.st_dev, st.st_ino});
-  if (levels_.size() - first_open_ > MAX_OPEN) levels_[first_open_++].fd.reset();
+  while (levels_.size() - first_open_ > window_) levels_[first_open_++].fd.reset();
   return {};
 }
 
-Result<void> DirectoryChain::reset(util::Fd root) {
+bool DirectoryChain::relieve() noexcept {
+  const std::size_t open = levels_.size() - first_open_;
+  if (open <= 1) return false;
+  levels_[first_open_++].fd.reset();
+  window_ = open - 1;
+  return true;
+}
+
+void DirectoryChain::close() noexcept {
   levels_.clear();
   first_open_ = 0;
+}
+
+Result<void> DirectoryChain::reset(util::Fd root) {
+  close();
   return push(std::move(root), {});
 }
 
@@ -43,7 +55,7 @@ Result<void> DirectoryChain::down(std::string_view name) {
   std::string text(name);
   if (text.find('\0') != std::string::npos)
     return std::unexpected(Error::invalid_input("path contains NUL"));
-  const int raw = ::openat(fd(), text.c_str(), DIRECTORY_FLAGS);
+  const int raw = with_relief([&] { return ::openat(fd(), text.c_str(), DIRECTORY_FLAGS); });
   if (raw < 0) return std::unexpected(Error::os(errno));
   return push(util::Fd(raw), std::move(text));
 }
@@ -51,7 +63,8 @@ Result<void> DirectoryChain::down(std::string_view name) {
 Result<bool> DirectoryChain::up() {
   const std::size_t above = levels_.size() - 2;
   if (above < first_open_) {
-    const int raw = ::openat(fd(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int raw =
+        with_relief([&] { return ::openat(fd(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
     if (raw < 0) return std::unexpected(Error::os(errno));
     util::Fd parent(raw);
     struct stat st{};
@@ -73,6 +86,7 @@ Result<SourceOpener::Place> SourceOpener::place(const SourceEntry& source) {
   const std::string_view input = std::string_view(path).substr(0, length);
   const std::size_t below = path[length - 1] == '/' ? length : length + 1;
   if (chain_.empty() || input != root_) {
+    chain_.close();
     const int raw = ::open(std::string(input).c_str(), DIRECTORY_FLAGS);
     if (raw < 0) return std::unexpected(Error::os(errno));
     KOV_TRY(chain_.reset(util::Fd(raw)));
@@ -117,7 +131,8 @@ Result<SourceOpener::OpenFile> SourceOpener::open_file(const SourceEntry& source
   if (!at) return std::unexpected(std::move(at).error());
   // Non-blocking, so that a pipe or device put in the file's place cannot
   // hang creation; for a regular file the flag changes nothing.
-  const int raw = ::openat(at->dir, at->name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  const int raw = chain_.with_relief(
+      [&] { return ::openat(at->dir, at->name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK); });
   if (raw < 0) return std::unexpected(Error::os(errno));
   util::Fd file(raw);
   struct stat st{};

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -24,15 +25,34 @@ namespace kov_core::archive {
 [[nodiscard]] Error source_changed(std::string_view source);
 
 // Open directories from a root down. Only the deepest MAX_OPEN levels hold a
-// descriptor; going up to one that gave its own up opens it again through
-// ".." from the level below, which must reach the same directory (device,
-// inode). Any depth thus costs a few descriptors and each step one call.
+// descriptor, fewer once the descriptors have run out; going up to one that
+// gave its own up opens it again through ".." from the level below, which
+// must reach the same directory (device, inode). Any depth thus costs a few
+// descriptors and each step one call.
 class DirectoryChain {
  public:
   static constexpr std::size_t MAX_OPEN = 32;
 
   // Starts again at `root`, an open directory.
   Result<void> reset(util::Fd root);
+  // Closes every level; the window learnt so far is kept.
+  void close() noexcept;
+  // Runs `call`, an open that returns a descriptor or -1 with errno. When the
+  // process is out of descriptors (EMFILE, ENFILE), the shallowest level that
+  // holds one gives it up for good (never the deepest) and the call is tried
+  // again, until it works or no level is left to give.
+  template <class Call>
+  int with_relief(Call call) {
+    for (;;) {
+      const int fd = call();
+      if (fd >= 0 || (errno != EMFILE && errno != ENFILE)) return fd;
+      const int error = errno;
+      if (!relieve()) {
+        errno = error;
+        return -1;
+      }
+    }
+  }
   // The directory `name` of the deepest level becomes the deepest, opened
   // without following a link. Failures are the system's errno as Io.
   Result<void> down(std::string_view name);
@@ -56,9 +76,11 @@ class DirectoryChain {
     ino_t inode = 0;
   };
   Result<void> push(util::Fd fd, std::string name);
+  bool relieve() noexcept;
 
   std::vector<Level> levels_;
-  std::size_t first_open_ = 0;  // levels from here on hold their descriptor
+  std::size_t first_open_ = 0;     // levels from here on hold their descriptor
+  std::size_t window_ = MAX_OPEN;  // how many levels may hold one
 };
 
 // Finds the sources of a creation again for the writer, in index order: one

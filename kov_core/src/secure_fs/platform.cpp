@@ -16,6 +16,7 @@
 
 #include "kov_core/utf8.hpp"
 #include "secure_fs/secure_fs.hpp"
+#include "util/flush_batch.hpp"
 #include "util/flush_queue.hpp"
 #include "util/io.hpp"
 #include "util/random.hpp"
@@ -83,8 +84,9 @@ Result<std::vector<std::string>> c_names(const DirectoryTree& tree) {
 // descriptor is open at a time at any depth and nothing is walked again from
 // the root. A directory moved elsewhere meanwhile would lead ".." out of the
 // root, so each step up must reach the parent met on the way down, or the
-// walk fails with destination_changed(). `unopened(node, errno)` decides about
-// a directory that cannot be opened (its subtree is skipped); `leave(node, fd)`
+// walk fails with destination_changed(). `unopened(node, errno, dir, name)`
+// decides about a directory that cannot be opened, `name` in `dir` (its
+// subtree is skipped); `leave(node, fd)`
 // gets each opened one, the root last, after its subtree. When the
 // descriptors run out, `relieve()` may release some (true) before the open is
 // tried again.
@@ -129,7 +131,7 @@ Result<void> visit(int root, const DirectoryTree& tree, Unopened unopened, Leave
       if (!attempt) return std::unexpected(std::move(attempt).error());
       const int opened = *attempt;
       if (opened < 0) {
-        KOV_TRY(unopened(child, errno));
+        KOV_TRY(unopened(child, errno, current.get(), (*names)[child].c_str()));
         continue;
       }
       // The parent's descriptor goes: it is found again through "..".
@@ -506,7 +508,7 @@ Result<std::uint64_t> Root::missing_directories(const DirectoryTree& tree) {
     below[tree.parent(n)] += below[n];
   }
   std::uint64_t missing = 0;
-  const auto unopened = [&](DirectoryTree::Node node, int error) -> Result<void> {
+  const auto unopened = [&](DirectoryTree::Node node, int error, int, const char*) -> Result<void> {
     if (error == ENOENT) missing += below[node];
     return {};
   };
@@ -518,119 +520,19 @@ Result<std::uint64_t> Root::missing_directories(const DirectoryTree& tree) {
 
 Result<void> Root::sync(const DirectoryTree& tree, util::FlushQueue& queue) {
   if (queue.in_flight() != 0) return std::unexpected(Error::io("flush queue is busy"));
-  struct stat status{};
-  if (::fstat(fd_.get(), &status) != 0) return std::unexpected(Error::os(errno));
-  const dev_t device = status.st_dev;
-  // Tags index `held`, which keeps each descriptor open until its flush is done.
-  std::vector<util::Fd> held;
-  held.reserve(tree.size() + 1);
-  Result<void> outcome;            // the first failure; no new flush starts after it
-  bool whole_file_system = false;  // the root's
-  // A directory of each other file system to flush whole.
-  std::vector<std::pair<dev_t, util::Fd>> other_file_systems;
-
-  // Some file systems refuse to flush a directory on its own (EINVAL); the
-  // flush of its whole file system makes its names just as durable.
-  const auto refused = [&](util::Fd dir) {
-    struct stat refusing{};
-    if (::fstat(dir.get(), &refusing) != 0) {
-      if (outcome) outcome = std::unexpected(Error::os(errno));
-    } else if (refusing.st_dev == device) {
-      whole_file_system = true;
-    } else if (std::none_of(other_file_systems.begin(), other_file_systems.end(),
-                            [&](const auto& other) { return other.first == refusing.st_dev; })) {
-      other_file_systems.emplace_back(refusing.st_dev, std::move(dir));
-    }
-  };
-  const auto take_one = [&]() -> Result<void> {
-    auto completion = queue.wait_one();
-    if (!completion) return std::unexpected(std::move(completion).error());
-    util::Fd done = std::move(held[completion->tag]);
-    if (completion->error == EINVAL) {
-      refused(std::move(done));
-    } else if (completion->error != 0 && outcome) {
-      outcome = std::unexpected(Error::os(completion->error));
-    }
+  util::FlushBatch batch(queue, fd_.get());
+  const auto skip = [&](DirectoryTree::Node, int error, int dir, const char* name) -> Result<void> {
+    batch.unopened(error, dir, name);
     return {};
   };
-  const auto flush = [&](util::Fd owned) -> Result<void> {
-    if (!outcome) return {};
-    while (queue.in_flight() >= queue.depth()) KOV_TRY(take_one());
-    const std::uint64_t tag = held.size();
-    const int fd = owned.get();
-    held.push_back(std::move(owned));
-    auto submitted = queue.submit(fd, tag);
-    if (!submitted) outcome = std::move(submitted);
-    return {};
-  };
-  const auto unopened = [&](int error) {
-    // Without read permission a directory cannot be opened to flush it;
-    // flushing its whole file system makes it just as durable.
-    if (error == EACCES) {
-      whole_file_system = true;
-    } else if (outcome) {
-      outcome = std::unexpected(Error::os(error));
-    }
-  };
-  // Each flush in flight holds a descriptor: the end of one frees it.
-  const auto open_relieved = [&](int dir, const char* name, int flags) -> Result<int> {
-    int raw = ::openat(dir, name, flags);
-    while (raw < 0 && (errno == EMFILE || errno == ENFILE) && queue.in_flight() != 0) {
-      KOV_TRY(take_one());
-      raw = ::openat(dir, name, flags);
-    }
-    return raw;
-  };
-
-  const auto skip = [&](DirectoryTree::Node, int error) -> Result<void> {
-    unopened(error);
-    return {};
-  };
-  const auto leave = [&](DirectoryTree::Node, util::Fd fd) { return flush(std::move(fd)); };
-  const auto relieve = [&]() -> Result<bool> {
-    if (queue.in_flight() == 0) return false;
-    KOV_TRY(take_one());
-    return true;
-  };
-  // A failed walk still waits for the flushes it started.
-  auto walked = visit(fd_.get(), tree, skip, leave, relieve);
-  if (!walked && outcome) outcome = std::move(walked);
-
+  const auto leave = [&](DirectoryTree::Node, util::Fd fd) { return batch.flush(std::move(fd)); };
+  const auto relieve = [&] { return batch.relieve(); };
+  // On a failure the batch still waits for the flushes it started.
+  KOV_TRY(visit(fd_.get(), tree, skip, leave, relieve));
   // The names that lead to the destination, whoever made its ancestors and
-  // whether or not anyone flushed them: up through ".." to the root of its
-  // file system. O_PATH needs only search permission to climb on.
-  util::Fd climbing;
-  ino_t inode = status.st_ino;
-  while (outcome) {
-    auto up = open_relieved(climbing.valid() ? climbing.get() : fd_.get(), "..",
-                            O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (!up) return std::unexpected(std::move(up).error());
-    if (*up < 0) {
-      unopened(errno);
-      break;
-    }
-    climbing.reset(*up);
-    if (::fstat(climbing.get(), &status) != 0) {
-      outcome = std::unexpected(Error::os(errno));
-      break;
-    }
-    // Another file system begins above, or "/" is its own parent.
-    if (status.st_dev != device || status.st_ino == inode) break;
-    inode = status.st_ino;
-    auto readable = open_relieved(climbing.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (!readable) return std::unexpected(std::move(readable).error());
-    if (*readable < 0) {
-      unopened(errno);  // a failure, or syncfs covers the rest
-      break;
-    }
-    KOV_TRY(flush(util::Fd(*readable)));
-  }
-  while (queue.in_flight() != 0) KOV_TRY(take_one());
-  if (!outcome) return outcome;
-  // syncfs reports the write-back errors of the file system since the root was opened.
-  if (whole_file_system) KOV_TRY(util::sync_file_system(fd_.get()));
-  for (const auto& other : other_file_systems) KOV_TRY(util::sync_file_system(other.second.get()));
-  return {};
+  // whether or not anyone flushed them.
+  KOV_TRY(batch.climb(fd_.get()));
+  return batch.finish();
 }
 
 }  // namespace kov_core::secure_fs::platform

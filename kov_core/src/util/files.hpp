@@ -5,31 +5,40 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <string>
 
 #include "kov_core/error.hpp"
+#include "kov_core/fd.hpp"
 
 namespace kov_core::util {
 
+// The directory that holds a path, opened once as named (links in the path
+// followed), and the path's last component in it. Every later step acts
+// through the descriptor, so one run stays in one directory even when a name
+// on the way is swapped meanwhile. It is held O_PATH: a drop box (write and
+// search, no read) opens too.
+struct ParentDirectory {
+  Fd dir;
+  // The last component, trailing slashes kept: relative to `dir` it resolves
+  // as the whole path would.
+  std::string name;
+};
+
+// The directory is the path up to its last slash: "." when there is none, the
+// root for slashes alone. A failure to open it is Io.
+Result<ParentDirectory> open_parent_directory(const std::filesystem::path& path);
+
 // Exclusive create (an existing file, directory or link, even a dangling one,
-// fails with EEXIST), mode 0600, close-on-exec; writes all bytes, fsyncs the
-// file and the directory that holds it, then closes it. Every failure is
-// Io; a file already created is left in place.
+// fails with EEXIST), mode 0600, close-on-exec, in the directory that holds
+// `path` as first opened; writes all bytes, fsyncs the file, then that
+// directory and every one above it up to the root of its file system
+// (sync_directory_and_above), then closes it. Every failure is Io; a file
+// already created is left in place.
 Result<void> create_new_file(const std::filesystem::path& path,
                              std::span<const std::uint8_t> bytes);
 
 // Reads until `out` is full or the file ends (interrupted reads are retried);
 // returns how many bytes were read. A read failure is Io.
 Result<std::size_t> read_up_to(int fd, std::span<std::uint8_t> out);
-
-// Makes the name `path` durable: fsync of the directory that holds it. A
-// directory that cannot be opened for reading (EACCES, as in a mode 0733 drop
-// box) is flushed through `new_file`, the open file under that name: syncfs
-// flushes its whole file system, the directory included. So is a directory
-// whose file system refuses to flush it alone (EINVAL). A failed flush is Io.
-Result<void> sync_parent_directory(const std::filesystem::path& path, int new_file);
-
-// The same for a name in `dir`, a directory held open (O_PATH will do): the
-// flush reopens it for reading, with the same two fallbacks.
-Result<void> sync_directory(int dir, int new_file);
 
 }  // namespace kov_core::util

@@ -98,4 +98,13 @@ Result<void> sync_file_system(int fd) {
   return {};
 }
 
+Result<void> sync_all_file_systems() {
+  if (flush_hook != nullptr) {
+    if (const int error = flush_hook(-1, FlushScope::FileSystem))
+      return std::unexpected(Error::os(error));
+  }
+  ::sync();
+  return {};
+}
+
 }  // namespace kov_core::util

@@ -41,10 +41,14 @@ Result<void> fsync_all(int fd);
 // syncfs: flushes the whole file system that holds `fd`.
 Result<void> sync_file_system(int fd);
 
+// sync: flushes every file system, for one that no descriptor at hand is on.
+// It reports no write-back error, so syncfs is preferred wherever it serves.
+Result<void> sync_all_file_systems();
+
 // For tests: when set, every flush is shown to it (one of an io_uring when it
 // ends, any other before it runs), either of the descriptor alone or of its
-// whole file system; a nonzero errno it returns is then the flush's outcome
-// in place of the system's.
+// whole file system (of all of them, with fd -1); a nonzero errno it returns is then the flush's
+// outcome in place of the system's.
 enum class FlushScope : std::uint8_t { Descriptor, FileSystem };
 inline int (*flush_hook)(int fd, FlushScope scope) = nullptr;
 

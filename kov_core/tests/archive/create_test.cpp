@@ -3,7 +3,9 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -410,37 +412,44 @@ TEST_F(Creation, EveryStepActsInTheOutputDirectoryAsFirstOpened) {
     }
     ASSERT_TRUE(created) << created.error().display();
     EXPECT_TRUE(archive::Archive::open(swap.moved / "d.kov"));
-    // The new name is made durable in the directory that holds it.
-    ASSERT_FALSE(swap.flushed_directories.empty());
-    for (const auto& [device, inode] : swap.flushed_directories) {
-      EXPECT_EQ(device, named.st_dev);
-      EXPECT_EQ(inode, named.st_ino);
-    }
+    // The new name is made durable in the directory that holds it, then in
+    // each above that one as it stands now.
+    const auto expected = kov_test::up_to_file_system_root(swap.moved);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(expected.front(), std::make_pair(named.st_dev, named.st_ino));
+    EXPECT_EQ(swap.flushed_directories, expected);
   }
+}
+
+// `levels` nested directories "d" below `top`, and the file "f" holding "x"
+// at the bottom; returns the archive path of that file.
+std::string make_deep_tree(const fs::path& top, int levels) {
+  std::string relative = top.filename().native();
+  fs::create_directory(top);
+  int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY);
+  EXPECT_GE(fd, 0);
+  for (int i = 0; i < levels; ++i) {
+    EXPECT_EQ(::mkdirat(fd, "d", 0755), 0);
+    const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+    ::close(fd);
+    EXPECT_GE(next, 0);
+    fd = next;
+    relative += "/d";
+  }
+  const int file = ::openat(fd, "f", O_WRONLY | O_CREAT, 0644);
+  EXPECT_GE(file, 0);
+  EXPECT_EQ(::write(file, "x", 1), 1);
+  ::close(file);
+  ::close(fd);
+  return relative + "/f";
 }
 
 TEST_F(Creation, DeepTreeIsWalkedWithoutRecursion) {
   // Deeper than a recursive walk survives with a small stack, and deeper
   // than PATH_MAX: no system call sees more than one name of it.
-  fs::path deep = dir_ / "deep";
-  std::string relative = "deep";
-  fs::create_directory(deep);
-  int fd = ::open(deep.c_str(), O_RDONLY | O_DIRECTORY);
-  ASSERT_GE(fd, 0);
+  const fs::path deep = dir_ / "deep";
   constexpr int LEVELS = 5000;
-  for (int i = 0; i < LEVELS; ++i) {
-    ASSERT_EQ(::mkdirat(fd, "d", 0755), 0);
-    const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
-    ::close(fd);
-    ASSERT_GE(next, 0);
-    fd = next;
-    relative += "/d";
-  }
-  const int file = ::openat(fd, "f", O_WRONLY | O_CREAT, 0644);
-  ASSERT_GE(file, 0);
-  ASSERT_EQ(::write(file, "x", 1), 1);
-  ::close(file);
-  ::close(fd);
+  const std::string relative = make_deep_tree(deep, LEVELS);
   // 512 KiB of stack is far too little for a frame or two per level.
   struct Run {
     fs::path input, output;
@@ -463,7 +472,7 @@ TEST_F(Creation, DeepTreeIsWalkedWithoutRecursion) {
   auto opened = archive::Archive::open(run.output);
   ASSERT_TRUE(opened) << opened.error().display();
   ASSERT_EQ(opened->entries().size(), static_cast<std::size_t>(LEVELS + 2));
-  EXPECT_EQ(opened->entries().back().path, relative + "/f");
+  EXPECT_EQ(opened->entries().back().path, relative);
   EXPECT_TRUE(opened->test());
   ASSERT_TRUE(opened->extract(dir_ / "back", {}, false));
   std::string found;
@@ -481,6 +490,40 @@ TEST_F(Creation, DeepTreeIsWalkedWithoutRecursion) {
   EXPECT_EQ(::read(back, &byte, 1), 1);
   EXPECT_EQ(byte, 'x');
   ::close(back);
+}
+
+TEST_F(Creation, ADeepTreePacksWithFewDescriptors) {
+  // The walk and the writer each keep a window of open levels; when the
+  // descriptors run out, the window shrinks instead of failing.
+  const fs::path deep = dir_ / "deep";
+  constexpr int LEVELS = 5000;
+  const std::string bottom = make_deep_tree(deep, LEVELS);
+  std::vector<std::pair<pid_t, fs::path>> children;
+  for (const rlim_t limit : {rlim_t{8}, rlim_t{16}, rlim_t{40}}) {
+    const fs::path out = dir_ / ("deep-" + std::to_string(limit) + ".kov");
+    const pid_t child = ::fork();
+    if (child == 0) {
+      // As a fresh process: standard input, output and error alone.
+      ::close_range(3, ~0U, 0);
+      const struct rlimit low{limit, limit};
+      if (::setrlimit(RLIMIT_NOFILE, &low) != 0) ::_exit(2);
+      const auto created = archive::create_archive(out, std::vector<fs::path>{deep}, {});
+      if (!created) std::fprintf(stderr, "%s\n", created.error().display().c_str());
+      ::_exit(created ? 0 : 1);
+    }
+    children.emplace_back(child, out);
+  }
+  for (const auto& [child, out] : children) {
+    SCOPED_TRACE(out);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    auto opened = archive::Archive::open(out);
+    ASSERT_TRUE(opened) << opened.error().display();
+    ASSERT_EQ(opened->entries().size(), static_cast<std::size_t>(LEVELS + 2));
+    EXPECT_EQ(opened->entries().back().path, bottom);
+  }
 }
 
 // /proc answers a page or so a read, as FUSE and network file systems may

@@ -354,15 +354,8 @@ TEST_P(Extracting, ARerunFlushesTheDestinationAndEveryDirectoryAboveIt) {
   }
   // Each once, up to the root of the destination's file system.
   std::map<std::pair<dev_t, ino_t>, int> expected;
-  struct stat st{};
-  ASSERT_EQ(::stat(destination.c_str(), &st), 0);
-  const dev_t device = st.st_dev;
-  for (fs::path p = fs::canonical(destination);; p = p.parent_path()) {
-    ASSERT_EQ(::stat(p.c_str(), &st), 0) << p;
-    if (st.st_dev != device) break;
-    expected[{st.st_dev, st.st_ino}] = 1;
-    if (p == p.root_path()) break;
-  }
+  for (const auto& directory : kov_test::up_to_file_system_root(destination))
+    expected[directory] = 1;
   EXPECT_GE(expected.size(), 5u);  // dest, deeper, new, the test's directory and above
   EXPECT_EQ(directory_flushes, expected);
 }

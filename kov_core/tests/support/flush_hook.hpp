@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <utility>
+#include <vector>
 
 #include "util/io.hpp"
 
@@ -40,6 +43,23 @@ template <mode_t refused>
 int refuse_flushes_of(int fd, kov_core::util::FlushScope scope) {
   if (scope == kov_core::util::FlushScope::FileSystem) return count_whole_flushes(fd, scope);
   return file_type(fd) == refused ? EINVAL : 0;
+}
+
+// The directories that must be flushed to make a name in `dir` durable:
+// `dir` and each above it up to the root of its file system, nearest first,
+// by device and inode.
+inline std::vector<std::pair<dev_t, ino_t>> up_to_file_system_root(
+    const std::filesystem::path& dir) {
+  std::vector<std::pair<dev_t, ino_t>> chain;
+  struct stat status{};
+  if (::stat(dir.c_str(), &status) != 0) return chain;
+  const dev_t device = status.st_dev;
+  for (std::filesystem::path p = std::filesystem::canonical(dir);; p = p.parent_path()) {
+    if (::stat(p.c_str(), &status) != 0 || status.st_dev != device) break;
+    chain.emplace_back(status.st_dev, status.st_ino);
+    if (p == p.root_path()) break;
+  }
+  return chain;
 }
 
 }  // namespace kov_test
