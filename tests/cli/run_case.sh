@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # run_case.sh KOV CASE.sh: runs one case in a scratch directory and compares its
-# standard output, standard error and exit status with the files beside it.
+# standard output, standard error and exit status with the files beside it. A
+# case that writes .skip in its directory is skipped (status 77) for the
+# reason it holds.
 set -u
 kov=$1
 case_script=$2
@@ -14,6 +16,11 @@ trap 'rm -rf "$scratch" "$logs"' EXIT
   CASE_SUPPORT="$support" CHECK_LOGS="$logs" \
   bash "$case_script" >"$scratch/.stdout" 2>"$scratch/.stderr" </dev/null)
 status=$?
+# A case that cannot run here says why in .skip.
+if [ -f "$scratch/.skip" ]; then
+  echo "skipped: $(cat "$scratch/.skip")"
+  exit 77
+fi
 
 failed=0
 compare() {  # compare NAME ACTUAL EXPECTED_FILE

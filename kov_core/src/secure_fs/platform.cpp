@@ -29,6 +29,9 @@ namespace {
 constexpr std::string_view TEMP_PREFIX = ".kov-partial-";
 constexpr int TEMP_ATTEMPTS = 32;
 constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+// Directories are walked through and made in with O_PATH: a directory that
+// may be searched and written but not read (a drop box) serves as well.
+constexpr int PATH_FLAGS = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 [[nodiscard]] std::string shown(const std::filesystem::path& relative) {
   return util::lossy_utf8(relative.native());
@@ -79,17 +82,15 @@ Result<std::vector<std::string>> c_names(const DirectoryTree& tree) {
   return names;
 }
 
-// Visits a tree's directories depth first below `root`, each opened from its
-// parent without following a link and left through "..", so that one
+// Visits a tree's directories depth first below `root`, each opened (O_PATH)
+// from its parent without following a link and left through "..", so that one
 // descriptor is open at a time at any depth and nothing is walked again from
-// the root. A directory moved elsewhere meanwhile would lead ".." out of the
-// root, so each step up must reach the parent met on the way down, or the
-// walk fails with destination_changed(). `unopened(node, errno, dir, name)`
-// decides about a directory that cannot be opened, `name` in `dir` (its
-// subtree is skipped); `leave(node, fd)`
-// gets each opened one, the root last, after its subtree. When the
-// descriptors run out, `relieve()` may release some (true) before the open is
-// tried again.
+// the root; search permission is all it needs. A directory moved elsewhere meanwhile would lead
+// ".." out of the root, so each step up must reach the parent met on the way down, or the walk
+// fails with destination_changed(). `unopened(node, errno, dir, name)` decides about a directory
+// that cannot be opened, `name` in `dir` (its subtree is skipped); `leave(node, fd)` gets each
+// opened one, the root last, after its subtree. When the descriptors run out, `relieve()` may
+// release some (true) before the open is tried again.
 template <class Unopened, class Leave, class Relieve>
 Result<void> visit(int root, const DirectoryTree& tree, Unopened unopened, Leave leave,
                    Relieve relieve) {
@@ -127,7 +128,7 @@ Result<void> visit(int root, const DirectoryTree& tree, Unopened unopened, Leave
     Frame& top = stack.back();
     if (top.next < first[top.node + 1]) {
       const DirectoryTree::Node child = children[top.next++];
-      auto attempt = open_at(current.get(), (*names)[child].c_str(), DIRECTORY_FLAGS);
+      auto attempt = open_at(current.get(), (*names)[child].c_str(), PATH_FLAGS);
       if (!attempt) return std::unexpected(std::move(attempt).error());
       const int opened = *attempt;
       if (opened < 0) {
@@ -145,7 +146,7 @@ Result<void> visit(int root, const DirectoryTree& tree, Unopened unopened, Leave
     util::Fd parent;
     if (!stack.empty()) {
       if (leaving_directory_hook != nullptr) leaving_directory_hook(tree.name(node));
-      auto up = open_at(current.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      auto up = open_at(current.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
       if (!up) return std::unexpected(std::move(up).error());
       if (*up < 0) return std::unexpected(Error::os(errno));
       parent.reset(*up);
@@ -164,12 +165,12 @@ Result<void> visit(int root, const DirectoryTree& tree, Unopened unopened, Leave
 // ---- free functions ----
 
 std::expected<util::Fd, int> open_directory(int dirfd, const char* name, bool create) {
-  int raw = ::openat(dirfd, name, DIRECTORY_FLAGS);
+  int raw = ::openat(dirfd, name, PATH_FLAGS);
   if (raw >= 0) return util::Fd(raw);
   if (!create || errno != ENOENT) return std::unexpected(errno);
   // A directory made meanwhile by someone else is accepted.
   if (::mkdirat(dirfd, name, 0755) != 0 && errno != EEXIST) return std::unexpected(errno);
-  raw = ::openat(dirfd, name, DIRECTORY_FLAGS);
+  raw = ::openat(dirfd, name, PATH_FLAGS);
   if (raw < 0) return std::unexpected(errno);
   return util::Fd(raw);
 }
@@ -292,7 +293,9 @@ Result<Root> Root::open(const std::filesystem::path& destination) {
   const std::filesystem::path last_real = without_trailing_dots(native);
   KOV_TRY(create_destination(last_real));
   // Links in earlier components are followed; a link as the last one is not.
-  const int raw = ::open(last_real.c_str(), DIRECTORY_FLAGS);
+  int raw = ::open(last_real.c_str(), DIRECTORY_FLAGS);
+  // A destination that may be searched and written but not read.
+  if (raw < 0 && errno == EACCES) raw = ::open(last_real.c_str(), PATH_FLAGS);
   if (raw < 0) return std::unexpected(Error::os(errno));
   return Root(util::Fd(raw));
 }
@@ -308,7 +311,7 @@ int open_beneath(int root, const std::string& relative) noexcept {
   static std::atomic<bool> unavailable{false};
   if (unavailable.load(std::memory_order_relaxed)) return -1;
   open_how how{};
-  how.flags = DIRECTORY_FLAGS;
+  how.flags = PATH_FLAGS;
   how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
   const long fd = ::syscall(SYS_openat2, root, relative.c_str(), &how, sizeof how);
   if (fd < 0 && (errno == ENOSYS || errno == EPERM))
@@ -497,7 +500,7 @@ Result<void> Root::remove_symlink(const std::filesystem::path& relative) {
     return std::unexpected(Error::os(errno));
   if (!S_ISLNK(status.st_mode)) return {};
   if (::unlinkat(dir, parent_dir->name.c_str(), 0) != 0) return std::unexpected(Error::os(errno));
-  return util::fsync_all(dir);
+  return util::sync_directory(dir, fd_.get());
 }
 
 Result<std::uint64_t> Root::missing_directories(const DirectoryTree& tree) {
@@ -525,7 +528,10 @@ Result<void> Root::sync(const DirectoryTree& tree, util::FlushQueue& queue) {
     batch.unopened(error, dir, name);
     return {};
   };
-  const auto leave = [&](DirectoryTree::Node, util::Fd fd) { return batch.flush(std::move(fd)); };
+  // The walk holds each directory O_PATH: the flush opens it for reading.
+  const auto leave = [&](DirectoryTree::Node, util::Fd fd) {
+    return batch.flush_at(fd.get(), ".");
+  };
   const auto relieve = [&] { return batch.relieve(); };
   // On a failure the batch still waits for the flushes it started.
   KOV_TRY(visit(fd_.get(), tree, skip, leave, relieve));

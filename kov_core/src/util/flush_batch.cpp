@@ -18,7 +18,11 @@ constexpr int READ_FLAGS = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
 }  // namespace
 
-FlushBatch::FlushBatch(FlushQueue& queue, int anchor) : queue_(queue), anchor_(anchor) {}
+FlushBatch::FlushBatch(FlushQueue& queue, int anchor) : queue_(queue), anchor_(anchor) {
+  // syncfs refuses a descriptor that only names its file (EBADF).
+  const int flags = anchor_ >= 0 ? ::fcntl(anchor_, F_GETFL) : -1;
+  if (flags < 0 || (flags & O_PATH) != 0) anchor_ = -1;
+}
 
 FlushBatch::~FlushBatch() {
   // A queue that can no longer wait has handed nothing more to the kernel
@@ -163,6 +167,13 @@ Result<void> FlushBatch::finish() {
     }
   }
   return {};
+}
+
+Result<void> sync_directory(int dir, int anchor) {
+  FlushQueue queue = FlushQueue::create(1, false);
+  FlushBatch batch(queue, anchor);
+  KOV_TRY(batch.flush_at(dir, "."));
+  return batch.finish();
 }
 
 Result<void> sync_directory_and_above(int dir, int new_file) {

@@ -19,9 +19,9 @@ namespace kov_core::util {
 class FlushBatch {
  public:
   // `queue` must have nothing in flight; it is used only through this batch
-  // until finish. `anchor`, when not -1, is a descriptor opened for reading
-  // or writing (not O_PATH) on a file system the batch may have to flush
-  // whole, used where no directory of that file system could be opened.
+  // until finish. `anchor`, when not -1, is a descriptor on a file system the
+  // batch may have to flush whole, used where no directory of that file
+  // system could be opened (an O_PATH one cannot serve and is not used).
   FlushBatch(FlushQueue& queue, int anchor);
   FlushBatch(const FlushBatch&) = delete;
   FlushBatch& operator=(const FlushBatch&) = delete;
@@ -66,9 +66,13 @@ class FlushBatch {
   int anchor_;
   std::vector<Fd> held_;  // indexed by tag: open until the flush is done
   Result<void> outcome_;
-  std::vector<dev_t> whole_;                  // file systems to flush whole
+  std::vector<dev_t> whole_;                   // file systems to flush whole
   std::vector<std::pair<dev_t, Fd>> anchors_;  // a readable directory of each
 };
+
+// Makes a change to the names in `dir` (held open; O_PATH will do) durable,
+// with the fallbacks above; `anchor` as for FlushBatch.
+Result<void> sync_directory(int dir, int anchor);
 
 // Makes a new name in `dir` durable, and the names that lead to `dir`: one at
 // a time, flushes `dir` (held open; O_PATH will do) and every directory above
