@@ -70,16 +70,23 @@ class Display {
 }  // namespace detail
 
 // Calls `work` on this thread and returns its result unchanged; when `enabled`,
-// the display runs beside it and has drawn its final line before this returns.
+// the display runs beside it and has drawn its final line before this returns,
+// or before an exception of the work leaves it (drawn as a failure).
 template <class Work>
 auto run(bool enabled, Language language, ProgressOperation operation, Work&& work)
     -> std::invoke_result_t<Work&> {
   if (!enabled) return work();
   std::promise<bool> outcome;
   detail::Display display(language, operation, outcome.get_future());
-  auto result = work();
-  outcome.set_value(result.has_value());
-  return result;
+  // Set on every way out, before the display joins: its thread waits for it.
+  try {
+    auto result = work();
+    outcome.set_value(result.has_value());
+    return result;
+  } catch (...) {
+    outcome.set_value(false);
+    throw;
+  }
 }
 
 }  // namespace kov::cli_progress

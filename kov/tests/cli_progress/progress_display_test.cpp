@@ -1,11 +1,14 @@
 #include "cli_progress/progress_display.hpp"
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <expected>
+#include <filesystem>
+#include <new>
 #include <string>
 
 #include "kov_core/progress.hpp"
@@ -15,6 +18,7 @@ namespace {
 
 using namespace kov::cli_progress;
 using namespace std::chrono_literals;
+namespace fs = std::filesystem;
 
 TEST(ProgressLine, Layouts) {
   const ProgressLabels en = labels(kov::Language::English, ProgressOperation::Create);
@@ -131,6 +135,32 @@ TEST(ProgressRun, ReturnsTheWorkResultUnchanged) {
                     [] { return std::expected<int, std::string>(std::unexpected("boom")); });
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error(), "boom");
+}
+
+TEST(ProgressRun, WorkThatThrowsEndsTheLineAsFailedAndRethrows) {
+  const kov_test::TempDir dir;
+  const fs::path log = dir / "stderr";
+  // A hang must not stop the whole suite: the child has five seconds.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::alarm(5);
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    ::dup2(fd, STDERR_FILENO);
+    try {
+      (void)run(true, kov::Language::English, ProgressOperation::Create,
+                []() -> std::expected<int, int> { throw std::bad_alloc(); });
+    } catch (const std::bad_alloc&) {
+      ::_exit(0);
+    }
+    ::_exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const kov_test::Bytes written = kov_test::read_file(log);
+  const std::string text(written.begin(), written.end());
+  EXPECT_TRUE(text.ends_with("Compression [............]   0% | Failed | elapsed 00:00\n")) << text;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 #include "util/io.hpp"
@@ -17,10 +18,26 @@ AsyncWriter::AsyncWriter(unsigned pieces, std::size_t piece_size, bool concurren
   if (concurrent) ring_ = util::Ring::create(static_cast<unsigned>(pieces_.size()));
 }
 
+namespace {
+
+// Failed waits in a row after which the destructor stops asking the ring.
+constexpr int MAX_FAILED_WAITS = 100;
+
+}  // namespace
+
 AsyncWriter::~AsyncWriter() {
-  // The kernel must not copy from a buffer after it is freed.
-  while (in_flight_ > 0 && take_one()) {
-  }
+  // The kernel must not copy from a buffer after it is freed. A failed wait
+  // takes nothing, so it is tried again.
+  for (int failed = 0; in_flight_ > 0 && failed < MAX_FAILED_WAITS;)
+    failed = take_one() ? 0 : failed + 1;
+  if (in_flight_ == 0) return;
+  // The ring cannot tell when the writes end: their pieces are kept for the
+  // life of the process rather than freed under the kernel.
+  static auto* const abandoned = new std::vector<std::vector<std::uint8_t>>();
+  static std::mutex guard;
+  const std::lock_guard lock(guard);
+  for (Piece& piece : pieces_)
+    if (piece.in_flight) abandoned->push_back(std::move(piece.bytes));
 }
 
 void AsyncWriter::begin(int fd) noexcept {

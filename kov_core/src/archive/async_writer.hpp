@@ -22,6 +22,8 @@ class AsyncWriter final : public format::ByteSink {
   AsyncWriter(unsigned pieces, std::size_t piece_size, bool concurrent = true);
   AsyncWriter(const AsyncWriter&) = delete;
   AsyncWriter& operator=(const AsyncWriter&) = delete;
+  // Waits for every write in flight: no piece is freed while the kernel may
+  // still copy from it.
   ~AsyncWriter() override;
 
   // Starts a new file at offset 0; the previous one must have been finished.
@@ -43,8 +45,10 @@ class AsyncWriter final : public format::ByteSink {
   Result<void> submit(Piece& piece);
   Result<void> take_one();
 
-  std::optional<util::Ring> ring_;
+  // Declared before the ring, so that the ring goes first: the kernel may
+  // copy from a piece until its write completes.
   std::vector<Piece> pieces_;
+  std::optional<util::Ring> ring_;
   std::size_t current_ = 0;  // the piece being filled
   unsigned in_flight_ = 0;
   int fd_ = -1;

@@ -63,6 +63,9 @@ Result<void> Ring::submit() {
 }
 
 Result<Ring::Completion> Ring::wait() {
+  if (wait_hook != nullptr) {
+    if (const int error = wait_hook()) return std::unexpected(Error::os(error));
+  }
   int again = 0;
   for (;;) {
     io_uring_cqe* cqe = nullptr;

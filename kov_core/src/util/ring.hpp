@@ -41,8 +41,12 @@ class Ring {
   // what stays queued goes with the next submit.
   Result<void> submit();
 
-  // Waits for one completion and takes it.
+  // Waits for one completion and takes it. A failure takes nothing.
   Result<Completion> wait();
+
+  // For tests: when set, every wait asks it first; a nonzero errno it returns
+  // is that wait's failure.
+  static inline int (*wait_hook)() = nullptr;
 
  private:
   struct Deleter {

@@ -6,9 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "archive/async_writer.hpp"
+#include "kov_core/fd.hpp"
 #include "support/archive_bytes.hpp"
 #include "support/expect_error.hpp"
+#include "util/ring.hpp"
 
 namespace {
 
@@ -58,6 +62,31 @@ TEST_P(AsyncWriterModes, AFailedWriteIsReported) {
   const auto& failure =
       written ? finished : kov_core::Result<void>(std::unexpected(written.error()));
   EXPECT_KOV_ERROR(failure, ErrorKind::Io, "I/O error: No space left on device (os error 28)");
+}
+
+// The first wait fails; every wait is counted.
+int waits = 0;
+int fail_the_first_wait() { return waits++ == 0 ? EIO : 0; }
+
+TEST(AsyncWriterLifetime, EveryWriteInFlightEndsBeforeItsPieceIsFreedEvenAfterAFailedWait) {
+  if (!kov_core::util::Ring::create(1)) GTEST_SKIP() << "io_uring cannot be set up on this machine";
+  const kov_test::TempDir dir;
+  const kov_core::util::Fd file(::open((dir / "f").c_str(), O_RDWR | O_CREAT | O_EXCL, 0600));
+  ASSERT_TRUE(file.valid());
+  constexpr std::size_t PIECE = 65'536;
+  Bytes content(3 * PIECE);
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i % 251);
+  waits = 0;
+  {
+    kov_core::archive::AsyncWriter writer(4, PIECE, true);
+    writer.begin(file.get());
+    ASSERT_TRUE(writer.write(content));  // three full pieces, submitted
+    kov_core::util::Ring::wait_hook = fail_the_first_wait;
+  }
+  kov_core::util::Ring::wait_hook = nullptr;
+  // The failed wait took nothing; one more for each of the three writes.
+  EXPECT_EQ(waits, 4);
+  EXPECT_EQ(kov_test::read_file(dir / "f"), content);
 }
 
 }  // namespace
