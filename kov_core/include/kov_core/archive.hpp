@@ -140,14 +140,6 @@ struct SourceEntry {
   std::optional<std::string> inline_data;  // a symbolic link's target
   std::uint64_t size = 0;                  // for the progress total only
   EntryKind kind = EntryKind::File;
-  // Where creation's walk found it: source_path begins with the input as
-  // named (input_length bytes), and the writer reaches what follows from
-  // that input one directory at a time, never through a link; 0: by the
-  // whole source_path. A nonzero inode is the walk's, with its device: the
-  // writer refuses a source that is another file by then.
-  std::size_t input_length = 0;
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
 };
 
 // The options of a new archive; creation takes them over and wipes the credential.

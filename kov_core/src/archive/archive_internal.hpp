@@ -65,10 +65,21 @@ class TemporaryArchive {
   bool owned_ = true;
 };
 
+// A source and where creation's walk found it: source_path begins with the
+// input as named (input_length bytes), and the writer reaches what follows
+// from that input one directory at a time, never through a link; 0: by the
+// whole source_path. A nonzero inode is the walk's, with its device: the
+// writer refuses a source that is another file by then.
+struct WalkedSource : SourceEntry {
+  std::size_t input_length = 0;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+};
+
 // create_into at `name` in `dir`, handing back the finished file, still open
 // and still removed unless committed; a failure leaves nothing under `name`.
 Result<TemporaryArchive> create_into_file(int dir, const std::string& name,
-                                          std::span<const SourceEntry> sources,
+                                          std::span<const WalkedSource> sources,
                                           const crypto::EncryptionCredential& credential,
                                           ArchiveSettings& settings, format::Version version);
 
@@ -76,10 +87,6 @@ Result<TemporaryArchive> create_into_file(int dir, const std::string& name,
 // unknown) and the credential's mode; salt and nonce prefix are left zero.
 [[nodiscard]] ArchiveSettings new_archive_settings(std::uint32_t available_mib,
                                                    crypto::EncryptionMode mode);
-
-// For tests: when set, called once the inputs are walked, before any file is
-// read, so that a test can change the tree in between.
-inline void (*after_walk_hook)() = nullptr;
 
 // read_symlink_target for the link `name` in the directory `dir`, read
 // without a path; `source` is its path for the messages.

@@ -29,6 +29,7 @@
 #include "util/flush_batch.hpp"
 #include "util/guard.hpp"
 #include "util/random.hpp"
+#include "util/test_hooks.hpp"
 
 namespace kov_core::archive {
 
@@ -104,7 +105,7 @@ class Collector {
     return {};
   }
 
-  std::vector<SourceEntry>& sources() { return sources_; }
+  std::vector<WalkedSource>& sources() { return sources_; }
 
  private:
   Result<void> take(const std::string& archive_path) {
@@ -248,7 +249,7 @@ class Collector {
     KOV_TRY(register_portable_path(registry_, archive_path));
     KOV_TRY(take(archive_path));
     if (child.stat_error != 0) return std::unexpected(walk_error(path, child.stat_error));
-    SourceEntry source{path, archive_path, std::nullopt, 0, EntryKind::File};
+    WalkedSource source{{path, archive_path, std::nullopt, 0, EntryKind::File}};
     source.input_length = input_length_;
     source.device = child.device;
     source.inode = child.inode;
@@ -277,7 +278,7 @@ class Collector {
 
   CollisionRegistry registry_;
   std::unordered_set<std::string> taken_;
-  std::vector<SourceEntry> sources_;
+  std::vector<WalkedSource> sources_;
   std::size_t input_length_ = 0;  // of the input being walked
 };
 
@@ -365,24 +366,24 @@ Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> 
 
   Collector collector;
   for (const fs::path& input : inputs) KOV_TRY(collector.add_input(input));
-  std::vector<SourceEntry>& sources = collector.sources();
+  std::vector<WalkedSource>& sources = collector.sources();
   // The taken set makes archive paths unique, so the order of the paths alone is
   // the index order and no tie between kinds can arise.
-  std::sort(sources.begin(), sources.end(), [](const SourceEntry& a, const SourceEntry& b) {
+  std::sort(sources.begin(), sources.end(), [](const WalkedSource& a, const WalkedSource& b) {
     return a.archive_path < b.archive_path;
   });
   const bool sealed = credential.mode() != EncryptionMode::None && version == format::VERSION_0_5_0;
   std::uint64_t longest = 0;
   std::uint64_t index_bytes =
       INDEX_PREFIX_SIZE + SETTINGS_SIZE + (sealed ? crypto::SEALED_ENVELOPE_OVERHEAD : 0);
-  for (const SourceEntry& source : sources) {
+  for (const WalkedSource& source : sources) {
     longest = std::max<std::uint64_t>(longest, source.archive_path.size());
     index_bytes += ENTRY_FIXED_SIZE + source.archive_path.size();
   }
   KOV_TRY(check_reader_limits(sources.size(), longest, index_bytes));
 
-  begin_progress(progress_units(sources, [](const SourceEntry& source) { return source.size; }));
-  if (after_walk_hook != nullptr) after_walk_hook();
+  begin_progress(progress_units(sources, [](const WalkedSource& source) { return source.size; }));
+  if (util::test_hooks::after_walk != nullptr) util::test_hooks::after_walk();
 
   if (!place) return std::unexpected(place.error());
   const int dir = place->dir.get();

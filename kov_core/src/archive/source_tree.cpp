@@ -79,7 +79,7 @@ Result<bool> DirectoryChain::up() {
 
 // ---- SourceOpener ----
 
-Result<SourceOpener::Place> SourceOpener::place(const SourceEntry& source) {
+Result<SourceOpener::Place> SourceOpener::place(const WalkedSource& source) {
   const std::string& path = source.source_path;
   const std::size_t length = source.input_length;
   if (length == 0 || length >= path.size()) return Place{AT_FDCWD, path.c_str()};
@@ -119,14 +119,14 @@ Result<SourceOpener::Place> SourceOpener::place(const SourceEntry& source) {
   return Place{chain_.fd(), path.c_str() + leaf};
 }
 
-Result<void> SourceOpener::check(const SourceEntry& source, const struct stat& st) const {
+Result<void> SourceOpener::check(const WalkedSource& source, const struct stat& st) const {
   if (source.inode != 0 && (static_cast<std::uint64_t>(st.st_dev) != source.device ||
                             static_cast<std::uint64_t>(st.st_ino) != source.inode))
     return std::unexpected(source_changed(source.source_path));
   return {};
 }
 
-Result<SourceOpener::OpenFile> SourceOpener::open_file(const SourceEntry& source) {
+Result<SourceOpener::OpenFile> SourceOpener::open_file(const WalkedSource& source) {
   auto at = place(source);
   if (!at) return std::unexpected(std::move(at).error());
   // Non-blocking, so that a pipe or device put in the file's place cannot
@@ -142,7 +142,7 @@ Result<SourceOpener::OpenFile> SourceOpener::open_file(const SourceEntry& source
   return OpenFile{std::move(file), st};
 }
 
-Result<struct stat> SourceOpener::status(const SourceEntry& source) {
+Result<struct stat> SourceOpener::status(const WalkedSource& source) {
   auto at = place(source);
   if (!at) return std::unexpected(std::move(at).error());
   struct stat st{};

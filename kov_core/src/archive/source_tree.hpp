@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "archive/archive_internal.hpp"
 #include "kov_core/archive.hpp"
 #include "kov_core/error.hpp"
 #include "kov_core/fd.hpp"
@@ -94,17 +95,17 @@ class SourceOpener {
     struct stat status;
   };
   // The regular file, read-only and non-blocking, and its status; a link is Io.
-  Result<OpenFile> open_file(const SourceEntry& source);
+  Result<OpenFile> open_file(const WalkedSource& source);
   // The status of a directory or a link, not followed.
-  Result<struct stat> status(const SourceEntry& source);
+  Result<struct stat> status(const WalkedSource& source);
 
  private:
   struct Place {
     int dir;
     const char* name;
   };
-  Result<Place> place(const SourceEntry& source);
-  Result<void> check(const SourceEntry& source, const struct stat& st) const;
+  Result<Place> place(const WalkedSource& source);
+  Result<void> check(const WalkedSource& source, const struct stat& st) const;
 
   std::string root_;  // the input the chain starts at, as named
   DirectoryChain chain_;

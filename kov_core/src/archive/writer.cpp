@@ -95,7 +95,7 @@ class Writer {
       : dir_(dir), name_(name), credential_(credential), settings_(settings), version_(version) {}
 
   // On success the file is complete and on disk, and stays open in `file()`.
-  Result<void> run(std::span<const SourceEntry> sources);
+  Result<void> run(std::span<const WalkedSource> sources);
   TemporaryArchive& file() noexcept { return *file_; }
 
  private:
@@ -131,7 +131,7 @@ class Writer {
     return {};
   }
 
-  Result<void> write_entry(const SourceEntry& source, std::uint32_t index) {
+  Result<void> write_entry(const WalkedSource& source, std::uint32_t index) {
     KOV_TRY(check_cancelled());
     const bool compress = source.kind == EntryKind::File;
     util::Fd input;
@@ -271,7 +271,7 @@ class Writer {
   }
 };
 
-Result<void> Writer::run(std::span<const SourceEntry> sources) {
+Result<void> Writer::run(std::span<const WalkedSource> sources) {
   KOV_TRY(open());
   KOV_TRY(derive_key());
   format::Header header = placeholder_header();
@@ -319,7 +319,7 @@ Result<TemporaryArchive> TemporaryArchive::create(int dir, std::string name) {
 }
 
 Result<TemporaryArchive> create_into_file(int dir, const std::string& name,
-                                          std::span<const SourceEntry> sources,
+                                          std::span<const WalkedSource> sources,
                                           const crypto::EncryptionCredential& credential,
                                           ArchiveSettings& settings, format::Version version) {
   Writer writer{dir, name, credential, settings, version};
@@ -332,8 +332,12 @@ Result<void> create_into(const std::filesystem::path& path, std::span<const Sour
                          format::Version version) {
   auto place = open_output_directory(path);
   if (!place) return std::unexpected(std::move(place).error());
+  // Sources given by whole paths: no walk saw them.
+  std::vector<WalkedSource> walked;
+  walked.reserve(sources.size());
+  for (const SourceEntry& source : sources) walked.push_back({source});
   auto file =
-      create_into_file(place->dir.get(), place->name, sources, credential, settings, version);
+      create_into_file(place->dir.get(), place->name, walked, credential, settings, version);
   if (!file) return std::unexpected(std::move(file).error());
   (void)std::move(*file).commit();
   return {};

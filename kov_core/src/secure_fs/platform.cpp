@@ -21,6 +21,7 @@
 #include "util/io.hpp"
 #include "util/random.hpp"
 #include "util/sodium.hpp"
+#include "util/test_hooks.hpp"
 
 namespace kov_core::secure_fs::platform {
 
@@ -145,7 +146,8 @@ Result<void> visit(int root, const DirectoryTree& tree, Unopened unopened, Leave
     stack.pop_back();
     util::Fd parent;
     if (!stack.empty()) {
-      if (leaving_directory_hook != nullptr) leaving_directory_hook(tree.name(node));
+      if (util::test_hooks::leaving_directory != nullptr)
+        util::test_hooks::leaving_directory(tree.name(node));
       auto up = open_at(current.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
       if (!up) return std::unexpected(std::move(up).error());
       if (*up < 0) return std::unexpected(Error::os(errno));

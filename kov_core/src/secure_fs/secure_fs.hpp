@@ -284,10 +284,6 @@ Result<Probed> probe(int dir, std::string_view name);
 // one (device, inode) found before.
 [[nodiscard]] Error destination_changed();
 
-// For tests: when set, called with the name of each directory that a walk of
-// a tree is about to leave through "..", so that a test can move it meanwhile.
-inline void (*leaving_directory_hook)(std::string_view name) = nullptr;
-
 // The directory `name` of `dir`, opened without following a link; it must
 // still be the directory (device, inode) that probe found, or the result is
 // destination_changed().

@@ -1,4 +1,5 @@
 #include "util/flush_queue.hpp"
+#include "util/test_hooks.hpp"
 
 #include <liburing.h>
 
@@ -88,8 +89,9 @@ Result<FlushQueue::Completion> FlushQueue::wait_one() {
   free_slots_.push_back(slot);
   --in_flight_;
   int error = taken->result < 0 ? -taken->result : 0;
-  if (flush_hook != nullptr) {
-    if (const int injected = flush_hook(flushed.fd, FlushScope::Descriptor)) error = injected;
+  if (test_hooks::flush != nullptr) {
+    if (const int injected = test_hooks::flush(flushed.fd, test_hooks::FlushScope::Descriptor))
+      error = injected;
   }
   return Completion{flushed.tag, error};
 }

@@ -1,4 +1,5 @@
 #include "util/io.hpp"
+#include "util/test_hooks.hpp"
 
 #include <unistd.h>
 
@@ -79,8 +80,8 @@ Result<void> copy_whole(int from, int to) {
 }
 
 Result<void> fsync_all(int fd) {
-  if (flush_hook != nullptr) {
-    if (const int error = flush_hook(fd, FlushScope::Descriptor))
+  if (test_hooks::flush != nullptr) {
+    if (const int error = test_hooks::flush(fd, test_hooks::FlushScope::Descriptor))
       return std::unexpected(Error::os(error));
   }
   while (::fsync(fd) != 0) {
@@ -90,8 +91,8 @@ Result<void> fsync_all(int fd) {
 }
 
 Result<void> sync_file_system(int fd) {
-  if (flush_hook != nullptr) {
-    if (const int error = flush_hook(fd, FlushScope::FileSystem))
+  if (test_hooks::flush != nullptr) {
+    if (const int error = test_hooks::flush(fd, test_hooks::FlushScope::FileSystem))
       return std::unexpected(Error::os(error));
   }
   if (::syncfs(fd) != 0) return std::unexpected(Error::os(errno));
@@ -99,8 +100,8 @@ Result<void> sync_file_system(int fd) {
 }
 
 Result<void> sync_all_file_systems() {
-  if (flush_hook != nullptr) {
-    if (const int error = flush_hook(-1, FlushScope::FileSystem))
+  if (test_hooks::flush != nullptr) {
+    if (const int error = test_hooks::flush(-1, test_hooks::FlushScope::FileSystem))
       return std::unexpected(Error::os(error));
   }
   ::sync();

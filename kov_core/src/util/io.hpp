@@ -45,11 +45,4 @@ Result<void> sync_file_system(int fd);
 // It reports no write-back error, so syncfs is preferred wherever it serves.
 Result<void> sync_all_file_systems();
 
-// For tests: when set, every flush is shown to it (one of an io_uring when it
-// ends, any other before it runs), either of the descriptor alone or of its
-// whole file system (of all of them, with fd -1); a nonzero errno it returns is then the flush's
-// outcome in place of the system's.
-enum class FlushScope : std::uint8_t { Descriptor, FileSystem };
-inline int (*flush_hook)(int fd, FlushScope scope) = nullptr;
-
 }  // namespace kov_core::util

@@ -1,4 +1,5 @@
 #include "util/ring.hpp"
+#include "util/test_hooks.hpp"
 
 #include <liburing.h>
 #include <sched.h>
@@ -63,8 +64,8 @@ Result<void> Ring::submit() {
 }
 
 Result<Ring::Completion> Ring::wait() {
-  if (wait_hook != nullptr) {
-    if (const int error = wait_hook()) return std::unexpected(Error::os(error));
+  if (test_hooks::ring_wait != nullptr) {
+    if (const int error = test_hooks::ring_wait()) return std::unexpected(Error::os(error));
   }
   int again = 0;
   for (;;) {

@@ -44,10 +44,6 @@ class Ring {
   // Waits for one completion and takes it. A failure takes nothing.
   Result<Completion> wait();
 
-  // For tests: when set, every wait asks it first; a nonzero errno it returns
-  // is that wait's failure.
-  static inline int (*wait_hook)() = nullptr;
-
  private:
   struct Deleter {
     void operator()(io_uring* ring) const noexcept;

@@ -13,6 +13,7 @@
 #include "support/archive_bytes.hpp"
 #include "support/expect_error.hpp"
 #include "util/ring.hpp"
+#include "util/test_hooks.hpp"
 
 namespace {
 
@@ -81,9 +82,9 @@ TEST(AsyncWriterLifetime, EveryWriteInFlightEndsBeforeItsPieceIsFreedEvenAfterAF
     kov_core::archive::AsyncWriter writer(4, PIECE, true);
     writer.begin(file.get());
     ASSERT_TRUE(writer.write(content));  // three full pieces, submitted
-    kov_core::util::Ring::wait_hook = fail_the_first_wait;
+    kov_core::util::test_hooks::ring_wait = fail_the_first_wait;
   }
-  kov_core::util::Ring::wait_hook = nullptr;
+  kov_core::util::test_hooks::ring_wait = nullptr;
   // The failed wait took nothing; one more for each of the three writes.
   EXPECT_EQ(waits, 4);
   EXPECT_EQ(kov_test::read_file(dir / "f"), content);

@@ -339,10 +339,10 @@ TEST_F(Creation, SourcesAreReachedWithoutFollowingALinkAndMustBeTheFilesTheWalkS
     fs::create_directories(secret / "inner");
     write_text(secret / "f", "secret");
     write_text(secret / "inner" / "f", "secret");
-    archive::after_walk_hook = c.change;
+    util::test_hooks::after_walk = c.change;
     const fs::path out = dir_ / "tree.kov";
     const auto created = archive::create_archive(out, std::vector<fs::path>{tree}, {});
-    archive::after_walk_hook = nullptr;
+    util::test_hooks::after_walk = nullptr;
     ASSERT_FALSE(created);
     EXPECT_EQ(created.error().kind(), c.kind) << created.error().display();
     EXPECT_NE(created.error().display().find(c.error), std::string::npos)
@@ -362,10 +362,10 @@ struct DirectorySwap {
 };
 DirectorySwap* directory_swap = nullptr;
 
-int swap_directory_at_file_flush(int fd, util::FlushScope scope) {
+int swap_directory_at_file_flush(int fd, util::test_hooks::FlushScope scope) {
   DirectorySwap& swap = *directory_swap;
   struct stat st{};
-  if (scope != util::FlushScope::Descriptor || ::fstat(fd, &st) != 0) return 0;
+  if (scope != util::test_hooks::FlushScope::Descriptor || ::fstat(fd, &st) != 0) return 0;
   if (S_ISDIR(st.st_mode)) swap.flushed_directories.emplace_back(st.st_dev, st.st_ino);
   if (!S_ISREG(st.st_mode) || swap.swapped) return 0;
   swap.swapped = ::rename(swap.named.c_str(), swap.moved.c_str()) == 0 &&

@@ -325,14 +325,15 @@ TEST_P(Extracting, FailureKeepsWhatCameBeforeAndNothingAfter) {
 // How often each directory was flushed, by device and inode.
 std::map<std::pair<dev_t, ino_t>, int> directory_flushes;
 
-int count_directory_flushes(int fd, util::FlushScope scope) {
+int count_directory_flushes(int fd, util::test_hooks::FlushScope scope) {
   struct stat st{};
-  if (scope == util::FlushScope::Descriptor && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+  if (scope == util::test_hooks::FlushScope::Descriptor && ::fstat(fd, &st) == 0 &&
+      S_ISDIR(st.st_mode))
     ++directory_flushes[{st.st_dev, st.st_ino}];
   return 0;
 }
 
-int fail_file_flushes(int fd, util::FlushScope) {
+int fail_file_flushes(int fd, util::test_hooks::FlushScope) {
   return kov_test::file_type(fd) == S_IFREG ? EIO : 0;
 }
 

@@ -559,9 +559,9 @@ TEST(DirectoryTree, AWalkLedOutOfTheDestinationStops) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     if (fs::exists(moved_to)) fs::rename(moved_to, moved_from);
-    kov_core::secure_fs::platform::leaving_directory_hook = move_away_from_x;
+    kov_core::util::test_hooks::leaving_directory = move_away_from_x;
     const auto walked = c.walk();
-    kov_core::secure_fs::platform::leaving_directory_hook = nullptr;
+    kov_core::util::test_hooks::leaving_directory = nullptr;
     ASSERT_TRUE(fs::exists(moved_to)) << "the walk went into d/x";
     EXPECT_KOV_ERROR(walked, ErrorKind::Io, "I/O error: destination changed while it was read");
   }

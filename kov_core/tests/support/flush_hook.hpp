@@ -9,19 +9,19 @@
 #include <utility>
 #include <vector>
 
-#include "util/io.hpp"
+#include "util/test_hooks.hpp"
 
 namespace kov_test {
 
 // Installs a flush hook for its lifetime.
 class FlushHook {
  public:
-  explicit FlushHook(int (*hook)(int fd, kov_core::util::FlushScope scope)) {
-    kov_core::util::flush_hook = hook;
+  explicit FlushHook(int (*hook)(int fd, kov_core::util::test_hooks::FlushScope scope)) {
+    kov_core::util::test_hooks::flush = hook;
   }
   FlushHook(const FlushHook&) = delete;
   FlushHook& operator=(const FlushHook&) = delete;
-  ~FlushHook() { kov_core::util::flush_hook = nullptr; }
+  ~FlushHook() { kov_core::util::test_hooks::flush = nullptr; }
 };
 
 // The file type bits of what `fd` refers to (0 when it cannot be told).
@@ -32,16 +32,17 @@ inline mode_t file_type(int fd) {
 
 // Counts the flushes of whole file systems in whole_flushes.
 inline int whole_flushes = 0;
-inline int count_whole_flushes(int, kov_core::util::FlushScope scope) {
-  if (scope == kov_core::util::FlushScope::FileSystem) ++whole_flushes;
+inline int count_whole_flushes(int, kov_core::util::test_hooks::FlushScope scope) {
+  if (scope == kov_core::util::test_hooks::FlushScope::FileSystem) ++whole_flushes;
   return 0;
 }
 
 // Counts as above, and answers each flush of a descriptor of type `refused`
 // with EINVAL, as some file systems do for directories.
 template <mode_t refused>
-int refuse_flushes_of(int fd, kov_core::util::FlushScope scope) {
-  if (scope == kov_core::util::FlushScope::FileSystem) return count_whole_flushes(fd, scope);
+int refuse_flushes_of(int fd, kov_core::util::test_hooks::FlushScope scope) {
+  if (scope == kov_core::util::test_hooks::FlushScope::FileSystem)
+    return count_whole_flushes(fd, scope);
   return file_type(fd) == refused ? EINVAL : 0;
 }
 

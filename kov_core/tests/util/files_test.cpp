@@ -19,7 +19,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using kov_core::util::FlushScope;
+using kov_core::util::test_hooks::FlushScope;
 
 // At the new file's own flush, the directory that holds it is renamed and a
 // new one made under its old name, as another user of the tree may do.
@@ -68,7 +68,7 @@ TEST(NewSmallFiles, AreDurableUnderEveryNameThatLeadsToThemEvenWhenTheirDirector
     fs::create_directories(named);
     struct stat original{};
     ASSERT_EQ(::stat(named.c_str(), &original), 0);
-    ParentSwap swap{named, dir / c.name / "n1" / "kd2"};
+    ParentSwap swap{named, dir / c.name / "n1" / "kd2", false, {}};
     parent_swap = &swap;
     kov_core::Result<void> written;
     {
