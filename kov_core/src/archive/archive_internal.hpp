@@ -4,6 +4,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -23,6 +24,19 @@ namespace kov_core::archive {
 // The checks of validate_stored_path without building the file-system path:
 // index decoding runs them for every entry.
 Result<void> check_stored_path(std::string_view stored);
+
+// Why a symbolic link is refused: it leads out of the root, or it applies a
+// ".." after `name`, which is not a directory.
+struct LinkRefusal {
+  enum class Kind : std::uint8_t { Escapes, NotDirectory };
+  Kind kind = Kind::Escapes;
+  std::string name = {};  // NotDirectory only
+};
+
+// "unsafe symbolic link {link}: {reason}", the one wording of every refused link.
+[[nodiscard]] std::string unsafe_link_text(std::string_view link, std::string_view reason);
+// Corrupt with unsafe_link_text for `refusal`.
+[[nodiscard]] Error unsafe_link(std::string_view link, const LinkRefusal& refusal);
 
 // The directory that holds an output and the output's name in it.
 using OutputDirectory = util::ParentDirectory;

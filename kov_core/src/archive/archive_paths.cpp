@@ -349,6 +349,23 @@ std::optional<std::string_view> validate_symlink_target(std::string_view link_pa
   return std::nullopt;
 }
 
+std::string unsafe_link_text(std::string_view link, std::string_view reason) {
+  std::string text = "unsafe symbolic link ";
+  text.append(link).append(": ").append(reason);
+  return text;
+}
+
+Error unsafe_link(std::string_view link, const LinkRefusal& refusal) {
+  switch (refusal.kind) {
+    case LinkRefusal::Kind::Escapes:
+      break;
+    case LinkRefusal::Kind::NotDirectory:
+      return Error::corrupt(
+          unsafe_link_text(link, "\"..\" after " + refusal.name + ", which is not a directory"));
+  }
+  return Error::corrupt(unsafe_link_text(link, "target escapes the archive root"));
+}
+
 namespace {
 
 Result<std::string> checked_target(std::string target, const std::string& native,
@@ -358,8 +375,8 @@ Result<std::string> checked_target(std::string target, const std::string& native
         Error::invalid_input("symbolic link target is not UTF-8: " + util::lossy_utf8(native)));
   }
   if (const auto reason = validate_symlink_target(archive_path, target)) {
-    return std::unexpected(Error::invalid_input("unsafe symbolic link " + util::lossy_utf8(native) +
-                                                ": " + std::string(*reason)));
+    return std::unexpected(
+        Error::invalid_input(unsafe_link_text(util::lossy_utf8(native), *reason)));
   }
   return target;
 }

@@ -227,8 +227,7 @@ Result<std::string> Decoder::link_target(const Archive& archive, std::size_t ind
   if (!util::is_valid_utf8(target.text))
     return std::unexpected(Error::corrupt("symbolic link target is not UTF-8: " + entry.path));
   if (const auto reason = validate_symlink_target(entry.path, target.text))
-    return std::unexpected(
-        Error::corrupt("unsafe symbolic link " + entry.path + ": " + std::string(*reason)));
+    return std::unexpected(Error::corrupt(unsafe_link_text(entry.path, *reason)));
   return std::move(target.text);
 }
 

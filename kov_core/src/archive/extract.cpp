@@ -414,9 +414,7 @@ class Extraction {
       if (!inside) return std::unexpected(std::move(inside).error());
       if (*inside) continue;
       KOV_TRY(root_.remove_symlink(path));
-      if (outcome)
-        outcome = std::unexpected(
-            Error::corrupt("unsafe symbolic link " + path + ": target escapes the archive root"));
+      if (outcome) outcome = std::unexpected(unsafe_link(path, {LinkRefusal::Kind::Escapes}));
     }
     return outcome;
   }

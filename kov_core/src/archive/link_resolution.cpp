@@ -143,15 +143,9 @@ Result<std::string> LinkResolution::take(std::size_t index) {
     if (!resolved) return std::unexpected(std::move(resolved).error());
   }
   const std::string& path = archive_.entries()[index].path;
-  if (!link.inside && link.not_directory != NONE) {
-    return std::unexpected(Error::corrupt("unsafe symbolic link " + path + ": \"..\" after " +
-                                          reasons_[link.not_directory] +
-                                          ", which is not a directory"));
-  }
-  if (!link.inside || link.latest_before_up > link.index) {
-    return std::unexpected(
-        Error::corrupt("unsafe symbolic link " + path + ": target escapes the archive root"));
-  }
+  if (link.refusal) return std::unexpected(unsafe_link(path, *link.refusal));
+  if (link.latest_before_up > link.index)
+    return std::unexpected(unsafe_link(path, {LinkRefusal::Kind::Escapes}));
   // Its resolution is kept: nothing needs the text any more.
   link.loaded = false;
   return std::move(link.target);
@@ -333,8 +327,10 @@ Result<void> LinkResolution::resolve(std::uint32_t first) {
         if (frame.at.depth == 0 && frame.at.node == ROOT) {
           refuse_all(stack);
         } else if (!up(frame)) {
-          reasons_.emplace_back(frame.last.empty() ? nodes_[frame.at.node].name : frame.last);
-          refuse_all(stack, static_cast<std::uint32_t>(reasons_.size() - 1));
+          // A copy: the name may be in a target that refusing unloads.
+          const std::string_view name =
+              frame.last.empty() ? nodes_[frame.at.node].name : frame.last;
+          refuse_all(stack, {LinkRefusal::Kind::NotDirectory, std::string(name)});
         }
         continue;
       case ComponentKind::Normal:
@@ -377,7 +373,7 @@ Result<void> LinkResolution::resolve(std::uint32_t first) {
       // Each frame adds at least one link to the one below it, so the
       // bottom one needs more than the kernel follows.
       if (stack.size() > MAX_FOLLOWED_LINKS) {
-        refuse(stack.front(), NONE);
+        refuse(stack.front(), {LinkRefusal::Kind::Escapes});
         stack.erase(stack.begin());
       }
     }
@@ -432,7 +428,6 @@ void LinkResolution::finish(std::vector<Frame>& stack) {
   stack.pop_back();
   Link& link = links_[frame.link];
   link.state = State::Done;
-  link.inside = true;
   link.end = frame.at;
   link.followed = frame.followed;
   link.latest = std::max(link.index, frame.latest_done);
@@ -443,8 +438,12 @@ void LinkResolution::finish(std::vector<Frame>& stack) {
 
 void LinkResolution::combine(std::vector<Frame>& stack, const Link& done) {
   Frame& frame = stack.back();
-  if (!done.inside || frame.followed + done.followed > MAX_FOLLOWED_LINKS) {
-    refuse_all(stack, done.inside ? NONE : done.not_directory);
+  if (done.refusal) {
+    refuse_all(stack, *done.refusal);
+    return;
+  }
+  if (frame.followed + done.followed > MAX_FOLLOWED_LINKS) {
+    refuse_all(stack);
     return;
   }
   frame.at = done.end;
@@ -453,17 +452,16 @@ void LinkResolution::combine(std::vector<Frame>& stack, const Link& done) {
   frame.latest_before_up = std::max(frame.latest_before_up, done.latest_before_up);
 }
 
-void LinkResolution::refuse(const Frame& frame, std::uint32_t not_directory) {
+void LinkResolution::refuse(const Frame& frame, const LinkRefusal& refusal) {
   Link& link = links_[frame.link];
   link.state = State::Done;
-  link.inside = false;
-  link.not_directory = not_directory;
+  link.refusal = refusal;
   unload_transient(link);
 }
 
 // What refuses one frame refuses every frame below it: each follows the one above.
-void LinkResolution::refuse_all(std::vector<Frame>& stack, std::uint32_t not_directory) {
-  for (const Frame& frame : stack) refuse(frame, not_directory);
+void LinkResolution::refuse_all(std::vector<Frame>& stack, const LinkRefusal& refusal) {
+  for (const Frame& frame : stack) refuse(frame, refusal);
   stack.clear();
 }
 

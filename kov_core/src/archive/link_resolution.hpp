@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -58,10 +59,9 @@ class LinkResolution {
   void decode(Decoder& decoder, const crypto::ArchiveKey* key);
 
   // The target of selected link entry `index` once it resolves inside: else
-  // its decoding error, Corrupt "unsafe symbolic link {}: target escapes the
-  // archive root" or "unsafe symbolic link {}: \"..\" after {}, which is not
-  // a directory", or Io from reading the destination. Directory descriptors
-  // opened for it are closed before it returns.
+  // its decoding error, Corrupt unsafe_link for why it is refused, or Io from
+  // reading the destination. Directory descriptors opened for it are closed
+  // before it returns.
   Result<std::string> take(std::size_t index);
 
   // When extracting: the directories, relative to the destination, that a
@@ -112,10 +112,8 @@ class LinkResolution {
     bool transient = false;  // loaded for the walk in progress only
     bool failed = false;     // not decodable
     State state = State::Unvisited;
-    // Once refused for a ".." after what is no directory: that name in reasons_.
-    std::uint32_t not_directory = NONE;
-    // Once Done: where it leads, and what that took.
-    bool inside = false;
+    // Once Done: why it is refused, if it is; else where it leads, and what that took.
+    std::optional<LinkRefusal> refusal;
     Position end;
     std::uint32_t followed = 0;          // links followed, this one included
     std::int64_t latest = -1;            // latest index among them
@@ -161,8 +159,8 @@ class LinkResolution {
   void combine(std::vector<Frame>& stack, const Link& done);
   [[nodiscard]] bool is_directory(std::uint32_t node) const;
   [[nodiscard]] bool up(Frame& frame);
-  void refuse(const Frame& frame, std::uint32_t not_directory);
-  void refuse_all(std::vector<Frame>& stack, std::uint32_t not_directory = NONE);
+  void refuse(const Frame& frame, const LinkRefusal& refusal);
+  void refuse_all(std::vector<Frame>& stack, const LinkRefusal& refusal = {});
   void abandon(std::vector<Frame>& stack);
   void unload_transient(Link& link);
 
@@ -180,7 +178,6 @@ class LinkResolution {
   std::unordered_map<std::size_t, std::uint32_t> by_index_;
   std::unordered_map<std::uint32_t, Error> errors_;
   std::deque<std::string> names_;  // of the nodes read in the destination
-  std::deque<std::string> reasons_;
   std::vector<std::uint32_t> to_make_;
   std::vector<Open> open_;
   std::uint64_t clock_ = 0;

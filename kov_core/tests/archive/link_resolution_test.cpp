@@ -258,6 +258,25 @@ TEST_F(LinkResolving, TargetsBeyondTheMemoryBudgetAreDecodedAgain) {
   }
 }
 
+// A link that follows a refused one is refused for the same reason, whether
+// that one is walked for it or was refused at its own turn, and whether or
+// not its target is kept.
+TEST_F(LinkResolving, ALinkThroughARefusedOneTakesItsReason) {
+  const Archive archive = open({link("m", "l/y"), link("l", "x/../outside")});
+  const std::vector<std::vector<std::size_t>> orders{{0, 1}, {1, 0}};
+  for (const std::vector<std::size_t>& order : orders) {
+    for (const std::uint64_t budget : {std::uint64_t{0}, UINT64_MAX}) {
+      SCOPED_TRACE("first " + std::to_string(order.front()) + ", budget " + std::to_string(budget));
+      archive::Decoder decoder;
+      archive::LinkResolution links(archive);
+      links.decode(decoder, nullptr, budget);
+      for (const std::size_t i : order)
+        EXPECT_KOV_ERROR(links.take(i), ErrorKind::Corrupt,
+                         up_from(archive.entries()[i].path, "x"));
+    }
+  }
+}
+
 TEST_F(LinkResolving, FortyLinksAreFollowedAsTheKernelFollowsThem) {
   const fs::path out = destination();
   ASSERT_TRUE(open(chain(40)).extract(out, {}, false));
