@@ -99,18 +99,8 @@ Result<void> visit(int root, const DirectoryTree& tree, Unopened unopened, Leave
   tree.index_children(first, children);
   auto names = c_names(tree);
   if (!names) return std::unexpected(std::move(names).error());
-  const auto open_at = [&](int dir, const char* name, int flags) -> Result<int> {
-    for (;;) {
-      const int fd = ::openat(dir, name, flags);
-      if (fd >= 0 || (errno != EMFILE && errno != ENFILE)) return fd;
-      const int error = errno;
-      auto relieved = relieve();
-      if (!relieved) return std::unexpected(std::move(relieved).error());
-      if (!*relieved) {
-        errno = error;
-        return -1;
-      }
-    }
+  const auto open_at = [&](int dir, const char* name, int flags) {
+    return util::open_relieved(dir, name, flags, relieve);
   };
   const int raw = ::fcntl(root, F_DUPFD_CLOEXEC, 0);
   if (raw < 0) return std::unexpected(Error::os(errno));

@@ -74,17 +74,7 @@ Result<bool> FlushBatch::relieve() {
 }
 
 Result<int> FlushBatch::open(int dir, const char* name, int flags) {
-  for (;;) {
-    const int fd = ::openat(dir, name, flags);
-    if (fd >= 0 || (errno != EMFILE && errno != ENFILE)) return fd;
-    const int error = errno;
-    auto relieved = relieve();
-    if (!relieved) return std::unexpected(std::move(relieved).error());
-    if (!*relieved) {
-      errno = error;
-      return -1;
-    }
-  }
+  return open_relieved(dir, name, flags, [&] { return relieve(); });
 }
 
 Result<void> FlushBatch::flush(Fd dir) {

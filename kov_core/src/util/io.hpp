@@ -4,6 +4,9 @@
 // failure is returned bare (Error::os); callers that mean "the file ended" map
 // the Io end-of-file errors below to their own.
 
+#include <fcntl.h>
+
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -34,6 +37,24 @@ Result<std::size_t> pread_some(int fd, std::span<std::uint8_t> out, std::uint64_
 // Copies all of `from`, from its start, to `to` at its file position, inside
 // the kernel (copy_file_range); the position of `from` is not used.
 Result<void> copy_whole(int from, int to);
+
+// openat; when the process is out of descriptors (EMFILE, ENFILE),
+// `relieve()` may free some (true) and the open is tried again. The
+// descriptor, or -1 with errno set; a failure of `relieve` is returned.
+template <class Relieve>
+Result<int> open_relieved(int dir, const char* name, int flags, Relieve&& relieve) {
+  for (;;) {
+    const int fd = ::openat(dir, name, flags);
+    if (fd >= 0 || (errno != EMFILE && errno != ENFILE)) return fd;
+    const int error = errno;
+    auto relieved = relieve();
+    if (!relieved) return std::unexpected(std::move(relieved).error());
+    if (!*relieved) {
+      errno = error;
+      return -1;
+    }
+  }
+}
 
 // fsync, retried while interrupted.
 Result<void> fsync_all(int fd);
