@@ -36,8 +36,9 @@ Result<void> DirectoryChain::push(util::Fd fd, std::string name) {
 bool DirectoryChain::relieve() noexcept {
   const std::size_t open = levels_.size() - first_open_;
   if (open <= 1) return false;
-  levels_[first_open_++].fd.reset();
-  window_ = open - 1;
+  // Half, so that the other opens of the process find room too.
+  window_ = std::max<std::size_t>(1, open / 2);
+  while (levels_.size() - first_open_ > window_) levels_[first_open_++].fd.reset();
   return true;
 }
 

@@ -39,9 +39,9 @@ class DirectoryChain {
   // Closes every level; the window learnt so far is kept.
   void close() noexcept;
   // Runs `call`, an open that returns a descriptor or -1 with errno. When the
-  // process is out of descriptors (EMFILE, ENFILE), the shallowest level that
-  // holds one gives it up for good (never the deepest) and the call is tried
-  // again, until it works or no level is left to give.
+  // process is out of descriptors (EMFILE, ENFILE), the shallower half of the
+  // levels that hold one give it up for good (never the deepest), and the
+  // call is tried again, until it works or no level is left to give.
   template <class Call>
   int with_relief(Call call) {
     for (;;) {
