@@ -151,7 +151,7 @@ class Collector {
                     const std::string& archive_root, std::size_t top) {
     const int raw = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (raw < 0) return std::unexpected(walk_error(root, errno));
-    DirectoryChain chain;
+    util::DirectoryChain chain;
     KOV_TRY(chain.reset(util::Fd(raw)));
     sources_[top].device = chain.device();
     sources_[top].inode = chain.inode();
@@ -191,7 +191,7 @@ class Collector {
 
   // Reads the names in the chain's deepest directory, `dir`, and the status
   // of everything but its directories, then pushes it onto the walk's stack.
-  Result<void> enter(std::vector<Level>& stack, DirectoryChain& chain, std::string dir,
+  Result<void> enter(std::vector<Level>& stack, util::DirectoryChain& chain, std::string dir,
                      std::string archive_dir) {
     const int raw = chain.with_relief([&] { return ::fcntl(chain.fd(), F_DUPFD_CLOEXEC, 0); });
     if (raw < 0) return std::unexpected(walk_error(dir, errno));
@@ -232,7 +232,7 @@ class Collector {
   }
 
   // Adds one child's source; returns its archive path.
-  Result<std::string> visit(const DirectoryChain& chain, const std::string& path,
+  Result<std::string> visit(const util::DirectoryChain& chain, const std::string& path,
                             std::size_t relative_start, const std::string& archive_dir,
                             const Child& child) {
     std::string archive_path;

@@ -13,9 +13,11 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <optional>
 
 #include "kov_core/utf8.hpp"
 #include "secure_fs/secure_fs.hpp"
+#include "util/directory_chain.hpp"
 #include "util/flush_batch.hpp"
 #include "util/flush_queue.hpp"
 #include "util/io.hpp"
@@ -83,15 +85,17 @@ Result<std::vector<std::string>> c_names(const DirectoryTree& tree) {
   return names;
 }
 
-// Visits a tree's directories depth first below `root`, each opened (O_PATH)
-// from its parent without following a link and left through "..", so that one
-// descriptor is open at a time at any depth and nothing is walked again from
-// the root; search permission is all it needs. A directory moved elsewhere meanwhile would lead
-// ".." out of the root, so each step up must reach the parent met on the way down, or the walk
-// fails with destination_changed(). `unopened(node, errno, dir, name)` decides about a directory
-// that cannot be opened, `name` in `dir` (its subtree is skipped); `leave(node, fd)` gets each
-// opened one, the root last, after its subtree. When the descriptors run out, `relieve()` may
-// release some (true) before the open is tried again.
+// Visits a tree's directories depth first below `root` on a chain of O_PATH
+// descriptors that holds one directory at a time: each is opened from its
+// parent without following a link and left through "..", so that nothing is
+// walked again from the root and search permission is all it needs. A
+// directory moved elsewhere meanwhile would lead ".." out of the root, so
+// each step up must reach the parent met on the way down, or the walk fails
+// with destination_changed(). `unopened(node, errno, dir, name)` decides
+// about a directory that cannot be opened, `name` in `dir` (its subtree is
+// skipped); `leave(node, fd)` gets each opened one, the root last, after its
+// subtree. When the descriptors run out, `relieve()` may release some (true)
+// before the open is tried again.
 template <class Unopened, class Leave, class Relieve>
 Result<void> visit(int root, const DirectoryTree& tree, Unopened unopened, Leave leave,
                    Relieve relieve) {
@@ -99,55 +103,44 @@ Result<void> visit(int root, const DirectoryTree& tree, Unopened unopened, Leave
   tree.index_children(first, children);
   auto names = c_names(tree);
   if (!names) return std::unexpected(std::move(names).error());
-  const auto open_at = [&](int dir, const char* name, int flags) {
-    return util::open_relieved(dir, name, flags, relieve);
-  };
+  util::DirectoryChain chain(O_PATH, 1);
+  std::optional<Error> relief_failed;
+  chain.set_relief([&] {
+    auto relieved = relieve();
+    if (!relieved) relief_failed = std::move(relieved).error();
+    return relieved && *relieved;
+  });
   const int raw = ::fcntl(root, F_DUPFD_CLOEXEC, 0);
   if (raw < 0) return std::unexpected(Error::os(errno));
-  util::Fd current(raw);
-  struct stat status{};
-  if (::fstat(current.get(), &status) != 0) return std::unexpected(Error::os(errno));
+  KOV_TRY(chain.reset(util::Fd(raw)));
   struct Frame {
     DirectoryTree::Node node;
     DirectoryTree::Node next;  // position in `children`
-    dev_t device;              // of the directory, to know it again from below
-    ino_t inode;
   };
-  std::vector<Frame> stack{
-      {DirectoryTree::ROOT, first[DirectoryTree::ROOT], status.st_dev, status.st_ino}};
+  std::vector<Frame> stack{{DirectoryTree::ROOT, first[DirectoryTree::ROOT]}};
   while (!stack.empty()) {
     Frame& top = stack.back();
     if (top.next < first[top.node + 1]) {
       const DirectoryTree::Node child = children[top.next++];
-      auto attempt = open_at(current.get(), (*names)[child].c_str(), PATH_FLAGS);
-      if (!attempt) return std::unexpected(std::move(attempt).error());
-      const int opened = *attempt;
-      if (opened < 0) {
-        KOV_TRY(unopened(child, errno, current.get(), (*names)[child].c_str()));
+      auto opened = chain.down((*names)[child]);
+      if (relief_failed) return std::unexpected(std::move(*relief_failed));
+      if (!opened) {
+        KOV_TRY(unopened(child, opened.error().os_error(), chain.fd(), (*names)[child].c_str()));
         continue;
       }
-      // The parent's descriptor goes: it is found again through "..".
-      current.reset(opened);
-      if (::fstat(current.get(), &status) != 0) return std::unexpected(Error::os(errno));
-      stack.push_back({child, first[child], status.st_dev, status.st_ino});
+      stack.push_back({child, first[child]});
       continue;
     }
     const DirectoryTree::Node node = top.node;
     stack.pop_back();
-    util::Fd parent;
-    if (!stack.empty()) {
-      if (util::test_hooks::leaving_directory != nullptr)
-        util::test_hooks::leaving_directory(tree.name(node));
-      auto up = open_at(current.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
-      if (!up) return std::unexpected(std::move(up).error());
-      if (*up < 0) return std::unexpected(Error::os(errno));
-      parent.reset(*up);
-      if (::fstat(parent.get(), &status) != 0) return std::unexpected(Error::os(errno));
-      if (status.st_dev != stack.back().device || status.st_ino != stack.back().inode)
-        return std::unexpected(destination_changed());
-    }
-    KOV_TRY(leave(node, std::move(current)));
-    current = std::move(parent);
+    KOV_TRY(leave(node, chain.fd()));
+    if (stack.empty()) break;
+    if (util::test_hooks::leaving_directory != nullptr)
+      util::test_hooks::leaving_directory(tree.name(node));
+    auto up = chain.up();
+    if (relief_failed) return std::unexpected(std::move(*relief_failed));
+    if (!up) return std::unexpected(std::move(up).error());
+    if (!*up) return std::unexpected(destination_changed());
   }
   return {};
 }
@@ -507,7 +500,7 @@ Result<std::uint64_t> Root::missing_directories(const DirectoryTree& tree) {
     if (error == ENOENT) missing += below[node];
     return {};
   };
-  const auto leave = [](DirectoryTree::Node, util::Fd) -> Result<void> { return {}; };
+  const auto leave = [](DirectoryTree::Node, int) -> Result<void> { return {}; };
   const auto relieve = []() -> Result<bool> { return false; };
   KOV_TRY(visit(fd_.get(), tree, unopened, leave, relieve));
   return missing;
@@ -521,9 +514,7 @@ Result<void> Root::sync(const DirectoryTree& tree, util::FlushQueue& queue) {
     return {};
   };
   // The walk holds each directory O_PATH: the flush opens it for reading.
-  const auto leave = [&](DirectoryTree::Node, util::Fd fd) {
-    return batch.flush_at(fd.get(), ".");
-  };
+  const auto leave = [&](DirectoryTree::Node, int fd) { return batch.flush_at(fd, "."); };
   const auto relieve = [&] { return batch.relieve(); };
   // On a failure the batch still waits for the flushes it started.
   KOV_TRY(visit(fd_.get(), tree, skip, leave, relieve));
