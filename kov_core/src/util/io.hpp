@@ -4,6 +4,7 @@
 // failure is returned bare (Error::os); callers that mean "the file ended" map
 // the Io end-of-file errors below to their own.
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -34,6 +35,19 @@ Result<std::size_t> pread_some(int fd, std::span<std::uint8_t> out, std::uint64_
 // Copies all of `from`, from its start, to `to` at its file position, inside
 // the kernel (copy_file_range); the position of `from` is not used.
 Result<void> copy_whole(int from, int to);
+
+// Calls `call` (a system call: negative with errno set on failure) until it
+// succeeds or fails with an errno other than EINTR and EAGAIN, `attempts`
+// times at most, and returns its last result with errno as that call left it.
+// For calls whose EAGAIN means "try again at once", such as openat2 racing a
+// rename: EINTR or EAGAIN left in errno means the attempts ran out.
+template <class Call>
+auto retry_transient(Call&& call, int attempts) -> decltype(call()) {
+  for (;;) {
+    const auto result = call();
+    if (result >= 0 || (errno != EINTR && errno != EAGAIN) || --attempts <= 0) return result;
+  }
+}
 
 // fsync, retried while interrupted.
 Result<void> fsync_all(int fd);
