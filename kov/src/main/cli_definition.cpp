@@ -183,9 +183,7 @@ CommandDef Cli::command() {
   lang.kind = ValueKind::Choice;
   lang.choices = {"en", "fr", "es", "de", "pt"};
   ArgDef progress = conflicting(flag("progress"), "no_progress");
-  progress.help = "Force progress display, including when stderr is redirected";
   ArgDef no_progress = conflicting(flag("no_progress"), "progress");
-  no_progress.help = "Disable the progress display";
   for (ArgDef* arg : {&lang, &progress, &no_progress}) {
     arg->global = true;
     root.args.push_back(std::move(*arg));

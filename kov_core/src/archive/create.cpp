@@ -40,9 +40,14 @@ using crypto::EncryptionMode;
 
 std::string shown(const fs::path& path) { return util::lossy_utf8(path.native()); }
 
-Error walk_error(std::string_view path, int error_number) {
+// A failure of the walk at `path`, with the failure's own text after the path.
+Error walk_error(std::string_view path, const Error& error) {
   return Error::invalid_input("IO error for operation on " + util::lossy_utf8(path) + ": " +
-                              error::os_error_text(error_number));
+                              error.message());
+}
+
+Error walk_error(std::string_view path, int error_number) {
+  return walk_error(path, Error::os(error_number));
 }
 
 // The last normal component, ignoring trailing slashes and "." parts; none for
@@ -163,7 +168,7 @@ class Collector {
         stack.pop_back();
         if (stack.empty()) break;
         auto up = chain.up();
-        if (!up) return std::unexpected(walk_error(level_path(stack), up.error().os_error()));
+        if (!up) return std::unexpected(walk_error(level_path(stack), up.error()));
         if (!*up) return std::unexpected(source_changed(level_path(stack)));
         continue;
       }
@@ -173,7 +178,7 @@ class Collector {
       if (!archive_path) return std::unexpected(std::move(archive_path).error());
       if (child.type == DT_DIR) {
         auto opened = chain.down(child.name);
-        if (!opened) return std::unexpected(walk_error(path, opened.error().os_error()));
+        if (!opened) return std::unexpected(walk_error(path, opened.error()));
         sources_.back().device = chain.device();
         sources_.back().inode = chain.inode();
         std::string archive_dir = std::move(*archive_path);

@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <ctime>
@@ -178,10 +177,10 @@ class Writer {
         read_buffer_.resize(settings_.io_buffer_size);
       for (;;) {
         KOV_TRY(check_cancelled());
-        const ssize_t n = ::read(input.get(), read_buffer_.data(), read_buffer_.size());
-        if (n < 0) return std::unexpected(Error::os(errno));
-        if (n == 0) break;
-        const std::span<const std::uint8_t> bytes(read_buffer_.data(), static_cast<std::size_t>(n));
+        auto n = util::read_some(input.get(), read_buffer_);
+        if (!n) return std::unexpected(std::move(n).error());
+        if (*n == 0) break;
+        const std::span<const std::uint8_t> bytes(read_buffer_.data(), *n);
         sha_.update(bytes);
         KOV_TRY(compressor.write(bytes));
         entry.original_size += bytes.size();

@@ -31,6 +31,7 @@ namespace {
 
 constexpr std::string_view TEMP_PREFIX = ".kov-partial-";
 constexpr int TEMP_ATTEMPTS = 32;
+constexpr int RESOLVE_ATTEMPTS = 1000;
 constexpr int DIRECTORY_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 // Directories are walked through and made in with O_PATH: a directory that
 // may be searched and written but not read (a drop box) serves as well.
@@ -449,31 +450,30 @@ Result<bool> Root::resolves_beneath(const std::string& relative) {
   how.flags = O_PATH | O_CLOEXEC;
   how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
   // EAGAIN: a rename somewhere in the system while ".." was resolved.
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    const long fd = ::syscall(SYS_openat2, fd_.get(), relative.c_str(), &how, sizeof how);
-    if (fd >= 0) {
-      ::close(static_cast<int>(fd));
-      return true;
-    }
-    switch (errno) {
-      case EAGAIN:
-      case EINTR:
-        continue;
-      case EXDEV:
-        return false;
-      case ENOENT:
-      case ENOTDIR:
-      case ELOOP:
-      case EACCES:
-      case ENAMETOOLONG:
-      case ENOSYS:
-      case EPERM:
-        return true;
-      default:
-        return std::unexpected(Error::os(errno));
-    }
+  const long fd = util::retry_transient(
+      [&] { return ::syscall(SYS_openat2, fd_.get(), relative.c_str(), &how, sizeof how); },
+      RESOLVE_ATTEMPTS);
+  if (fd >= 0) {
+    ::close(static_cast<int>(fd));
+    return true;
   }
-  return std::unexpected(Error::io("destination changed while it was read"));
+  switch (errno) {
+    case EAGAIN:
+    case EINTR:
+      return std::unexpected(Error::io("destination changed while it was read"));
+    case EXDEV:
+      return false;
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:
+    case EACCES:
+    case ENAMETOOLONG:
+    case ENOSYS:
+    case EPERM:
+      return true;
+    default:
+      return std::unexpected(Error::os(errno));
+  }
 }
 
 Result<void> Root::remove_symlink(const std::filesystem::path& relative) {

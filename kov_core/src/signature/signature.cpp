@@ -5,7 +5,6 @@
 #include <openssl/bn.h>
 #include <sodium.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,6 +17,7 @@
 #include "kov_core/fd.hpp"
 #include "kov_core/format.hpp"
 #include "util/files.hpp"
+#include "util/io.hpp"
 #include "util/sodium.hpp"
 
 namespace kov_core::signature {
@@ -132,11 +132,10 @@ Result<std::array<std::uint8_t, MESSAGE_SIZE>> message(const std::filesystem::pa
   format::Sha256 sha;
   std::vector<std::uint8_t> block(HASH_BLOCK_SIZE);
   for (;;) {
-    // An interrupted read is a failure too: nothing here is retried.
-    const ssize_t n = ::read(fd->get(), block.data(), block.size());
-    if (n < 0) return std::unexpected(Error::os(errno));
-    if (n == 0) break;
-    sha.update(std::span<const std::uint8_t>(block.data(), static_cast<std::size_t>(n)));
+    auto n = util::read_some(fd->get(), block);
+    if (!n) return std::unexpected(std::move(n).error());
+    if (*n == 0) break;
+    sha.update(std::span<const std::uint8_t>(block.data(), *n));
   }
 
   std::array<std::uint8_t, MESSAGE_SIZE> out{};

@@ -56,6 +56,19 @@ Result<int> open_relieved(int dir, const char* name, int flags, Relieve&& reliev
   }
 }
 
+// Calls `call` (a system call: negative with errno set on failure) until it
+// succeeds or fails with an errno other than EINTR and EAGAIN, `attempts`
+// times at most, and returns its last result with errno as that call left it.
+// For calls whose EAGAIN means "try again at once", such as openat2 racing a
+// rename: EINTR or EAGAIN left in errno means the attempts ran out.
+template <class Call>
+auto retry_transient(Call&& call, int attempts) -> decltype(call()) {
+  for (;;) {
+    const auto result = call();
+    if (result >= 0 || (errno != EINTR && errno != EAGAIN) || --attempts <= 0) return result;
+  }
+}
+
 // fsync, retried while interrupted.
 Result<void> fsync_all(int fd);
 

@@ -12,9 +12,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "kov_core/fd.hpp"
 #include "support/archive_bytes.hpp"
@@ -108,6 +110,42 @@ TEST(ReadSome, RetriesAnInterruptedReadAndReturnsWhatArrived) {
   auto end = kov_core::util::read_some(read_end.get(), buffer);
   ASSERT_TRUE(end);
   EXPECT_EQ(*end, 0u);
+}
+
+TEST(RetryTransient, RetriesEintrAndEagainUpToTheBoundAndStopsAtAnyOtherOutcome) {
+  // Each call fails with the next errno of the script, or succeeds with 7 at a 0.
+  struct Case {
+    const char* name;
+    std::vector<int> script;
+    long result;
+    int error;
+    std::size_t calls;
+  };
+  const std::vector<int> busy(10, EAGAIN);
+  const std::vector<int> interrupted(10, EINTR);
+  for (const Case& c : {
+           Case{"success at once", {0}, 7, 0, 1},
+           Case{"interrupted, then busy, then success", {EINTR, EAGAIN, EINTR, 0}, 7, 0, 4},
+           Case{"success on the last attempt", {EAGAIN, EAGAIN, EAGAIN, EAGAIN, 0}, 7, 0, 5},
+           Case{"another failure ends it", {EAGAIN, EXDEV, 0}, -1, EXDEV, 2},
+           Case{"busy past the bound", busy, -1, EAGAIN, 5},
+           Case{"interrupted past the bound", interrupted, -1, EINTR, 5},
+       }) {
+    SCOPED_TRACE(c.name);
+    std::size_t calls = 0;
+    errno = 0;
+    const long result = kov_core::util::retry_transient(
+        [&]() -> long {
+          const int error = c.script.at(calls++);
+          errno = error;
+          return error == 0 ? 7 : -1;
+        },
+        5);
+    const int left = result < 0 ? errno : 0;
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(left, c.error);
+    EXPECT_EQ(calls, c.calls);
+  }
 }
 
 TEST(PreadExact, ReadsInsideTheFileAndCallsAnEarlyEndAShortFile) {
