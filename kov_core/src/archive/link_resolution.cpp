@@ -10,7 +10,10 @@
 
 #include "archive/link_resolution.hpp"
 
+#include <fcntl.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <functional>
 
 namespace kov_core::archive {
@@ -139,7 +142,8 @@ Result<std::string> LinkResolution::take(std::size_t index) {
   }
   if (link.state != State::Done) {
     auto resolved = resolve(id->second);
-    open_.clear();
+    chain_.close();
+    chain_nodes_.clear();
     if (!resolved) return std::unexpected(std::move(resolved).error());
   }
   const std::string& path = archive_.entries()[index].path;
@@ -260,47 +264,43 @@ std::uint32_t LinkResolution::link_at(std::uint32_t node) const {
 
 Result<int> LinkResolution::directory(std::uint32_t node) {
   if (node == ROOT) return destination_;
-  ++clock_;
-  const auto cached = [&](std::uint32_t n) -> Open* {
-    for (Open& open : open_)
-      if (open.node == n) return &open;
-    return nullptr;
+  // The node's directories from the root down; the chain keeps those it
+  // shares with the last one asked for.
+  wanted_.clear();
+  for (std::uint32_t n = node; n != ROOT; n = nodes_[n].parent) wanted_.push_back(n);
+  std::reverse(wanted_.begin(), wanted_.end());
+  if (chain_.empty()) {
+    const int raw = ::fcntl(destination_, F_DUPFD_CLOEXEC, 0);
+    if (raw < 0) return std::unexpected(Error::os(errno));
+    KOV_TRY(chain_.reset(util::Fd(raw)));
+    chain_nodes_.assign(1, ROOT);
+  }
+  std::size_t shared = 0;
+  while (shared < wanted_.size() && shared + 1 < chain_nodes_.size() &&
+         chain_nodes_[shared + 1] == wanted_[shared])
+    ++shared;
+  // Any failure leaves the chain to start again from the root.
+  const auto lost = [&](Error error) -> Result<int> {
+    chain_.close();
+    chain_nodes_.clear();
+    return std::unexpected(std::move(error));
   };
-  if (Open* open = cached(node)) {
-    open->used = clock_;
-    return open->fd.get();
+  while (chain_.depth() > shared) {
+    auto up = chain_.up();
+    if (!up) return lost(std::move(up).error());
+    if (!*up) return lost(secure_fs::platform::destination_changed());
+    chain_nodes_.pop_back();
   }
-  // Down from the nearest directory at hand, one component at a time.
-  std::vector<std::uint32_t> down;
-  int base = destination_;
-  for (std::uint32_t n = node; n != ROOT; n = nodes_[n].parent) {
-    if (Open* open = cached(n)) {
-      base = open->fd.get();
-      break;
-    }
-    down.push_back(n);
+  for (std::size_t i = shared; i < wanted_.size(); ++i) {
+    const Node& n = nodes_[wanted_[i]];
+    auto down = chain_.down(n.name);
+    if (!down) return lost(std::move(down).error());
+    // Still the directory the probe found.
+    if (chain_.device() != n.device || chain_.inode() != n.inode)
+      return lost(secure_fs::platform::destination_changed());
+    chain_nodes_.push_back(wanted_[i]);
   }
-  for (auto n = down.rbegin(); n != down.rend(); ++n) {
-    auto fd = secure_fs::platform::open_probed_directory(base, nodes_[*n].name, nodes_[*n].device,
-                                                         nodes_[*n].inode);
-    if (!fd) return std::unexpected(std::move(fd).error());
-    base = keep_open(*n, std::move(*fd));
-  }
-  return base;
-}
-
-int LinkResolution::keep_open(std::uint32_t node, util::Fd fd) {
-  const int raw = fd.get();
-  ++clock_;
-  if (open_.size() < MAX_OPEN) {
-    open_.push_back(Open{node, std::move(fd), clock_});
-    return raw;
-  }
-  // The least recently used goes; the one just used never is.
-  Open& oldest = *std::min_element(open_.begin(), open_.end(),
-                                   [](const Open& a, const Open& b) { return a.used < b.used; });
-  oldest = Open{node, std::move(fd), clock_};
-  return raw;
+  return chain_.fd();
 }
 
 // ---- the walk ----

@@ -17,6 +17,7 @@
 #include "kov_core/archive.hpp"
 #include "kov_core/fd.hpp"
 #include "secure_fs/secure_fs.hpp"
+#include "util/directory_chain.hpp"
 
 namespace kov_core::archive {
 
@@ -74,7 +75,8 @@ class LinkResolution {
   static constexpr std::uint32_t NONE = UINT32_MAX;
   static constexpr std::uint32_t FOLDED = UINT32_MAX - 1;
   static constexpr std::uint32_t ROOT = 0;
-  static constexpr std::size_t MAX_OPEN = 16;
+  // Directories of the destination held open at once while links resolve.
+  static constexpr std::size_t OPEN_DIRECTORIES = 16;
 
   // What the destination holds at a node, read once when first needed.
   enum class Found : std::uint8_t { Unknown, Absent, Directory, Link, Other };
@@ -132,12 +134,6 @@ class LinkResolution {
 
   using ChildKey = secure_fs::ChildKey;
 
-  struct Open {
-    std::uint32_t node;
-    util::Fd fd;
-    std::uint64_t used;
-  };
-
   template <class ForEachSelected>
   void build(ForEachSelected&& for_each_selected);
   std::uint32_t add_node(std::uint32_t parent, std::string_view name);
@@ -149,8 +145,9 @@ class LinkResolution {
   Result<std::uint32_t> child(std::uint32_t node, std::string_view name);
   void apply(std::uint32_t node, secure_fs::platform::Probed found);
   [[nodiscard]] std::uint32_t link_at(std::uint32_t node) const;
+  // The destination's directory at `node`, found as a directory: reached
+  // from the root without following a link, and still that directory.
   Result<int> directory(std::uint32_t node);
-  int keep_open(std::uint32_t node, util::Fd fd);
 
   Result<std::string> decode_again(const Link& link);
   Result<void> resolve(std::uint32_t link);
@@ -179,8 +176,9 @@ class LinkResolution {
   std::unordered_map<std::uint32_t, Error> errors_;
   std::deque<std::string> names_;  // of the nodes read in the destination
   std::vector<std::uint32_t> to_make_;
-  std::vector<Open> open_;
-  std::uint64_t clock_ = 0;
+  util::DirectoryChain chain_{O_PATH, OPEN_DIRECTORIES};
+  std::vector<std::uint32_t> chain_nodes_;  // the chain's levels, from the root
+  std::vector<std::uint32_t> wanted_;
 };
 
 }  // namespace kov_core::archive
