@@ -60,7 +60,8 @@ class DirectoryChain {
     }
   }
   // The directory `name` of the deepest level becomes the deepest, opened
-  // without following a link. Failures are the system's errno as Io.
+  // without following a link. A name holding NUL is InvalidInput "path
+  // contains NUL"; other failures are the system's errno as Io.
   Result<void> down(std::string_view name);
   // The level above the deepest becomes the deepest. False: ".." did not lead
   // to the directory met on the way down (it was moved meanwhile).
