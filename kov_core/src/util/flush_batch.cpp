@@ -57,13 +57,16 @@ Result<void> FlushBatch::take_one() {
     struct stat status{};
     if (::fstat(done.get(), &status) != 0) {
       fail(Error::os(errno));
-    } else {
-      flush_file_system(status.st_dev);
-      keep_anchor(std::move(done));
+      return {};
     }
+    flush_file_system(status.st_dev);
   } else if (completion->error != 0) {
     fail(Error::os(completion->error));
+    return {};
   }
+  // A directory that could be read serves to flush its file system whole,
+  // should another of it not be readable.
+  keep_anchor(std::move(done));
   return {};
 }
 
@@ -144,13 +147,15 @@ Result<void> FlushBatch::finish() {
   // syncfs reports the write-back errors of the file system since the
   // descriptor was opened.
   for (const dev_t device : whole_) {
+    // The caller's descriptor first: opened earliest, its syncfs reports the
+    // most write-back errors.
+    struct stat status{};
     const auto kept = std::find_if(anchors_.begin(), anchors_.end(),
                                    [&](const auto& anchor) { return anchor.first == device; });
-    struct stat status{};
-    if (kept != anchors_.end()) {
-      KOV_TRY(sync_file_system(kept->second.get()));
-    } else if (anchor_ >= 0 && ::fstat(anchor_, &status) == 0 && status.st_dev == device) {
+    if (anchor_ >= 0 && ::fstat(anchor_, &status) == 0 && status.st_dev == device) {
       KOV_TRY(sync_file_system(anchor_));
+    } else if (kept != anchors_.end()) {
+      KOV_TRY(sync_file_system(kept->second.get()));
     } else {
       // No descriptor of that file system is at hand: all of them.
       KOV_TRY(sync_all_file_systems());

@@ -19,9 +19,10 @@ namespace kov_core::util {
 class FlushBatch {
  public:
   // `queue` must have nothing in flight; it is used only through this batch
-  // until finish. `anchor`, when not -1, is a descriptor on a file system the
-  // batch may have to flush whole, used where no directory of that file
-  // system could be opened (an O_PATH one cannot serve and is not used).
+  // until finish. A file system flushed whole is flushed through `anchor`
+  // when it is on it (an O_PATH one cannot serve and is not used; -1: none),
+  // else through a directory of it that the batch flushed, else, with no
+  // descriptor of it at hand, with every other file system (sync).
   FlushBatch(FlushQueue& queue, int anchor);
   FlushBatch(const FlushBatch&) = delete;
   FlushBatch& operator=(const FlushBatch&) = delete;
