@@ -21,8 +21,8 @@ class FlushBatch {
   // `queue` must have nothing in flight; it is used only through this batch
   // until finish. A file system flushed whole is flushed through `anchor`
   // when it is on it (an O_PATH one cannot serve and is not used; -1: none),
-  // else through a directory of it that the batch flushed, else, with no
-  // descriptor of it at hand, with every other file system (sync).
+  // else through a directory of it that the batch flushed, else (no
+  // descriptor of it at hand) by flushing every file system (sync).
   FlushBatch(FlushQueue& queue, int anchor);
   FlushBatch(const FlushBatch&) = delete;
   FlushBatch& operator=(const FlushBatch&) = delete;
