@@ -16,7 +16,6 @@
 #include "kov_core/archive.hpp"
 #include "kov_core/error.hpp"
 #include "kov_core/fd.hpp"
-#include "util/files.hpp"
 #include "util/zstd_handles.hpp"
 
 namespace kov_core::archive {
@@ -37,12 +36,6 @@ struct LinkRefusal {
 [[nodiscard]] std::string unsafe_link_text(std::string_view link, std::string_view reason);
 // Corrupt with unsafe_link_text for `refusal`.
 [[nodiscard]] Error unsafe_link(std::string_view link, const LinkRefusal& refusal);
-
-// The directory that holds an output and the output's name in it.
-using OutputDirectory = util::ParentDirectory;
-inline Result<OutputDirectory> open_output_directory(const std::filesystem::path& output) {
-  return util::open_parent_directory(output);
-}
 
 // An archive being made under a name of its own: the file is created
 // exclusively, so the name is never someone else's, and it is removed when the

@@ -347,7 +347,7 @@ Result<void> create_unguarded(const fs::path& output, std::span<const fs::path> 
     return std::unexpected(Error::invalid_input("at least one input is required"));
   // A directory that does not open holds no output either; the failure is
   // reported when the temporary file is to be made in it.
-  const auto place = open_output_directory(output);
+  const auto place = util::open_parent_directory(output);
   struct stat st{};
   if (place && ::fstatat(place->dir.get(), place->name.c_str(), &st, 0) == 0)
     return std::unexpected(Error::invalid_input("output already exists: " + shown(output)));

@@ -15,6 +15,7 @@
 #include "kov_core/archive.hpp"
 #include "kov_core/fd.hpp"
 #include "kov_core/utf8.hpp"
+#include "util/files.hpp"
 #include "util/io.hpp"
 #include "util/random.hpp"
 #include "util/zstd_handles.hpp"
@@ -329,7 +330,7 @@ Result<TemporaryArchive> create_into_file(int dir, const std::string& name,
 Result<void> create_into(const std::filesystem::path& path, std::span<const SourceEntry> sources,
                          const crypto::EncryptionCredential& credential, ArchiveSettings& settings,
                          format::Version version) {
-  auto place = open_output_directory(path);
+  auto place = util::open_parent_directory(path);
   if (!place) return std::unexpected(std::move(place).error());
   // Sources given by whole paths: no walk saw them.
   std::vector<WalkedSource> walked;

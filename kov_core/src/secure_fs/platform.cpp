@@ -460,7 +460,7 @@ Result<bool> Root::resolves_beneath(const std::string& relative) {
   switch (errno) {
     case EAGAIN:
     case EINTR:
-      return std::unexpected(Error::io("destination changed while it was read"));
+      return std::unexpected(destination_changed());
     case EXDEV:
       return false;
     case ENOENT:

@@ -48,16 +48,4 @@ Result<Probed> probe(int dir, std::string_view name) {
   }
 }
 
-Result<util::Fd> open_probed_directory(int dir, std::string_view name, dev_t device, ino_t inode) {
-  if (name.find('\0') != std::string_view::npos)
-    return std::unexpected(Error::invalid_input("path contains NUL"));
-  auto opened = open_directory(dir, std::string(name).c_str(), false);
-  if (!opened) return std::unexpected(Error::os(opened.error()));
-  struct stat status{};
-  if (::fstat(opened->get(), &status) != 0) return std::unexpected(Error::os(errno));
-  if (status.st_dev != device || status.st_ino != inode)
-    return std::unexpected(destination_changed());
-  return std::move(*opened);
-}
-
 }  // namespace kov_core::secure_fs::platform

@@ -284,11 +284,6 @@ Result<Probed> probe(int dir, std::string_view name);
 // one (device, inode) found before.
 [[nodiscard]] Error destination_changed();
 
-// The directory `name` of `dir`, opened without following a link; it must
-// still be the directory (device, inode) that probe found, or the result is
-// destination_changed().
-Result<util::Fd> open_probed_directory(int dir, std::string_view name, dev_t device, ino_t inode);
-
 }  // namespace platform
 
 }  // namespace kov_core::secure_fs

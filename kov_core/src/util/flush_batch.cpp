@@ -164,20 +164,23 @@ Result<void> FlushBatch::finish() {
   return {};
 }
 
-Result<void> sync_directory(int dir, int anchor) {
+namespace {
+
+// A handful of directories: one at a time, without an io_uring to set up.
+Result<void> sync_held(int dir, int anchor, bool and_above) {
   FlushQueue queue = FlushQueue::create(1, false);
   FlushBatch batch(queue, anchor);
   KOV_TRY(batch.flush_at(dir, "."));
+  if (and_above) KOV_TRY(batch.climb(dir));
   return batch.finish();
 }
 
+}  // namespace
+
+Result<void> sync_directory(int dir, int anchor) { return sync_held(dir, anchor, false); }
+
 Result<void> sync_directory_and_above(int dir, int new_file) {
-  // A handful of directories: one at a time, without an io_uring to set up.
-  FlushQueue queue = FlushQueue::create(1, false);
-  FlushBatch batch(queue, new_file);
-  KOV_TRY(batch.flush_at(dir, "."));
-  KOV_TRY(batch.climb(dir));
-  return batch.finish();
+  return sync_held(dir, new_file, true);
 }
 
 }  // namespace kov_core::util
